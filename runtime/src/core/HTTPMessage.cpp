@@ -1,0 +1,95 @@
+#include "core/HTTPMessage.h"
+
+#include "text/Text.h"
+
+#include <charconv>
+#include <nlohmann/json.hpp>
+
+namespace kestro {
+
+namespace {
+
+constexpr std::string_view kHeadEnd = "\r\n\r\n";
+
+// A decimal integer as a whole; anything else counts as no body. Negative counts as 0.
+size_t contentLength(const std::map<std::string, std::string>& headers) {
+    const auto found = headers.find("content-length");
+    if (found == headers.end()) return 0;
+    std::string_view text = found->second;
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    long long value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error == std::errc::result_out_of_range && !text.empty() && text.front() != '-')
+        return kMaximumBodyBytes + 1;
+    if (error != std::errc() || end != text.data() + text.size() || value < 0) return 0;
+    return static_cast<size_t>(value);
+}
+
+} // namespace
+
+ParseResult parseRequest(std::string_view buffer) {
+    const size_t headEnd = buffer.find(kHeadEnd);
+    if (headEnd == std::string_view::npos)
+        return {buffer.size() > kMaximumHeadBytes + kHeadEnd.size() ? ParseOutcome::tooLarge : ParseOutcome::incomplete, {}};
+    if (headEnd > kMaximumHeadBytes) return {ParseOutcome::tooLarge, {}};
+
+    const std::string head = decodeUTF8Lossy(buffer.substr(0, headEnd));
+    const std::vector<std::string> lines = splitOn(head, "\r\n");
+    std::vector<std::string> words;
+    for (auto& word : splitOn(lines.front(), " "))
+        if (!word.empty()) words.push_back(std::move(word));
+    // Such a head never becomes a request; only the peer's close ends the wait.
+    if (words.size() < 2) return {ParseOutcome::incomplete, {}};
+
+    HTTPRequest request;
+    request.method = words[0];
+    request.path = words[1];
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const size_t colon = lines[i].find(':');
+        if (colon == std::string::npos) continue;
+        request.headers[lowercased(trimmed(std::string_view(lines[i]).substr(0, colon)))] =
+            trimmed(std::string_view(lines[i]).substr(colon + 1));
+    }
+    const size_t length = contentLength(request.headers);
+    if (length > kMaximumBodyBytes) return {ParseOutcome::tooLarge, {}};
+    const size_t bodyStart = headEnd + kHeadEnd.size();
+    if (buffer.size() < bodyStart + length) return {ParseOutcome::incomplete, {}};
+    request.body = std::string(buffer.substr(bodyStart, length));
+    return {ParseOutcome::complete, std::move(request)};
+}
+
+std::string reasonPhrase(int status) {
+    switch (status) {
+    case 200: return "OK";
+    case 400: return "Bad Request";
+    case 401: return "Unauthorized";
+    case 404: return "Not Found";
+    default: return "Error";
+    }
+}
+
+std::string serializedResponse(const HTTPResponse& response) {
+    std::string out = "HTTP/1.1 " + std::to_string(response.status) + " " + reasonPhrase(response.status) + "\r\n";
+    out += "Content-Type: " + response.contentType + "\r\n";
+    out += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
+    out += "Connection: close\r\n";
+    out += "Access-Control-Allow-Origin: *\r\n\r\n";
+    out += response.body;
+    return out;
+}
+
+std::string eventStreamHead() {
+    return "HTTP/1.1 200 OK\r\n"
+           "Content-Type: text/event-stream\r\n"
+           "Cache-Control: no-cache\r\n"
+           "Connection: close\r\n"
+           "Access-Control-Allow-Origin: *\r\n\r\n";
+}
+
+std::string errorBody(std::string_view message) {
+    const std::string quoted =
+        nlohmann::json(std::string(message)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return "{\"error\":" + quoted + "}";
+}
+
+} // namespace kestro

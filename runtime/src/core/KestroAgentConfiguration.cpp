@@ -1,0 +1,89 @@
+#include "core/KestroAgentConfiguration.h"
+
+#include "core/WorkingDirectory.h"
+#include "platform/Host.h"
+#include "text/Text.h"
+#include "text/Uuid.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace kestro {
+
+namespace {
+
+constexpr uint16_t kDefaultPort = 8787;
+
+std::optional<std::string> firstPresent(const std::vector<std::string>& arguments, const EnvironmentLookup& environment,
+                                        const std::string& option, const std::string& name) {
+    if (auto value = optionValue(arguments, option)) return value;
+    if (auto value = environment("KESTRO_AGENT_" + name)) return value;
+    return environment("VESK_AGENT_" + name);
+}
+
+} // namespace
+
+EnvironmentLookup processEnvironment() {
+    return [](const std::string& name) -> std::optional<std::string> {
+        const char* value = std::getenv(name.c_str());
+        if (value == nullptr) return std::nullopt;
+        return std::string(value);
+    };
+}
+
+ConfigurationFallbacks systemFallbacks() {
+    return {.computerName = [] { return kestro::computerName(); },
+            .currentDirectory = [] { return kestro::currentDirectory(); },
+            .randomToken = [] { return kestro::randomToken(); }};
+}
+
+std::optional<std::string> optionValue(const std::vector<std::string>& arguments, const std::string& option) {
+    const auto found = std::find(arguments.begin(), arguments.end(), option);
+    if (found == arguments.end() || std::next(found) == arguments.end()) return std::nullopt;
+    return *std::next(found);
+}
+
+bool hasFlag(const std::vector<std::string>& arguments, const std::string& flag) {
+    return std::find(arguments.begin(), arguments.end(), flag) != arguments.end();
+}
+
+std::optional<uint16_t> parsePort(const std::string& text) {
+    std::string_view digits = text;
+    if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+    if (digits.empty()) return std::nullopt;
+    uint32_t value = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<uint32_t>(c - '0');
+        if (value > 65535) return std::nullopt;
+    }
+    return static_cast<uint16_t>(value);
+}
+
+std::string randomToken() { return lowercased(replacingAll(randomUUIDString(), "-", "")); }
+
+KestroAgentConfiguration buildConfiguration(const std::vector<std::string>& arguments, const EnvironmentLookup& environment,
+                                            const ConfigurationFallbacks& fallbacks) {
+    KestroAgentConfiguration configuration;
+    configuration.host = firstPresent(arguments, environment, "--host", "HOST").value_or("0.0.0.0");
+    configuration.port =
+        parsePort(firstPresent(arguments, environment, "--port", "PORT").value_or("")).value_or(kDefaultPort);
+    if (auto token = firstPresent(arguments, environment, "--token", "TOKEN"))
+        configuration.token = *token;
+    else
+        configuration.token = fallbacks.randomToken();
+    if (auto name = firstPresent(arguments, environment, "--name", "NAME"))
+        configuration.machineName = *name;
+    else
+        configuration.machineName = fallbacks.computerName().value_or("kestro Mac");
+    configuration.advertisedHost =
+        firstPresent(arguments, environment, "--advertise-host", "ADVERTISE_HOST").value_or("");
+    const std::string currentDirectory = fallbacks.currentDirectory();
+    const std::string workingDirectory =
+        firstPresent(arguments, environment, "--working-dir", "WORKDIR").value_or(currentDirectory);
+    configuration.defaultWorkingDirectory = normalizedKestroPath(workingDirectory).value_or(currentDirectory);
+    configuration.opensPairingPageAutomatically = !hasFlag(arguments, "--no-open-pair-page");
+    return configuration;
+}
+
+} // namespace kestro

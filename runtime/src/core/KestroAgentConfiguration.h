@@ -1,0 +1,48 @@
+#pragma once
+// The runtime's settings, built once from the command line and the environment, never changed.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestro {
+
+struct KestroAgentConfiguration {
+    std::string host;
+    uint16_t port = 8787;
+    std::string token;
+    std::string machineName;
+    std::string advertisedHost;
+    std::string defaultWorkingDirectory;
+    bool opensPairingPageAutomatically = true;
+};
+
+// Looks up an environment variable; absent when unset (a set, empty variable is present).
+using EnvironmentLookup = std::function<std::optional<std::string>(const std::string&)>;
+EnvironmentLookup processEnvironment();
+
+// The inputs that come from the machine rather than from the user, so tests can fix them.
+struct ConfigurationFallbacks {
+    std::function<std::optional<std::string>()> computerName;
+    std::function<std::string()> currentDirectory;
+    std::function<std::string()> randomToken;
+};
+ConfigurationFallbacks systemFallbacks();
+
+// `arguments` includes the program path as its first element.
+KestroAgentConfiguration buildConfiguration(const std::vector<std::string>& arguments, const EnvironmentLookup& environment,
+                                            const ConfigurationFallbacks& fallbacks = systemFallbacks());
+
+// An optional "+" then decimal digits, 0...65535; anything else is absent.
+std::optional<uint16_t> parsePort(const std::string& text);
+
+// 32 lower-case hexadecimal digits from the system's CSPRNG.
+std::string randomToken();
+
+// The value following the first argument equal to `option`, if any.
+std::optional<std::string> optionValue(const std::vector<std::string>& arguments, const std::string& option);
+bool hasFlag(const std::vector<std::string>& arguments, const std::string& flag);
+
+} // namespace kestro

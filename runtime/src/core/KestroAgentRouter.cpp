@@ -1,0 +1,116 @@
+#include "core/KestroAgentRouter.h"
+
+#include "core/Authorization.h"
+#include "core/KestroAgentError.h"
+#include "core/KestroAgentService.h"
+#include "core/SerialExecutor.h"
+
+namespace kestro {
+
+namespace {
+
+constexpr const char* kJSON = "application/json";
+
+enum class Route { status, threadHistory, surfacePreview, worktree, run, none };
+
+Route matchRoute(const HTTPRequest& request) {
+    if (request.path == "/status" && (request.method == "GET" || request.method == "POST")) return Route::status;
+    if (request.method != "POST") return Route::none;
+    if (request.path == "/thread-history") return Route::threadHistory;
+    if (request.path == "/surface-preview") return Route::surfacePreview;
+    if (request.path == "/worktree") return Route::worktree;
+    if (request.path == "/run") return Route::run;
+    return Route::none;
+}
+
+HTTPResponse errorResponse(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const KestroAgentError& error) {
+        return {.status = error.httpStatus(), .contentType = kJSON, .body = errorBody(error.what())};
+    } catch (const std::exception& error) {
+        return {.status = 400, .contentType = kJSON, .body = errorBody(error.what())};
+    } catch (...) {
+        return {.status = 400, .contentType = kJSON, .body = errorBody("The request failed.")};
+    }
+}
+
+HTTPResponse okResponse(std::string body) { return {.status = 200, .contentType = kJSON, .body = std::move(body)}; }
+
+} // namespace
+
+KestroAgentRouter::KestroAgentRouter(KestroAgentService& service, SerialExecutor& serial,
+                                     RunRequestHandler& runHandler)
+    : m_service(service), m_serial(serial), m_runHandler(runHandler) {}
+
+asio::awaitable<void> KestroAgentRouter::handle(HTTPRequest request, KestroHTTPConnectionHandler& connection) {
+    std::exception_ptr failure;
+    try {
+        co_await route(request, connection);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        try {
+            const HTTPResponse answer = errorResponse(failure);
+            co_await connection.send(answer);
+        } catch (...) {
+            // The peer is gone; nothing more can be said.
+        }
+    }
+    co_await connection.finishConnection();
+}
+
+asio::awaitable<void> KestroAgentRouter::route(const HTTPRequest& request, KestroHTTPConnectionHandler& connection) {
+    const Route route = matchRoute(request);
+    if (route == Route::none) {
+        const HTTPResponse notFound{.status = 404, .contentType = kJSON, .body = R"({"error":"Not Found"})"};
+        co_await connection.send(notFound);
+        co_return;
+    }
+    authorize(request.headers, m_service.configuration().token);
+
+    switch (route) {
+    case Route::status: {
+        std::optional<std::string> workingDirectory;
+        try {
+            workingDirectory = decodeRecord<KestroAgentStatusRequest>(request.body).workingDirectory;
+        } catch (const DecodingError&) {
+            // An empty or unreadable body simply names no directory.
+        }
+        auto operation = [&] { return m_service.encodedStatus(workingDirectory); };
+        const HTTPResponse answer = okResponse(co_await m_serial.run(operation));
+        co_await connection.send(answer);
+        break;
+    }
+    case Route::threadHistory: {
+        const auto decoded = decodeRecord<KestroAgentThreadHistoryRequest>(request.body);
+        auto operation = [&] { return m_service.encodedThreadHistory(decoded.threadID); };
+        const HTTPResponse answer = okResponse(co_await m_serial.run(operation));
+        co_await connection.send(answer);
+        break;
+    }
+    case Route::surfacePreview: {
+        const auto decoded = decodeRecord<KestroAgentSurfacePreviewRequest>(request.body);
+        auto operation = [&] { return m_service.encodedSurfacePreview(decoded.kind); };
+        const HTTPResponse answer = okResponse(co_await m_serial.run(operation));
+        co_await connection.send(answer);
+        break;
+    }
+    case Route::worktree: {
+        const auto decoded = decodeRecord<KestroAgentWorktreeRequest>(request.body);
+        auto operation = [&] { return m_service.createWorktree(decoded.name, decoded.workingDirectory); };
+        const auto worktree = co_await m_serial.run(operation);
+        const HTTPResponse answer = okResponse(encodeRecord(worktree));
+        co_await connection.send(answer);
+        break;
+    }
+    case Route::run:
+        co_await m_runHandler.handleRun(request.body, connection);
+        break;
+    case Route::none:
+        break;
+    }
+}
+
+} // namespace kestro

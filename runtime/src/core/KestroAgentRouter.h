@@ -1,0 +1,35 @@
+#pragma once
+// Matches a request to its route, checks the token, asks the state for the answer, writes it,
+// turns every failure into one {"error":…} answer and finishes the connection.
+
+#include "core/KestroHTTPConnectionHandler.h"
+
+#include <asio/awaitable.hpp>
+
+namespace kestro {
+
+class KestroAgentService;
+class SerialExecutor;
+
+// The "/run" route: writes its own event stream (or throws before opening it).
+class RunRequestHandler {
+public:
+    virtual ~RunRequestHandler() = default;
+    virtual asio::awaitable<void> handleRun(std::string body, KestroHTTPConnectionHandler& connection) = 0;
+};
+
+class KestroAgentRouter {
+public:
+    KestroAgentRouter(KestroAgentService& service, SerialExecutor& serial, RunRequestHandler& runHandler);
+
+    asio::awaitable<void> handle(HTTPRequest request, KestroHTTPConnectionHandler& connection);
+
+private:
+    asio::awaitable<void> route(const HTTPRequest& request, KestroHTTPConnectionHandler& connection);
+
+    KestroAgentService& m_service;
+    SerialExecutor& m_serial;
+    RunRequestHandler& m_runHandler;
+};
+
+} // namespace kestro

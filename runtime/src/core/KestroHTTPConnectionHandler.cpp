@@ -1,0 +1,101 @@
+#include "core/KestroHTTPConnectionHandler.h"
+
+#include <array>
+#include "core/AsioSupport.h"
+#include <asio/buffer.hpp>
+#include <asio/experimental/awaitable_operators.hpp>
+#include <asio/use_awaitable.hpp>
+#include <asio/write.hpp>
+
+using namespace asio::experimental::awaitable_operators;
+
+namespace kestro {
+
+namespace {
+constexpr size_t kReceiveChunk = 64 * 1024;
+}
+
+KestroHTTPConnectionHandler::KestroHTTPConnectionHandler(asio::ip::tcp::socket socket, ConnectionLimits limits)
+    : m_socket(std::move(socket)), m_limits(limits) {}
+
+asio::awaitable<void> KestroHTTPConnectionHandler::serve(std::shared_ptr<KestroHTTPConnectionHandler> self,
+                                                         RequestHandler handler) {
+    asio::steady_timer deadline(self->m_socket.get_executor());
+    deadline.expires_after(self->m_limits.requestTimeout);
+    std::array<char, kReceiveChunk> chunk;
+    while (true) {
+        auto outcome = co_await (
+            self->m_socket.async_read_some(asio::buffer(chunk), useTupleAwaitable) ||
+            deadline.async_wait(useTupleAwaitable));
+        if (outcome.index() == 1) {
+            // No complete request in time: close without an answer.
+            self->close();
+            co_return;
+        }
+        auto [error, received] = std::get<0>(outcome);
+        if (error || received == 0) {
+            self->close();
+            co_return;
+        }
+        self->m_buffer.append(chunk.data(), received);
+        ParseResult parsed = parseRequest(self->m_buffer);
+        if (parsed.outcome == ParseOutcome::incomplete) continue;
+        self->m_buffer.clear();
+        if (parsed.outcome == ParseOutcome::tooLarge) {
+            const HTTPResponse tooLarge{.status = 400, .contentType = "application/json",
+                                        .body = errorBody("Request too large.")};
+            try {
+                co_await self->send(tooLarge);
+            } catch (const std::exception&) {
+            }
+            co_await self->finishConnection();
+            co_return;
+        }
+        asio::awaitable<void> handling = handler(std::move(parsed.request), *self);
+        co_await std::move(handling);
+        co_return;
+    }
+}
+
+asio::awaitable<void> KestroHTTPConnectionHandler::send(const HTTPResponse& response) {
+    const std::string bytes = serializedResponse(response);
+    co_await sendRaw(bytes, true);
+}
+
+asio::awaitable<void> KestroHTTPConnectionHandler::sendRaw(std::string_view text, bool /*complete*/) {
+    // A plain socket has no message boundaries: bytes go out in order; only finishConnection closes.
+    co_await asio::async_write(m_socket, asio::buffer(text.data(), text.size()), asio::use_awaitable);
+}
+
+asio::awaitable<void> KestroHTTPConnectionHandler::sendSSEHeaders() {
+    const std::string head = eventStreamHead();
+    co_await sendRaw(head, false);
+}
+
+asio::awaitable<void> KestroHTTPConnectionHandler::sendSSE(const KestroAgentStreamEvent& event) {
+    const std::string frame = "data: " + encodeRecord(event) + "\n\n";
+    co_await sendRaw(frame, false);
+}
+
+asio::awaitable<void> KestroHTTPConnectionHandler::finishConnection() {
+    asio::steady_timer linger(m_socket.get_executor());
+    linger.expires_after(m_limits.linger);
+    co_await linger.async_wait(useTupleAwaitable);
+    close();
+}
+
+void KestroHTTPConnectionHandler::close() {
+    if (!m_socket.is_open()) return;
+    asio::error_code ignored;
+    // Unread bytes (a second pipelined request) would turn the close into a reset that can
+    // destroy our answer before the peer reads it, so discard what has arrived first.
+    std::array<char, 4096> sink;
+    m_socket.non_blocking(true, ignored);
+    while (m_socket.available(ignored) > 0 && !ignored) {
+        if (m_socket.read_some(asio::buffer(sink), ignored) == 0 || ignored) break;
+    }
+    m_socket.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+    m_socket.close(ignored);
+}
+
+} // namespace kestro

@@ -1,0 +1,53 @@
+#pragma once
+// One accepted TCP connection: reads one request, hands it to the request handler, writes the
+// answer or an event stream, lingers 0.5 s and closes. All of it runs on the connection's strand.
+
+#include "core/HTTPMessage.h"
+#include "core/WireRecords.h"
+
+#include <asio/awaitable.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
+#include <chrono>
+#include <functional>
+#include <memory>
+
+namespace kestro {
+
+class KestroHTTPConnectionHandler;
+
+// Answers one parsed request on its connection, finishing the connection when done.
+using RequestHandler = std::function<asio::awaitable<void>(HTTPRequest, KestroHTTPConnectionHandler&)>;
+
+struct ConnectionLimits {
+    std::chrono::milliseconds requestTimeout{30'000};
+    std::chrono::milliseconds linger{500};
+};
+
+class KestroHTTPConnectionHandler {
+public:
+    KestroHTTPConnectionHandler(asio::ip::tcp::socket socket, ConnectionLimits limits);
+
+    // Serves the connection to its end; `self` keeps the handler alive meanwhile.
+    static asio::awaitable<void> serve(std::shared_ptr<KestroHTTPConnectionHandler> self, RequestHandler handler);
+
+    // Writers: each suspends until the bytes are handed to the transport; failures throw.
+    asio::awaitable<void> send(const HTTPResponse& response);
+    asio::awaitable<void> sendRaw(std::string_view text, bool complete);
+    asio::awaitable<void> sendSSEHeaders();
+    asio::awaitable<void> sendSSE(const KestroAgentStreamEvent& event);
+
+    // Waits the linger time on a timer, then closes the connection.
+    asio::awaitable<void> finishConnection();
+
+    asio::any_io_executor executor() { return m_socket.get_executor(); }
+
+private:
+    void close();
+
+    asio::ip::tcp::socket m_socket;
+    ConnectionLimits m_limits;
+    std::string m_buffer;
+};
+
+} // namespace kestro

@@ -1,0 +1,181 @@
+#include "platform/Host.h"
+
+#include "text/Text.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netdb.h>
+#include <pwd.h>
+#include <spawn.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace kestro {
+
+namespace {
+
+// Values in /etc/machine-info follow shell quoting: strip one level of quotes and backslashes.
+std::string unquotedShellValue(std::string_view value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+        const char quote = value.front();
+        value = value.substr(1, value.size() - 2);
+        if (quote == '\'') return std::string(value);
+    }
+    std::string out;
+    for (size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '\\' && i + 1 < value.size()) ++i;
+        out.push_back(value[i]);
+    }
+    return out;
+}
+
+std::optional<std::string> prettyHostName() {
+    std::ifstream file("/etc/machine-info");
+    std::string line;
+    while (std::getline(file, line)) {
+        if (!startsWith(line, "PRETTY_HOSTNAME=")) continue;
+        std::string value = trimmed(unquotedShellValue(trimmed(line.substr(16))));
+        if (!value.empty()) return value;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<std::string> computerName() {
+    if (auto pretty = prettyHostName()) return pretty;
+    char buffer[HOST_NAME_MAX + 1] = {};
+    if (gethostname(buffer, sizeof buffer - 1) == 0) {
+        std::string name = trimmed(buffer);
+        if (!name.empty()) return name;
+    }
+    return std::nullopt;
+}
+
+std::string homeDirectory() {
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
+    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::string buffer(size > 0 ? static_cast<size_t>(size) : 16384, '\0');
+    passwd entry{};
+    passwd* result = nullptr;
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &result) == 0 && result != nullptr &&
+        result->pw_dir != nullptr && *result->pw_dir != '\0')
+        return result->pw_dir;
+    return "/";
+}
+
+std::string currentDirectory() {
+    char* path = getcwd(nullptr, 0);
+    if (path == nullptr) return "/";
+    std::string out(path);
+    std::free(path);
+    return out;
+}
+
+std::optional<CPUTickSample> cpuTickSample() {
+    std::ifstream stat("/proc/stat");
+    std::string label;
+    unsigned long long user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0;
+    if (!(stat >> label >> user >> nice >> system >> idle >> iowait >> irq >> softirq) || label != "cpu")
+        return std::nullopt;
+    // The counters are presented as 32-bit values that wrap, as on the Mac.
+    auto wrap = [](unsigned long long value) { return static_cast<uint32_t>(value & 0xFFFFFFFFull); };
+    return CPUTickSample{.user = wrap(user),
+                         .system = wrap(system + irq + softirq),
+                         .idle = wrap(idle + iowait),
+                         .nice = wrap(nice)};
+}
+
+std::optional<MemorySample> memorySample() {
+    std::ifstream meminfo("/proc/meminfo");
+    std::string line;
+    std::optional<double> total, available;
+    while (std::getline(meminfo, line)) {
+        std::istringstream fields(line);
+        std::string key;
+        double kibibytes = 0;
+        if (!(fields >> key >> kibibytes)) continue;
+        if (key == "MemTotal:") total = kibibytes * 1024.0;
+        if (key == "MemAvailable:") available = kibibytes * 1024.0;
+    }
+    if (!total || !available) return std::nullopt;
+    return MemorySample{.usedBytes = *total - *available, .physicalBytes = *total};
+}
+
+std::optional<std::vector<InterfaceAddress>> interfaceAddresses() {
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return std::nullopt;
+    std::vector<InterfaceAddress> out;
+    for (ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        InterfaceAddress address;
+        address.name = entry->ifa_name != nullptr ? entry->ifa_name : "";
+        address.isUp = (entry->ifa_flags & IFF_UP) != 0;
+        address.isLoopback = (entry->ifa_flags & IFF_LOOPBACK) != 0;
+        if (entry->ifa_addr != nullptr) {
+            address.isIPv4 = entry->ifa_addr->sa_family == AF_INET;
+            const socklen_t length = address.isIPv4 ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
+            char host[NI_MAXHOST] = {};
+            if ((entry->ifa_addr->sa_family == AF_INET || entry->ifa_addr->sa_family == AF_INET6) &&
+                getnameinfo(entry->ifa_addr, length, host, sizeof host, nullptr, 0, NI_NUMERICHOST) == 0)
+                address.numericAddress = std::string(host);
+        }
+        out.push_back(std::move(address));
+    }
+    freeifaddrs(list);
+    return out;
+}
+
+std::optional<std::string> privateTemporaryDirectory() {
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime != '\0')
+        return std::string(runtime);
+    const char* tmp = std::getenv("TMPDIR");
+    std::string base = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    const std::string folder = base + "/kestro-" + std::to_string(getuid());
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return std::nullopt;
+    struct stat info{};
+    // lstat: a link planted by someone else must not redirect the token files.
+    if (lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != getuid())
+        return std::nullopt;
+    if ((info.st_mode & 0077) != 0 && chmod(folder.c_str(), 0700) != 0) return std::nullopt;
+    return folder;
+}
+
+void openWithDefaultApplication(const std::string& location) {
+    static constexpr const char* kOpener = "/usr/bin/xdg-open";
+    if (access(kOpener, X_OK) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    // Its own process group, so a terminal's signals for us do not reach the browser it starts.
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    char* const argv[] = {const_cast<char*>(kOpener), const_cast<char*>(location.c_str()), nullptr};
+    pid_t opener = 0;
+    const int failed = posix_spawn(&opener, kOpener, &actions, &attributes, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (failed != 0) return;
+    // Reaped in the background: the caller does not wait for the opener.
+    std::thread([opener] {
+        int status = 0;
+        while (waitpid(opener, &status, 0) < 0 && errno == EINTR) {
+        }
+    }).detach();
+}
+
+} // namespace kestro

@@ -1,0 +1,32 @@
+#pragma once
+// Runs short outside programs to their end and collects everything they wrote.
+// Blocking: call it from the state's serial executor, never from an I/O thread.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestro {
+
+struct ProcessRunResult {
+    int status = 1;     // exit status; 1 when the program could not be started
+    // Named for the streams; `stdout` and `stderr` themselves are C library macros.
+    std::string standardOutput; // whole standard output, lossy UTF-8, untrimmed
+    std::string standardError;  // whole standard error, or why the program could not be started
+    bool operator==(const ProcessRunResult&) const = default;
+};
+
+struct ProcessOptions {
+    std::string executable; // absolute path, used as is (no PATH search, no shell)
+    std::vector<std::string> arguments;
+    std::optional<std::string> currentDirectory;
+};
+
+// Standard input is /dev/null; both output pipes are drained together while the child runs;
+// the child inherits no descriptor but its three standard ones.
+ProcessRunResult runProcess(const ProcessOptions& options);
+
+// Standard output when not empty, else standard error. The status is dropped.
+std::string runCommand(const std::string& executable, const std::vector<std::string>& arguments);
+
+} // namespace kestro

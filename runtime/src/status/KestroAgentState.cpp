@@ -1,0 +1,160 @@
+#include "status/KestroAgentState.h"
+
+#include "core/KestroAgentError.h"
+#include "core/PairingLink.h"
+#include "core/PairingPage.h"
+#include "core/WorkingDirectory.h"
+#include "run/CodexProbe.h"
+#include "status/CodexConfigReader.h"
+#include "status/LoadSampling.h"
+#include "text/Text.h"
+#include "text/TimeText.h"
+
+namespace kestro {
+
+KestroAgentState::KestroAgentState(KestroAgentConfiguration configuration, StateDependencies dependencies)
+    : m_configuration(std::move(configuration)), m_dependencies(std::move(dependencies)) {
+    const HostFacts& host = m_dependencies.host;
+    m_hostName = host.computerName().value_or("kestro Host");
+    m_ipAddress = detectIPAddress(host.interfaceAddresses());
+    m_codexPath = resolveCodexPath(m_dependencies.environment, m_dependencies.tools);
+
+    const std::string home = host.homeDirectory();
+    CodexInspection inspection = inspectCodex(
+        m_codexPath, {.mcpServers = [](const std::string& codexPath) { return detectMCPServers(codexPath); },
+                      .skills = {},
+                      .home = home});
+    m_codexVersion = inspection.version;
+    m_resumableSessionsSupported = inspection.resumeSupported;
+    m_supportsImageInput = inspection.imageInputSupported;
+    m_supportsOSSProvider = inspection.ossProviderSupported;
+    m_supportsAppServer = inspection.appServerSupported;
+    m_desktopAppPath = inspection.desktopAppPath;
+    m_computerUseConfigured = computerUseConfigured(inspection.configuredMCPServers);
+    m_configuredMCPServers = std::move(inspection.configuredMCPServers);
+    m_installedSkills = std::move(inspection.installedSkills);
+    m_lastDiagnosticMessage = std::move(inspection.diagnosticMessage);
+    m_authMode = "unknown";
+}
+
+std::string KestroAgentState::resolvedWorkingDirectory(const std::optional<std::string>& requested) const {
+    return kestro::resolvedWorkingDirectory(requested, m_configuration.defaultWorkingDirectory);
+}
+
+double KestroAgentState::sampleCPULoad() {
+    const std::optional<CPUTickSample> current = m_dependencies.host.cpuTickSample();
+    const CPULoadReading reading = cpuLoadBetween(m_previousCPUSample, current, busy());
+    if (reading.storeSample) m_previousCPUSample = current;
+    return reading.load;
+}
+
+double KestroAgentState::sampleRAMLoad() { return ramLoadOf(m_dependencies.host.memorySample(), busy()); }
+
+KestroAgentStatusPayload KestroAgentState::statusPayload(const std::optional<std::string>& workingDirectory) {
+    KestroAgentStatusPayload status;
+    status.workingDirectory = resolvedWorkingDirectory(workingDirectory);
+    status.cpuLoad = sampleCPULoad();
+    status.ramLoad = sampleRAMLoad();
+    status.activeJobs = m_activeJobs;
+    status.lastSeen = isoTimeTextNow();
+    status.diagnosticMessage = m_lastDiagnosticMessage;
+
+    status.machineName = m_configuration.machineName;
+    status.hostName = m_hostName;
+    status.ipAddress = m_ipAddress;
+    status.currentRunner = "Codex";
+    status.codexPath = m_codexPath;
+    status.codexVersion = m_codexVersion;
+    status.codexInstalled = m_codexPath.has_value();
+    status.resumableSessionsSupported = m_resumableSessionsSupported;
+    status.supportsImageInput = m_supportsImageInput;
+    status.supportsOSSProvider = m_supportsOSSProvider;
+    status.supportsAppServer = m_supportsAppServer;
+    status.desktopAppInstalled = m_desktopAppPath.has_value();
+    status.desktopAppPath = m_desktopAppPath;
+    status.computerUseConfigured = m_computerUseConfigured;
+    status.configuredMCPServers = m_configuredMCPServers;
+    status.installedSkills = m_installedSkills;
+    status.installedPlugins = m_installedPlugins;
+    status.defaultModel = m_defaultModel;
+    status.defaultReasoningEffort = m_defaultReasoningEffort;
+    status.usageSnapshot = m_usageSnapshot;
+    status.isOnline = true;
+    return status;
+}
+
+std::string KestroAgentState::encodedStatus(const std::optional<std::string>& workingDirectory) {
+    return encodeRecord(statusPayload(workingDirectory));
+}
+
+std::string KestroAgentState::encodedThreadHistory(const std::string& threadID) {
+    return encodeRecord(KestroAgentThreadHistoryPayload{.threadID = threadID, .messages = {}});
+}
+
+std::string KestroAgentState::encodedSurfacePreview(const std::string& kind) {
+    return encodeRecord(KestroAgentSurfacePreviewPayload{.kind = kind,
+                                                         .title = kind,
+                                                         .status = "Off",
+                                                         .detail = "",
+                                                         .isAvailable = false,
+                                                         .previewAvailable = false,
+                                                         .mimeType = std::nullopt,
+                                                         .imageBase64 = std::nullopt,
+                                                         .capturedAt = isoTimeTextNow()});
+}
+
+KestroAgentWorktreePayload KestroAgentState::createWorktree(const std::string& name,
+                                                            const std::optional<std::string>& workingDirectory) {
+    const std::string trimmedName = trimmed(name);
+    if (trimmedName.empty()) throw KestroAgentError::invalidWorktreeName();
+    (void)workingDirectory;
+    throw KestroAgentError::processFailed("Worktrees are not available yet.");
+}
+
+std::string KestroAgentState::preferredAdvertisedHost() const {
+    return kestro::preferredAdvertisedHost(m_configuration, m_ipAddress);
+}
+
+std::string KestroAgentState::pairingLink() const { return kestro::pairingLink(m_configuration, preferredAdvertisedHost()); }
+
+std::optional<std::string> KestroAgentState::writePairingQRCode() const {
+    const auto directory = m_dependencies.host.temporaryDirectory();
+    if (!directory) return std::nullopt;
+    const auto png = pairingQRCodePNG(pairingLink());
+    if (!png) return std::nullopt;
+    const std::string path = *directory + "/kestro-pair-" + pairingSlug(m_configuration.machineName) + ".png";
+    if (!writeFileAtomically(path, *png)) return std::nullopt;
+    return path;
+}
+
+std::optional<std::string> KestroAgentState::openPairingPageIfAvailable(bool openInBrowser) const {
+    const auto imagePath = writePairingQRCode();
+    if (!imagePath) return std::nullopt;
+    const auto directory = m_dependencies.host.temporaryDirectory();
+    if (!directory) return imagePath;
+    const std::string pagePath = *directory + "/kestro-pair-" + pairingSlug(m_configuration.machineName) + ".html";
+    const std::string html = pairingPageHTML({.machineName = m_configuration.machineName,
+                                              .advertisedHost = preferredAdvertisedHost(),
+                                              .port = m_configuration.port,
+                                              .link = pairingLink(),
+                                              .qrImagePath = *imagePath});
+    if (!writeFileAtomically(pagePath, html)) return imagePath;
+    if (openInBrowser) m_dependencies.host.openLocation(pagePath);
+    return pagePath;
+}
+
+void KestroAgentState::recordDiagnostic(const std::string& message) {
+    const std::string text = trimmed(message);
+    m_lastDiagnosticMessage = text.empty() ? "Codex reported an empty diagnostic." : text;
+}
+
+void KestroAgentState::recordCodexReady() {
+    if (!m_codexPath) {
+        m_lastDiagnosticMessage = kCodexUnavailableMessage;
+        return;
+    }
+    m_lastDiagnosticMessage = "Codex ready · " + std::to_string(m_installedSkills.size()) + " skills · " +
+                              std::to_string(m_configuredMCPServers.size()) + " MCP servers";
+}
+
+} // namespace kestro

@@ -1,0 +1,91 @@
+#include "text/Text.h"
+
+#include <unicode/locid.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+#include <unicode/utf8.h>
+
+namespace kestro {
+
+namespace {
+
+bool isSpaceOrLineBreak(UChar32 c) { return c >= 0 && u_isUWhiteSpace(c); }
+
+} // namespace
+
+std::string trimmed(std::string_view text) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    const auto length = static_cast<int32_t>(text.size());
+    int32_t start = 0;
+    while (start < length) {
+        int32_t next = start;
+        UChar32 c;
+        U8_NEXT(bytes, next, length, c);
+        if (!isSpaceOrLineBreak(c)) break;
+        start = next;
+    }
+    int32_t end = length;
+    while (end > start) {
+        int32_t previous = end;
+        UChar32 c;
+        U8_PREV(bytes, start, previous, c);
+        if (!isSpaceOrLineBreak(c)) break;
+        end = previous;
+    }
+    return std::string(text.substr(static_cast<size_t>(start), static_cast<size_t>(end - start)));
+}
+
+std::string decodeUTF8Lossy(std::string_view bytes) {
+    std::string out;
+    icu::UnicodeString::fromUTF8(icu::StringPiece(bytes.data(), static_cast<int32_t>(bytes.size())))
+        .toUTF8String(out);
+    return out;
+}
+
+std::string lowercased(std::string_view text) {
+    std::string out;
+    icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())))
+        .toLower(icu::Locale::getRoot())
+        .toUTF8String(out);
+    return out;
+}
+
+bool containsCaseInsensitive(std::string_view text, std::string_view needle) {
+    auto folded = [](std::string_view s) {
+        return icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())))
+            .foldCase();
+    };
+    return folded(text).indexOf(folded(needle)) >= 0;
+}
+
+std::vector<std::string> splitOn(std::string_view text, std::string_view separator) {
+    std::vector<std::string> pieces;
+    size_t start = 0;
+    while (true) {
+        const size_t found = text.find(separator, start);
+        if (found == std::string_view::npos) {
+            pieces.emplace_back(text.substr(start));
+            return pieces;
+        }
+        pieces.emplace_back(text.substr(start, found - start));
+        start = found + separator.size();
+    }
+}
+
+std::string replacingAll(std::string_view text, std::string_view from, std::string_view to) {
+    std::string out;
+    size_t start = 0;
+    while (true) {
+        const size_t found = from.empty() ? std::string_view::npos : text.find(from, start);
+        if (found == std::string_view::npos) {
+            out.append(text.substr(start));
+            return out;
+        }
+        out.append(text.substr(start, found - start)).append(to);
+        start = found + from.size();
+    }
+}
+
+bool startsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+
+} // namespace kestro

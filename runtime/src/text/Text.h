@@ -1,0 +1,31 @@
+#pragma once
+// Text hygiene shared by the whole runtime: Unicode-aware trimming, lossy UTF-8
+// decoding and case mapping. Pure functions; safe on any thread.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestro {
+
+// Removes Unicode white space and line breaks from both ends.
+std::string trimmed(std::string_view text);
+
+// Returns the bytes as valid UTF-8; invalid sequences become U+FFFD.
+std::string decodeUTF8Lossy(std::string_view bytes);
+
+// Full Unicode lower-casing (root locale).
+std::string lowercased(std::string_view text);
+
+// True when `text` contains `needle` under a case-insensitive comparison.
+bool containsCaseInsensitive(std::string_view text, std::string_view needle);
+
+// Splits at every occurrence of `separator`, keeping empty pieces.
+std::vector<std::string> splitOn(std::string_view text, std::string_view separator);
+
+// Replaces every occurrence of `from` by `to`.
+std::string replacingAll(std::string_view text, std::string_view from, std::string_view to);
+
+bool startsWith(std::string_view text, std::string_view prefix);
+
+} // namespace kestro

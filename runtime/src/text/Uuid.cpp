@@ -1,0 +1,34 @@
+#include "text/Uuid.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <sys/random.h>
+#include <system_error>
+
+namespace kestro {
+
+std::string randomUUIDString() {
+    std::array<uint8_t, 16> bytes{};
+    size_t filled = 0;
+    while (filled < bytes.size()) {
+        const ssize_t got = getrandom(bytes.data() + filled, bytes.size() - filled, 0);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            throw std::system_error(errno, std::generic_category(), "getrandom");
+        }
+        filled += static_cast<size_t>(got);
+    }
+    bytes[6] = static_cast<uint8_t>((bytes[6] & 0x0F) | 0x40);
+    bytes[8] = static_cast<uint8_t>((bytes[8] & 0x3F) | 0x80);
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string text;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) text.push_back('-');
+        text.push_back(kHex[bytes[i] >> 4]);
+        text.push_back(kHex[bytes[i] & 0x0F]);
+    }
+    return text;
+}
+
+} // namespace kestro

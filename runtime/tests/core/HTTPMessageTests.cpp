@@ -1,0 +1,86 @@
+#include "core/HTTPMessage.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+using namespace kestro;
+
+TEST(HTTPMessageTest, ARequestWithoutHeadersIsCompleteAtTheBlankLine) {
+    const ParseResult result = parseRequest("GET /status HTTP/1.1\r\n\r\n");
+    ASSERT_EQ(result.outcome, ParseOutcome::complete);
+    EXPECT_EQ(result.request.method, "GET");
+    EXPECT_EQ(result.request.path, "/status");
+    EXPECT_TRUE(result.request.headers.empty());
+    EXPECT_EQ(result.request.body, "");
+}
+
+TEST(HTTPMessageTest, WaitsUntilTheHeadAndBodyAreIn) {
+    const std::string full = "POST /run HTTP/1.1\r\nContent-Length: 4\r\n\r\nbody";
+    for (size_t cut = 0; cut < full.size(); ++cut)
+        EXPECT_EQ(parseRequest(full.substr(0, cut)).outcome, ParseOutcome::incomplete) << cut;
+    const ParseResult result = parseRequest(full + "GET /next HTTP/1.1\r\n\r\n");
+    ASSERT_EQ(result.outcome, ParseOutcome::complete);
+    EXPECT_EQ(result.request.body, "body");
+}
+
+TEST(HTTPMessageTest, HeaderNamesAreLowerCasedAndValuesTrimmed) {
+    const ParseResult result = parseRequest(
+        "GET /status?x=1 HTTP/1.1\r\nX-Kestro-Token:abc\r\nCONTENT-LENGTH:  0 \r\nno colon here\r\n"
+        "x-dup: one\r\nX-Dup: two\r\n\r\n");
+    ASSERT_EQ(result.outcome, ParseOutcome::complete);
+    EXPECT_EQ(result.request.path, "/status?x=1");
+    EXPECT_EQ(result.request.headers.at("x-kestro-token"), "abc");
+    EXPECT_EQ(result.request.headers.at("content-length"), "0");
+    EXPECT_EQ(result.request.headers.at("x-dup"), "two");
+    EXPECT_EQ(result.request.headers.size(), 3u);
+}
+
+TEST(HTTPMessageTest, UnreadableOrNegativeLengthsMeanNoBody) {
+    for (const std::string length : {"abc", "-5", "1.5", ""}) {
+        const ParseResult result = parseRequest("POST /status HTTP/1.1\r\nContent-Length: " + length + "\r\n\r\nextra");
+        ASSERT_EQ(result.outcome, ParseOutcome::complete) << length;
+        EXPECT_EQ(result.request.body, "");
+    }
+}
+
+TEST(HTTPMessageTest, RequestLinesNeedTwoWordsAndBareLineFeedsNeverComplete) {
+    EXPECT_EQ(parseRequest("GET\r\n\r\n").outcome, ParseOutcome::incomplete);
+    EXPECT_EQ(parseRequest("GET /status HTTP/1.1\n\n").outcome, ParseOutcome::incomplete);
+    const ParseResult spaced = parseRequest("GET   /status\r\n\r\n");
+    ASSERT_EQ(spaced.outcome, ParseOutcome::complete);
+    EXPECT_EQ(spaced.request.path, "/status");
+}
+
+TEST(HTTPMessageTest, OversizedHeadsAndBodiesAreRefused) {
+    EXPECT_EQ(parseRequest("GET /status HTTP/1.1\r\nX: " + std::string(kMaximumHeadBytes, 'a')).outcome,
+              ParseOutcome::tooLarge);
+    EXPECT_EQ(parseRequest("GET /status HTTP/1.1\r\nX: " + std::string(kMaximumHeadBytes, 'a') + "\r\n\r\n").outcome,
+              ParseOutcome::tooLarge);
+    EXPECT_EQ(parseRequest("POST /run HTTP/1.1\r\nContent-Length: 8388609\r\n\r\n").outcome, ParseOutcome::tooLarge);
+    EXPECT_EQ(parseRequest("POST /run HTTP/1.1\r\nContent-Length: 99999999999999999999999\r\n\r\n").outcome,
+              ParseOutcome::tooLarge);
+    EXPECT_EQ(parseRequest("POST /run HTTP/1.1\r\nContent-Length: 8388608\r\n\r\n").outcome, ParseOutcome::incomplete);
+}
+
+TEST(HTTPMessageTest, InvalidUTF8InTheHeadIsReplaced) {
+    const ParseResult result = parseRequest("GET /st\xFFus HTTP/1.1\r\n\r\n");
+    ASSERT_EQ(result.outcome, ParseOutcome::complete);
+    EXPECT_EQ(result.request.path, "/st\uFFFDus");
+}
+
+TEST(HTTPMessageTest, ResponsesAreFramedWithLengthAndClose) {
+    EXPECT_EQ(serializedResponse({.status = 404, .contentType = "application/json", .body = R"({"error":"Not Found"})"}),
+              "HTTP/1.1 404 Not Found\r\nContent-Type: application/json\r\nContent-Length: 21\r\n"
+              "Connection: close\r\nAccess-Control-Allow-Origin: *\r\n\r\n{\"error\":\"Not Found\"}");
+    EXPECT_EQ(reasonPhrase(200), "OK");
+    EXPECT_EQ(reasonPhrase(401), "Unauthorized");
+    EXPECT_EQ(reasonPhrase(500), "Error");
+    EXPECT_EQ(eventStreamHead(), "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-cache\r\n"
+                                 "Connection: close\r\nAccess-Control-Allow-Origin: *\r\n\r\n");
+}
+
+TEST(HTTPMessageTest, ErrorBodiesEscapeTheMessage) {
+    EXPECT_EQ(errorBody("Unauthorized request."), R"({"error":"Unauthorized request."})");
+    const std::string body = errorBody("fatal: \"x\" \\ bad\nline\ttab");
+    EXPECT_EQ(nlohmann::json::parse(body)["error"], "fatal: \"x\" \\ bad\nline\ttab");
+}

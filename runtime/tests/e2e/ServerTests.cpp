@@ -1,0 +1,299 @@
+// Black-box tests of the HTTP server: the built binary on a free loopback port, throwaway HOME.
+
+#include "e2e/AgentProcess.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <nlohmann/json.hpp>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace kestro::e2e;
+using namespace std::chrono;
+using json = nlohmann::ordered_json;
+
+namespace {
+
+constexpr const char* kToken = "0123456789abcdef0123456789abcdef";
+
+class ServerTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_home = new TemporaryDirectory();
+        s_runtimeDir = new TemporaryDirectory();
+        s_port = freePort();
+        s_agent = new AgentProcess({"--port", std::to_string(s_port), "--token", kToken, "--name", "Test Rig",
+                                    "--working-dir", s_home->path(), "--no-open-pair-page"},
+                                   {{"HOME", s_home->path()}, {"XDG_RUNTIME_DIR", s_runtimeDir->path()},
+                                    {"PATH", "/usr/bin:/bin"}});
+        s_banner = s_agent->waitForLines(9);
+    }
+    static void TearDownTestSuite() {
+        delete s_agent;
+        delete s_runtimeDir;
+        delete s_home;
+    }
+
+    static std::map<std::string, std::string> authorized() { return {{"X-Kestro-Token", kToken}}; }
+
+    static inline TemporaryDirectory* s_home = nullptr;
+    static inline TemporaryDirectory* s_runtimeDir = nullptr;
+    static inline AgentProcess* s_agent = nullptr;
+    static inline uint16_t s_port = 0;
+    static inline std::vector<std::string> s_banner;
+};
+
+TEST_F(ServerTest, PrintsEveryBannerLineInOrder) {
+    ASSERT_EQ(s_banner.size(), 9u) << s_agent->standardError();
+    EXPECT_EQ(s_banner[0], "kestro Agent listening on http://0.0.0.0:" + std::to_string(s_port));
+    EXPECT_TRUE(s_banner[1].starts_with("Machine: Test Rig · IP: ")) << s_banner[1];
+    EXPECT_EQ(s_banner[2], "Runner: Codex · Workdir: " + s_home->path());
+    EXPECT_EQ(s_banner[3], std::string("Token: ") + kToken);
+    EXPECT_EQ(s_banner[4], "Codex: Not detected");
+    EXPECT_EQ(s_banner[5], "Diagnostic: Codex CLI is not installed or not available on this machine.");
+    EXPECT_TRUE(s_banner[6].starts_with("Pair Link: kestro://pair?name=Test%20Rig&host=")) << s_banner[6];
+    EXPECT_TRUE(s_banner[6].ends_with("&preferred=1")) << s_banner[6];
+    EXPECT_EQ(s_banner[7], "Pair Page: " + s_runtimeDir->path() + "/kestro-pair-test-rig.html");
+    EXPECT_EQ(s_banner[8], "Pairing page opened in your browser. Scan the QR from kestro on your iPhone.");
+}
+
+TEST_F(ServerTest, UnknownRoutesAre404WhateverTheToken) {
+    for (const auto& [method, path] : std::vector<std::pair<std::string, std::string>>{
+             {"GET", "/nowhere"}, {"PUT", "/status"}, {"get", "/status"}, {"GET", "/status/"}, {"GET", "/status?x=1"}}) {
+        HTTPAnswer answer = request(s_port, method, path);
+        EXPECT_EQ(answer.status, 404) << method << " " << path;
+        EXPECT_EQ(answer.body, R"({"error":"Not Found"})");
+        EXPECT_EQ(answer.headers["content-length"], "21");
+        EXPECT_EQ(answer.headers["connection"], "close");
+        EXPECT_EQ(answer.headers["access-control-allow-origin"], "*");
+    }
+}
+
+TEST_F(ServerTest, TokenHeadersDecideInOrder) {
+    struct Case {
+        std::map<std::string, std::string> headers;
+        int status;
+    };
+    const std::string right = kToken;
+    const std::vector<Case> cases = {
+        {{}, 401},
+        {{{"X-Kestro-Token", right}}, 200},
+        {{{"x-vesk-token", right}}, 200},
+        {{{"Authorization", "Bearer " + right}}, 200},
+        {{{"Authorization", right}}, 200},
+        {{{"Authorization", "bearer " + right}}, 401},
+        {{{"X-Vesk-Token", right}, {"Authorization", "Bearer wrong"}}, 200},
+        {{{"X-Kestro-Token", "wrong"}, {"X-Vesk-Token", right}}, 401},
+        {{{"X-Kestro-Token", "wrong"}, {"Authorization", "Bearer " + right}}, 401},
+        {{{"X-Kestro-Token", right.substr(0, 31)}}, 401},
+        {{{"X-Kestro-Token", right + "0"}}, 401},
+    };
+    for (const auto& testCase : cases) {
+        const HTTPAnswer answer = request(s_port, "GET", "/status", testCase.headers);
+        EXPECT_EQ(answer.status, testCase.status);
+        if (testCase.status == 401) {
+            EXPECT_EQ(answer.body, R"({"error":"Unauthorized request."})");
+        }
+    }
+}
+
+TEST_F(ServerTest, StatusAnswersTheFullRecordInWireOrder) {
+    const HTTPAnswer answer = request(s_port, "GET", "/status", authorized());
+    ASSERT_EQ(answer.status, 200);
+    EXPECT_EQ(answer.headers.at("content-type"), "application/json");
+    const json status = json::parse(answer.body);
+    std::vector<std::string> keys;
+    for (const auto& item : status.items()) keys.push_back(item.key());
+    // No Codex: its optional members are left out entirely.
+    const std::vector<std::string> expected = {
+        "machineName", "hostName", "ipAddress", "cpuLoad", "ramLoad", "activeJobs", "currentRunner",
+        "codexInstalled", "resumableSessionsSupported", "supportsImageInput", "supportsOSSProvider",
+        "supportsAppServer", "desktopAppInstalled", "computerUseConfigured", "configuredMCPServers",
+        "installedSkills", "installedPlugins", "recentProjects", "recentThreads", "gitStatus", "remoteSurfaces",
+        "isOnline", "workingDirectory", "lastSeen", "diagnosticMessage"};
+    std::vector<std::string> withoutGit = expected;
+    std::erase(withoutGit, "gitStatus");
+    EXPECT_TRUE(keys == expected || keys == withoutGit) << answer.body;
+    EXPECT_EQ(status["machineName"], "Test Rig");
+    EXPECT_EQ(status["currentRunner"], "Codex");
+    EXPECT_EQ(status["isOnline"], true);
+    EXPECT_EQ(status["codexInstalled"], false);
+    EXPECT_EQ(status["activeJobs"], 0);
+    EXPECT_EQ(status["workingDirectory"], s_home->path());
+    EXPECT_GE(status["cpuLoad"].get<double>(), 0.03);
+    EXPECT_LE(status["cpuLoad"].get<double>(), 0.96);
+    EXPECT_GE(status["ramLoad"].get<double>(), 0.05);
+    EXPECT_LE(status["ramLoad"].get<double>(), 0.98);
+    EXPECT_EQ(status["lastSeen"].get<std::string>().size(), 20u);
+}
+
+TEST_F(ServerTest, PostStatusUsesTheRequestedDirectoryAndIgnoresABadBody) {
+    const HTTPAnswer withDirectory =
+        request(s_port, "POST", "/status", authorized(), R"({"workingDirectory":"/tmp/../tmp/./x/"})");
+    ASSERT_EQ(withDirectory.status, 200);
+    EXPECT_EQ(json::parse(withDirectory.body)["workingDirectory"], "/tmp/x");
+    const HTTPAnswer notJSON = request(s_port, "POST", "/status", authorized(), "not json at all");
+    ASSERT_EQ(notJSON.status, 200);
+    EXPECT_EQ(json::parse(notJSON.body)["workingDirectory"], s_home->path());
+}
+
+TEST_F(ServerTest, ErrorAnswersAreValidJSON) {
+    const HTTPAnswer missing = request(s_port, "POST", "/thread-history", authorized(), "{}");
+    EXPECT_EQ(missing.status, 400);
+    EXPECT_EQ(json::parse(missing.body)["error"], "Missing required field 'threadID'.");
+    const HTTPAnswer wrongType = request(s_port, "POST", "/thread-history", authorized(), R"({"threadID":42})");
+    EXPECT_EQ(wrongType.status, 400);
+    EXPECT_TRUE(json::parse(wrongType.body)["error"].is_string());
+    const HTTPAnswer blankName = request(s_port, "POST", "/worktree", authorized(), R"({"name":"   "})");
+    EXPECT_EQ(blankName.status, 400);
+    EXPECT_EQ(blankName.body, R"({"error":"Worktree name was empty."})");
+    const HTTPAnswer wrongToken =
+        request(s_port, "POST", "/thread-history", {{"X-Kestro-Token", "nope"}}, R"({"threadID":"x"})");
+    EXPECT_EQ(wrongToken.status, 401);
+    const HTTPAnswer noCodex =
+        request(s_port, "POST", "/run", authorized(), R"({"prompt":"hi","resumeExistingSession":false})");
+    EXPECT_EQ(noCodex.status, 400);
+    EXPECT_EQ(json::parse(noCodex.body)["error"], "Codex CLI is not installed or not available on this machine.");
+    const HTTPAnswer unreadableRun = request(s_port, "POST", "/run", authorized(), R"({"prompt":"hi"})");
+    EXPECT_EQ(unreadableRun.status, 400);
+    EXPECT_EQ(json::parse(unreadableRun.body)["error"], "Missing required field 'resumeExistingSession'.");
+}
+
+TEST_F(ServerTest, ClosesAboutHalfASecondAfterTheAnswer) {
+    const RawExchange result = exchange(s_port, {"GET /nowhere HTTP/1.1\r\n\r\n"});
+    EXPECT_EQ(parseAnswer(result.received).status, 404);
+    EXPECT_GE(result.closedAfter, milliseconds(400));
+    EXPECT_LE(result.closedAfter, milliseconds(1500));
+}
+
+TEST_F(ServerTest, AnswersOnlyTheFirstOfTwoPipelinedRequests) {
+    const std::string one = "GET /status HTTP/1.1\r\nX-Kestro-Token: " + std::string(kToken) + "\r\n\r\n";
+    const RawExchange result = exchange(s_port, {one + "GET /nowhere HTTP/1.1\r\n\r\n"});
+    EXPECT_EQ(parseAnswer(result.received).status, 200);
+    size_t answers = 0;
+    for (size_t at = result.received.find("HTTP/1.1 "); at != std::string::npos;
+         at = result.received.find("HTTP/1.1 ", at + 1))
+        ++answers;
+    EXPECT_EQ(answers, 1u);
+}
+
+TEST_F(ServerTest, AssemblesARequestTrickledByteByByte) {
+    const std::string body = R"({"workingDirectory":"/tmp"})";
+    const std::string text = "POST /status HTTP/1.1\r\nx-kestro-token: " + std::string(kToken) +
+                             "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    std::vector<std::string> bytes;
+    for (const char c : text) bytes.emplace_back(1, c);
+    const RawExchange result = exchange(s_port, bytes, milliseconds(1));
+    const HTTPAnswer answer = parseAnswer(result.received);
+    ASSERT_EQ(answer.status, 200);
+    EXPECT_EQ(json::parse(answer.body)["workingDirectory"], "/tmp");
+}
+
+TEST_F(ServerTest, RefusesAnOversizedHeadAndKeepsServing) {
+    const std::string huge = "GET /status HTTP/1.1\r\nX-Filler: " + std::string(70 * 1024, 'a') + "\r\n\r\n";
+    const HTTPAnswer answer = parseAnswer(exchange(s_port, {huge}).received);
+    EXPECT_EQ(answer.status, 400);
+    EXPECT_EQ(answer.body, R"({"error":"Request too large."})");
+    const HTTPAnswer bigBody = parseAnswer(
+        exchange(s_port, {"POST /status HTTP/1.1\r\nContent-Length: 9000000000\r\n\r\n"}).received);
+    EXPECT_EQ(bigBody.status, 400);
+    EXPECT_EQ(request(s_port, "GET", "/status", authorized()).status, 200);
+}
+
+TEST_F(ServerTest, AnIncompleteRequestGetsNoAnswerWhenThePeerCloses) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(s_port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const std::string bareFeeds = "GET /status HTTP/1.1\n\n";
+    ::send(fd, bareFeeds.data(), bareFeeds.size(), MSG_NOSIGNAL);
+    ::shutdown(fd, SHUT_WR);
+    char buffer[64];
+    EXPECT_EQ(::recv(fd, buffer, sizeof buffer, 0), 0);
+    ::close(fd);
+}
+
+TEST_F(ServerTest, ServesOverIPv6Loopback) {
+    const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_port = htons(s_port);
+    address.sin6_addr = in6addr_loopback;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        GTEST_SKIP() << "no IPv6 loopback on this machine";
+    }
+    const std::string text = "GET /nowhere HTTP/1.1\r\n\r\n";
+    ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
+    std::string received;
+    char buffer[256];
+    ssize_t got;
+    while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0) received.append(buffer, static_cast<size_t>(got));
+    ::close(fd);
+    EXPECT_EQ(parseAnswer(received).status, 404);
+}
+
+TEST_F(ServerTest, ManyIdleConnectionsDoNotStopTheServer) {
+    std::vector<int> idle;
+    for (int i = 0; i < 500; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(s_port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+            idle.push_back(fd);
+        else
+            ::close(fd);
+    }
+    EXPECT_EQ(idle.size(), 500u);
+    const auto started = steady_clock::now();
+    EXPECT_EQ(request(s_port, "GET", "/status", authorized()).status, 200);
+    EXPECT_LT(steady_clock::now() - started, seconds(5));
+    for (const int fd : idle) ::close(fd);
+}
+
+TEST(StartupTest, APortInUseIsAStartUpFailureWithoutBanner) {
+    TemporaryDirectory home;
+    const int blocker = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_any;
+    ASSERT_EQ(::bind(blocker, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(blocker, 1), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(blocker, reinterpret_cast<sockaddr*>(&address), &length);
+    const uint16_t port = ntohs(address.sin6_port);
+
+    AgentProcess agent({"--port", std::to_string(port), "--no-open-pair-page"},
+                       {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}});
+    const auto status = agent.waitForExit();
+    ::close(blocker);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_NE(*status, 0);
+    EXPECT_TRUE(agent.waitForLines(1, milliseconds(100)).empty());
+    EXPECT_NE(agent.standardError().find("Could not listen on port " + std::to_string(port)), std::string::npos)
+        << agent.standardError();
+}
+
+TEST(StartupTest, DefaultsGiveARandomTokenAndThePortFromTheEnvironment) {
+    TemporaryDirectory home;
+    const uint16_t port = freePort();
+    AgentProcess agent({"--no-open-pair-page"},
+                       {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()},
+                        {"KESTRO_AGENT_PORT", std::to_string(port)}, {"VESK_AGENT_PORT", "1"},
+                        {"VESK_AGENT_HOST", "studio.lan"}},
+                       home.path());
+    const auto lines = agent.waitForLines(9);
+    ASSERT_GE(lines.size(), 4u) << agent.standardError();
+    EXPECT_EQ(lines[0], "kestro Agent listening on http://studio.lan:" + std::to_string(port));
+    EXPECT_EQ(request(port, "GET", "/nowhere").status, 404);
+    ASSERT_EQ(lines[3].size(), std::string("Token: ").size() + 32);
+    EXPECT_EQ(lines[3].find_first_not_of("0123456789abcdef", 7), std::string::npos) << lines[3];
+    EXPECT_EQ(lines[2], "Runner: Codex · Workdir: " + home.path());
+}
+
+} // namespace
