@@ -25,7 +25,8 @@ void appendToString(png_structp png, png_bytep data, png_size_t length) {
 
 void flushNothing(png_structp) {}
 
-std::optional<std::string> encodePNG(const std::vector<uint8_t>& pixels, int side) {
+// Rows of 1-bit grey pixels (1 = white), packed eight to a byte, most significant first.
+std::optional<std::string> encodePNG(const std::vector<uint8_t>& packedRows, int side) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     if (png == nullptr) return std::nullopt;
     png_infop info = png_create_info_struct(png);
@@ -39,11 +40,12 @@ std::optional<std::string> encodePNG(const std::vector<uint8_t>& pixels, int sid
         return std::nullopt;
     }
     png_set_write_fn(png, &out, appendToString, flushNothing);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(side), static_cast<png_uint_32>(side), 8, PNG_COLOR_TYPE_GRAY,
+    png_set_IHDR(png, info, static_cast<png_uint_32>(side), static_cast<png_uint_32>(side), 1, PNG_COLOR_TYPE_GRAY,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
+    const size_t rowBytes = (static_cast<size_t>(side) + 7) / 8;
     for (int row = 0; row < side; ++row)
-        png_write_row(png, pixels.data() + static_cast<size_t>(row) * static_cast<size_t>(side));
+        png_write_row(png, packedRows.data() + static_cast<size_t>(row) * rowBytes);
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     return out;
@@ -87,17 +89,22 @@ std::optional<std::string> pairingQRCodePNG(const std::string& link) {
     if (!code) return std::nullopt;
     const int modules = code->width + 2 * kQuietZoneModules;
     const int side = modules * kModulePixels;
-    std::vector<uint8_t> pixels(static_cast<size_t>(side) * static_cast<size_t>(side), 0xFF);
+    const size_t rowBytes = (static_cast<size_t>(side) + 7) / 8;
+    std::vector<uint8_t> rows(rowBytes * static_cast<size_t>(side), 0xFF);
     for (int y = 0; y < code->width; ++y) {
         for (int x = 0; x < code->width; ++x) {
             if ((code->data[y * code->width + x] & 1) == 0) continue;
             const int left = (x + kQuietZoneModules) * kModulePixels;
             const int top = (y + kQuietZoneModules) * kModulePixels;
-            for (int row = top; row < top + kModulePixels; ++row)
-                std::fill_n(pixels.begin() + row * side + left, kModulePixels, uint8_t{0});
+            for (int row = top; row < top + kModulePixels; ++row) {
+                for (int column = left; column < left + kModulePixels; ++column) {
+                    uint8_t& byte = rows[static_cast<size_t>(row) * rowBytes + static_cast<size_t>(column / 8)];
+                    byte = static_cast<uint8_t>(byte & ~(0x80u >> (column % 8)));
+                }
+            }
         }
     }
-    return encodePNG(pixels, side);
+    return encodePNG(rows, side);
 }
 
 std::string fileURL(const std::string& path) {

@@ -76,14 +76,15 @@ CodexInspection inspectCodex(const std::optional<std::string>& codexPath, const 
     auto launch = [&path](std::vector<std::string> arguments) {
         return std::async(std::launch::async, [path, arguments = std::move(arguments)] { return runCommand(path, arguments); });
     };
+    // The MCP listing is by far the slowest of the six, so it starts first.
+    auto mcpServers = std::async(std::launch::async, [&] {
+        return sources.mcpServers ? sources.mcpServers(path) : std::vector<std::string>{};
+    });
     auto version = launch({"--version"});
     auto generalHelp = launch({"--help"});
     auto execHelp = launch({"exec", "--help"});
     auto resumeHelp = launch({"exec", "resume", "--help"});
     auto appServerHelp = launch({"app-server", "--help"});
-    auto mcpServers = std::async(std::launch::async, [&] {
-        return sources.mcpServers ? sources.mcpServers(path) : std::vector<std::string>{};
-    });
     inspection.installedSkills = sources.skills ? sources.skills() : std::vector<KestroAgentSkillPayload>{};
     inspection.desktopAppPath = detectDesktopAppPath(sources.home);
     inspection.configuredMCPServers = mcpServers.get();

@@ -10,20 +10,28 @@
 #include "text/Text.h"
 #include "text/TimeText.h"
 
+#include <future>
+
 namespace kestro {
 
 KestroAgentState::KestroAgentState(KestroAgentConfiguration configuration, StateDependencies dependencies)
     : m_configuration(std::move(configuration)), m_dependencies(std::move(dependencies)) {
     const HostFacts& host = m_dependencies.host;
+    // The Codex probe is independent of the host facts and the QR image, and takes longest:
+    // it runs while they are gathered, with the same results as one after another.
+    m_codexPath = resolveCodexPath(m_dependencies.environment, m_dependencies.tools);
+    const std::string home = host.homeDirectory();
+    auto probe = std::async(std::launch::async, [codexPath = m_codexPath, home] {
+        return inspectCodex(codexPath,
+                            {.mcpServers = [](const std::string& path) { return detectMCPServers(path); },
+                             .skills = {},
+                             .home = home});
+    });
     m_hostName = host.computerName().value_or("kestro Host");
     m_ipAddress = detectIPAddress(host.interfaceAddresses());
-    m_codexPath = resolveCodexPath(m_dependencies.environment, m_dependencies.tools);
+    m_pairingImage = std::async(std::launch::async, [link = pairingLink()] { return pairingQRCodePNG(link); }).share();
 
-    const std::string home = host.homeDirectory();
-    CodexInspection inspection = inspectCodex(
-        m_codexPath, {.mcpServers = [](const std::string& codexPath) { return detectMCPServers(codexPath); },
-                      .skills = {},
-                      .home = home});
+    CodexInspection inspection = probe.get();
     m_codexVersion = inspection.version;
     m_resumableSessionsSupported = inspection.resumeSupported;
     m_supportsImageInput = inspection.imageInputSupported;
@@ -120,7 +128,7 @@ std::string KestroAgentState::pairingLink() const { return kestro::pairingLink(m
 std::optional<std::string> KestroAgentState::writePairingQRCode() const {
     const auto directory = m_dependencies.host.temporaryDirectory();
     if (!directory) return std::nullopt;
-    const auto png = pairingQRCodePNG(pairingLink());
+    const auto& png = m_pairingImage.get();
     if (!png) return std::nullopt;
     const std::string path = *directory + "/kestro-pair-" + pairingSlug(m_configuration.machineName) + ".png";
     if (!writeFileAtomically(path, *png)) return std::nullopt;

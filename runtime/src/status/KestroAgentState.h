@@ -9,6 +9,7 @@
 #include "platform/SystemTools.h"
 
 #include <functional>
+#include <future>
 #include <optional>
 #include <string>
 #include <vector>
@@ -78,6 +79,8 @@ private:
 
     KestroAgentConfiguration m_configuration;
     StateDependencies m_dependencies;
+    // The QR image depends only on the link, so it is drawn while the Codex probe runs.
+    std::shared_future<std::optional<std::string>> m_pairingImage;
     std::string m_hostName;
     std::string m_ipAddress;
     std::optional<std::string> m_codexPath;

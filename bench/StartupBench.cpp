@@ -1,0 +1,64 @@
+// Start-up time with the real Codex CLI: launch to the last banner line, against the six probe
+// launches run one after another. Prints medians over several runs.
+//
+//   kestro_startup_bench [RUNS]
+
+#include "e2e/AgentProcess.h"
+#include "run/ProcessRunner.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+using namespace kestro;
+using namespace kestro::e2e;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double medianMilliseconds(int runs, const std::function<void()>& body) {
+    std::vector<double> samples;
+    body(); // warm-up: file caches, the launcher's first start
+    for (int i = 0; i < runs; ++i) {
+        const auto started = Clock::now();
+        body();
+        samples.push_back(std::chrono::duration<double, std::milli>(Clock::now() - started).count());
+    }
+    std::sort(samples.begin(), samples.end());
+    return samples[samples.size() / 2];
+}
+
+void measure(const char* label, const std::string& codex, const std::string& home, int runs) {
+    const auto environment = std::map<std::string, std::string>{
+        {"HOME", home}, {"XDG_RUNTIME_DIR", home}, {"KESTRO_CODEX_PATH", codex}, {"PATH", "/usr/bin:/bin"}};
+    const double startup = medianMilliseconds(runs, [&] {
+        AgentProcess agent({"--port", std::to_string(freePort()), "--no-open-pair-page"}, environment);
+        if (agent.waitForLines(9).size() != 9) std::fprintf(stderr, "no banner: %s\n", agent.standardError().c_str());
+    });
+    const std::vector<std::vector<std::string>> probes = {
+        {"--version"}, {"--help"}, {"exec", "--help"}, {"exec", "resume", "--help"}, {"app-server", "--help"}, {"mcp", "list"}};
+    const double sequential = medianMilliseconds(runs, [&] {
+        for (const auto& arguments : probes) {
+            std::vector<std::string> withHome{"HOME=" + home, codex};
+            withHome.insert(withHome.end(), arguments.begin(), arguments.end());
+            runProcess({.executable = "/usr/bin/env", .arguments = withHome});
+        }
+    });
+    std::printf("%-14s start-up to last banner line: %8.1f ms   six probe launches in a row: %8.1f ms   ratio: %.2f\n",
+                label, startup, sequential, startup / sequential);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
+    const std::string package = std::string(KESTRO_FIXTURES_DIR) + "/codex-cli/node_modules";
+    TemporaryDirectory home;
+    measure("npm launcher", package + "/.bin/codex", home.path(), runs);
+    measure("native binary", package + "/@openai/codex-linux-x64/vendor/x86_64-unknown-linux-musl/bin/codex",
+            home.path(), runs);
+    return 0;
+}
