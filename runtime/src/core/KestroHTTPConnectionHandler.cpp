@@ -64,7 +64,20 @@ asio::awaitable<void> KestroHTTPConnectionHandler::send(const HTTPResponse& resp
 
 asio::awaitable<void> KestroHTTPConnectionHandler::sendRaw(std::string_view text, bool /*complete*/) {
     // A plain socket has no message boundaries: bytes go out in order; only finishConnection closes.
-    co_await asio::async_write(m_socket, asio::buffer(text.data(), text.size()), asio::use_awaitable);
+    // Once a write has failed the connection is broken for good: later writes fail at once
+    // (the reactor would not report the error a second time and they would wait for ever).
+    if (m_writeFailure) throw std::system_error(m_writeFailure);
+    asio::steady_timer deadline(m_socket.get_executor());
+    deadline.expires_after(m_limits.writeTimeout);
+    auto outcome = co_await (asio::async_write(m_socket, asio::buffer(text.data(), text.size()), useTupleAwaitable) ||
+                             deadline.async_wait(useTupleAwaitable));
+    if (outcome.index() == 1) {
+        // A peer that stops reading is treated like one that has gone.
+        m_writeFailure = asio::error::timed_out;
+    } else if (auto [error, written] = std::get<0>(outcome); error) {
+        m_writeFailure = error;
+    }
+    if (m_writeFailure) throw std::system_error(m_writeFailure);
 }
 
 asio::awaitable<void> KestroHTTPConnectionHandler::sendSSEHeaders() {

@@ -22,6 +22,7 @@ using RequestHandler = std::function<asio::awaitable<void>(HTTPRequest, KestroHT
 struct ConnectionLimits {
     std::chrono::milliseconds requestTimeout{30'000};
     std::chrono::milliseconds linger{500};
+    std::chrono::milliseconds writeTimeout{30'000};
 };
 
 class KestroHTTPConnectionHandler {
@@ -48,6 +49,7 @@ private:
     asio::ip::tcp::socket m_socket;
     ConnectionLimits m_limits;
     std::string m_buffer;
+    asio::error_code m_writeFailure;
 };
 
 } // namespace kestro

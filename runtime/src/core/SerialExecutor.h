@@ -7,6 +7,7 @@
 #include <asio/co_spawn.hpp>
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
+#include <asio/post.hpp>
 #include <asio/use_awaitable.hpp>
 #include <asio/use_future.hpp>
 #include <thread>
@@ -44,6 +45,9 @@ public:
                    asio::use_future)
             .get();
     }
+
+    // Fire and forget: runs `operation` in turn; the caller does not wait.
+    template <class Operation> void post(Operation operation) { asio::post(m_context, std::move(operation)); }
 
 private:
     asio::io_context m_context{1};

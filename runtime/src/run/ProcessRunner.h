@@ -2,6 +2,8 @@
 // Runs short outside programs to their end and collects everything they wrote.
 // Blocking: call it from the state's serial executor, never from an I/O thread.
 
+#include "run/ChildProcess.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,12 +16,6 @@ struct ProcessRunResult {
     std::string standardOutput; // whole standard output, lossy UTF-8, untrimmed
     std::string standardError;  // whole standard error, or why the program could not be started
     bool operator==(const ProcessRunResult&) const = default;
-};
-
-struct ProcessOptions {
-    std::string executable; // absolute path, used as is (no PATH search, no shell)
-    std::vector<std::string> arguments;
-    std::optional<std::string> currentDirectory;
 };
 
 // Standard input is /dev/null; both output pipes are drained together while the child runs;

@@ -151,6 +151,11 @@ std::optional<std::string> KestroAgentState::openPairingPageIfAvailable(bool ope
     return pagePath;
 }
 
+CodexRunner KestroAgentState::makeRunner() const {
+    if (!m_codexPath) throw KestroAgentError::codexUnavailable();
+    return CodexRunner(*m_codexPath);
+}
+
 void KestroAgentState::recordDiagnostic(const std::string& message) {
     const std::string text = trimmed(message);
     m_lastDiagnosticMessage = text.empty() ? "Codex reported an empty diagnostic." : text;

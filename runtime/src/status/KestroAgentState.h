@@ -7,6 +7,7 @@
 #include "core/KestroAgentService.h"
 #include "platform/Host.h"
 #include "platform/SystemTools.h"
+#include "run/CodexRunner.h"
 
 #include <functional>
 #include <future>
@@ -62,9 +63,11 @@ public:
     std::optional<std::string> writePairingQRCode() const;
     std::optional<std::string> openPairingPageIfAvailable(bool openInBrowser) const;
 
-    // Jobs and diagnostics.
+    // Runs, jobs and diagnostics.
+    // Throws KestroAgentError::codexUnavailable without a Codex executable.
+    CodexRunner makeRunner() const;
     void beginJob() { ++m_activeJobs; }
-    void endJob() { --m_activeJobs; }
+    void endJob() { m_activeJobs = m_activeJobs > 0 ? m_activeJobs - 1 : 0; }
     int64_t activeJobs() const { return m_activeJobs; }
     void recordDiagnostic(const std::string& message);
     void recordCodexReady();

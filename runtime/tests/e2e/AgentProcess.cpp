@@ -7,6 +7,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <netinet/in.h>
 #include <poll.h>
 #include <spawn.h>
@@ -198,6 +200,66 @@ HTTPAnswer request(uint16_t port, const std::string& method, const std::string& 
     if (!body.empty()) text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
     text += "\r\n" + body;
     return parseAnswer(exchange(port, {text}).received);
+}
+
+RunStream parseRunStream(const HTTPAnswer& answer) {
+    RunStream stream;
+    stream.status = answer.status;
+    size_t start = 0;
+    while (start < answer.body.size()) {
+        size_t end = answer.body.find("\n\n", start);
+        if (end == std::string::npos) end = answer.body.size();
+        const std::string frame = answer.body.substr(start, end - start);
+        if (frame == "data: [DONE]")
+            stream.done = true;
+        else if (frame.starts_with("data: "))
+            stream.events.push_back(frame.substr(6));
+        start = end + 2;
+    }
+    return stream;
+}
+
+RunStream run(uint16_t port, const std::string& token, const std::string& body) {
+    return parseRunStream(request(port, "POST", "/run", {{"X-Kestro-Token", token}}, body));
+}
+
+size_t openDescriptorCount(pid_t pid) {
+    size_t count = 0;
+    std::error_code error;
+    for (auto it = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error);
+         !error && it != std::filesystem::directory_iterator(); it.increment(error))
+        ++count;
+    return count;
+}
+
+std::vector<pid_t> childProcesses(pid_t pid) {
+    std::vector<pid_t> children;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        if (!std::getline(stat, line)) continue;
+        // pid (comm) state ppid ...: the command may hold spaces, so read after the last ')'.
+        const size_t close = line.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(line.substr(close + 2));
+        std::string state;
+        pid_t parent = 0;
+        rest >> state >> parent;
+        if (parent == pid) children.push_back(static_cast<pid_t>(std::stoi(name)));
+    }
+    return children;
+}
+
+bool eventually(const std::function<bool()>& condition, milliseconds timeout) {
+    const auto deadline = steady_clock::now() + timeout;
+    while (steady_clock::now() < deadline) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(milliseconds(20));
+    }
+    return condition();
 }
 
 } // namespace kestro::e2e

@@ -2,6 +2,7 @@
 // Starts the built kestro-agent with a throwaway HOME and talks to it over loopback.
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -70,5 +71,21 @@ HTTPAnswer parseAnswer(const std::string& raw);
 // One request with the given method, path, headers and body.
 HTTPAnswer request(uint16_t port, const std::string& method, const std::string& path,
                    const std::map<std::string, std::string>& headers = {}, const std::string& body = "");
+
+// The events of a run stream ("data: " lines, JSON decoded) and whether it ended with [DONE].
+struct RunStream {
+    int status = 0;
+    std::vector<std::string> events; // JSON texts, in order
+    bool done = false;
+};
+RunStream parseRunStream(const HTTPAnswer& answer);
+RunStream run(uint16_t port, const std::string& token, const std::string& body);
+
+// Descriptors the process holds open, and its living children (zombies included).
+size_t openDescriptorCount(pid_t pid);
+std::vector<pid_t> childProcesses(pid_t pid);
+
+// Polls `condition` until it holds or the deadline passes; the last value.
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 } // namespace kestro::e2e

@@ -1,0 +1,178 @@
+#include "run/CodexRunner.h"
+
+#include "core/AsioSupport.h"
+#include "core/KestroAgentError.h"
+#include "run/ChildProcess.h"
+#include "run/CodexEventTranslation.h"
+#include "text/LineSplitter.h"
+#include "text/Text.h"
+
+#include <array>
+#include <asio/async_result.hpp>
+#include <asio/buffer.hpp>
+#include <asio/experimental/awaitable_operators.hpp>
+#include <asio/post.hpp>
+#include <asio/posix/stream_descriptor.hpp>
+#include <asio/steady_timer.hpp>
+#include <asio/this_coro.hpp>
+#include <cerrno>
+#include <chrono>
+#include <sys/wait.h>
+#include <thread>
+
+using namespace asio::experimental::awaitable_operators;
+
+namespace kestro {
+
+namespace {
+
+constexpr size_t kReadChunk = 64 * 1024;
+
+// Completes with the child's exit status once it has ended, also when it ended before the wait
+// began. The blocking wait runs on a thread of its own, never on an I/O thread.
+template <class Token> auto asyncWaitForTermination(pid_t pid, Token&& token) {
+    return asio::async_initiate<Token, void(int)>(
+        [pid](auto handler) {
+            auto executor = asio::get_associated_executor(handler);
+            std::thread([pid, executor, handler = std::move(handler)]() mutable {
+                int status = 0;
+                while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+                }
+                asio::post(executor, [handler = std::move(handler), status]() mutable {
+                    std::move(handler)(exitStatusOf(status));
+                });
+            }).detach();
+        },
+        token);
+}
+
+asio::awaitable<int> waitForTermination(pid_t pid) { co_return co_await asyncWaitForTermination(pid, asio::use_awaitable); }
+
+std::string describe(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::exception& error) {
+        return error.what();
+    } catch (...) {
+        return "The event could not be sent.";
+    }
+}
+
+// Sends the line's events with the pacing pause after each chunk; the send failure's text, if any.
+asio::awaitable<std::optional<std::string>> deliverLine(const std::string& line, RunCapture& capture,
+                                                        const StreamSender& send) {
+    const auto event = decodeCodexEvent(line);
+    if (!event) co_return std::nullopt;
+    const std::vector<KestroAgentStreamEvent> events = translateCodexEvent(*event, capture);
+    asio::steady_timer pause(co_await asio::this_coro::executor);
+    for (const auto& streamEvent : events) {
+        std::exception_ptr failure;
+        try {
+            co_await send(streamEvent);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (failure) co_return describe(failure);
+        if (pausesAfter(streamEvent)) {
+            pause.expires_after(std::chrono::milliseconds(kChunkPauseMilliseconds));
+            co_await pause.async_wait(useTupleAwaitable);
+        }
+    }
+    co_return std::nullopt;
+}
+
+// Reads standard output to its end. After a failed send the rest is drained and discarded.
+asio::awaitable<std::optional<std::string>> readOutput(asio::posix::stream_descriptor& pipe, RunCapture& capture,
+                                                       const StreamSender& send) {
+    LineSplitter splitter;
+    std::optional<std::string> failure;
+    std::array<char, kReadChunk> chunk;
+    while (true) {
+        auto [error, received] = co_await pipe.async_read_some(asio::buffer(chunk), useTupleAwaitable);
+        if (received > 0 && !failure) {
+            for (const auto& line : splitter.feed(std::string_view(chunk.data(), received))) {
+                failure = co_await deliverLine(line, capture, send);
+                if (failure) break;
+            }
+        }
+        if (error) break;
+    }
+    if (!failure)
+        for (const auto& line : splitter.finish())
+            if (!failure) failure = co_await deliverLine(line, capture, send);
+    co_return failure;
+}
+
+// Reads standard error to its end, keeping the first lines the capture wants.
+asio::awaitable<void> readErrors(asio::posix::stream_descriptor& pipe, RunCapture& capture) {
+    LineSplitter splitter;
+    std::array<char, kReadChunk> chunk;
+    while (true) {
+        auto [error, received] = co_await pipe.async_read_some(asio::buffer(chunk), useTupleAwaitable);
+        if (received > 0 && !capture.hasAllErrorLines())
+            for (const auto& line : splitter.feed(std::string_view(chunk.data(), received))) capture.appendStderrLine(line);
+        if (error) break;
+    }
+    for (const auto& line : splitter.finish()) capture.appendStderrLine(line);
+}
+
+} // namespace
+
+std::vector<std::string> codexRunArguments(const CodexRunRequest& request, const std::string& trimmedPrompt) {
+    std::vector<std::string> arguments{"exec"};
+    if (request.resumeExistingSession && request.threadID && !trimmed(*request.threadID).empty()) {
+        arguments.push_back("resume");
+        arguments.push_back(*request.threadID);
+    }
+    arguments.push_back("--json");
+    arguments.push_back("--skip-git-repo-check");
+    if (request.preferredModel && !request.preferredModel->empty() && lowercased(*request.preferredModel) != "codex") {
+        arguments.push_back("--model");
+        arguments.push_back(*request.preferredModel);
+    }
+    arguments.push_back(trimmedPrompt);
+    return arguments;
+}
+
+std::string codexStartMessage(const CodexRunRequest& request) {
+    return (request.resumeExistingSession ? "Resuming Codex session in " : "Launching Codex in ") + request.workingDirectory;
+}
+
+std::optional<std::string> codexRunFailure(int status, const RunCaptureSnapshot& snapshot) {
+    if (status == 0) {
+        if (trimmed(snapshot.finalText).empty() && snapshot.protocolErrorMessage) return snapshot.protocolErrorMessage;
+        return std::nullopt;
+    }
+    if (snapshot.protocolErrorMessage) return snapshot.protocolErrorMessage;
+    if (!snapshot.errorText.empty()) return snapshot.errorText;
+    return "Codex exited with status " + std::to_string(status) + ".";
+}
+
+asio::awaitable<void> CodexRunner::run(CodexRunRequest request, StreamSender send) const {
+    const std::string prompt = trimmed(request.prompt);
+    if (prompt.empty()) throw KestroAgentError::invalidPrompt();
+    const ProcessOptions options{.executable = m_codexExecutablePath,
+                                 .arguments = codexRunArguments(request, prompt),
+                                 .currentDirectory = request.workingDirectory};
+
+    const KestroAgentStreamEvent started{.type = "job.started", .message = codexStartMessage(request)};
+    co_await send(started);
+
+    const SpawnResult spawned = spawnWithPipes(options);
+    if (!spawned.child) throw KestroAgentError::processFailed(spawned.error);
+
+    const auto executor = co_await asio::this_coro::executor;
+    asio::posix::stream_descriptor output(executor, spawned.child->standardOutput);
+    asio::posix::stream_descriptor errors(executor, spawned.child->standardError);
+    RunCapture capture;
+    auto [outputFailure, status] = co_await (readOutput(output, capture, send) && readErrors(errors, capture) &&
+                                             waitForTermination(spawned.child->pid));
+    if (outputFailure) throw KestroAgentError::processFailed(*outputFailure);
+
+    const RunCaptureSnapshot snapshot = capture.snapshot();
+    if (auto failure = codexRunFailure(status, snapshot)) throw KestroAgentError::processFailed(*failure);
+    const KestroAgentStreamEvent completed{.type = "job.completed", .message = "Codex run complete", .usage = snapshot.usage};
+    co_await send(completed);
+}
+
+} // namespace kestro

@@ -1,0 +1,32 @@
+#include "text/LineSplitter.h"
+
+#include <gtest/gtest.h>
+
+using namespace kestro;
+
+TEST(LineSplitterTest, SplitsAtEveryBreakAndDropsEmptyLines) {
+    LineSplitter splitter;
+    EXPECT_EQ(splitter.feed("a\nb\r\nc\rd\u0085e\u2028f\u2029g\n\n\nh"),
+              (std::vector<std::string>{"a", "b", "c", "d", "e", "f", "g"}));
+    EXPECT_EQ(splitter.finish(), std::vector<std::string>{"h"});
+    EXPECT_TRUE(splitter.finish().empty());
+}
+
+TEST(LineSplitterTest, LinesAndBreaksSplitAcrossChunksAreReassembled) {
+    const std::string text = "first line\r\nsecond \u2028third\u0085fourth\n";
+    for (size_t cut = 0; cut <= text.size(); ++cut) {
+        for (size_t cut2 = cut; cut2 <= text.size(); ++cut2) {
+            LineSplitter splitter;
+            std::vector<std::string> lines = splitter.feed(text.substr(0, cut));
+            for (auto& line : splitter.feed(text.substr(cut, cut2 - cut))) lines.push_back(line);
+            for (auto& line : splitter.feed(text.substr(cut2))) lines.push_back(line);
+            for (auto& line : splitter.finish()) lines.push_back(line);
+            ASSERT_EQ(lines, (std::vector<std::string>{"first line", "second ", "third", "fourth"})) << cut << "," << cut2;
+        }
+    }
+}
+
+TEST(LineSplitterTest, InvalidBytesAreReplaced) {
+    LineSplitter splitter;
+    EXPECT_EQ(splitter.feed("a\xFF\xC2z\n"), std::vector<std::string>{"a\uFFFD\uFFFDz"});
+}
