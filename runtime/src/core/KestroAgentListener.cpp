@@ -65,6 +65,9 @@ asio::awaitable<void> KestroAgentListener::acceptLoop(KestroAgentListener* self)
             continue;
         }
         markCloseOnExec(socket);
+        // Events are small writes that must leave at once, not wait to be coalesced.
+        asio::error_code ignored;
+        socket.set_option(asio::ip::tcp::no_delay(true), ignored);
         auto connection = std::make_shared<KestroHTTPConnectionHandler>(std::move(socket), self->m_limits);
         const auto executor = connection->executor();
         asio::co_spawn(executor, KestroHTTPConnectionHandler::serve(std::move(connection), self->m_handler),

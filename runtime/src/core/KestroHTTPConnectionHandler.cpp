@@ -67,6 +67,16 @@ asio::awaitable<void> KestroHTTPConnectionHandler::sendRaw(std::string_view text
     // Once a write has failed the connection is broken for good: later writes fail at once
     // (the reactor would not report the error a second time and they would wait for ever).
     if (m_writeFailure) throw std::system_error(m_writeFailure);
+    // Most writes fit in the socket buffer: hand them over at once, without waiting machinery.
+    asio::error_code immediate;
+    m_socket.non_blocking(true, immediate);
+    const size_t written = immediate ? 0 : m_socket.write_some(asio::buffer(text.data(), text.size()), immediate);
+    if (immediate && immediate != asio::error::would_block && immediate != asio::error::try_again) {
+        m_writeFailure = immediate;
+        throw std::system_error(m_writeFailure);
+    }
+    text.remove_prefix(written);
+    if (text.empty()) co_return;
     asio::steady_timer deadline(m_socket.get_executor());
     deadline.expires_after(m_limits.writeTimeout);
     auto outcome = co_await (asio::async_write(m_socket, asio::buffer(text.data(), text.size()), useTupleAwaitable) ||
@@ -74,7 +84,7 @@ asio::awaitable<void> KestroHTTPConnectionHandler::sendRaw(std::string_view text
     if (outcome.index() == 1) {
         // A peer that stops reading is treated like one that has gone.
         m_writeFailure = asio::error::timed_out;
-    } else if (auto [error, written] = std::get<0>(outcome); error) {
+    } else if (auto [error, ignoredCount] = std::get<0>(outcome); error) {
         m_writeFailure = error;
     }
     if (m_writeFailure) throw std::system_error(m_writeFailure);
