@@ -7,6 +7,8 @@
 #include "run/ProcessRunner.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -29,6 +31,35 @@ double medianMilliseconds(int runs, const std::function<void()>& body) {
     }
     std::sort(samples.begin(), samples.end());
     return samples[samples.size() / 2];
+}
+
+// A Codex home as a heavy user has it: 200 skills and 12 session logs of 5 MB each.
+void fillCodexHome(const std::string& home) {
+    namespace fs = std::filesystem;
+    for (int i = 0; i < 200; ++i) {
+        const fs::path folder = fs::path(home) / ".codex/skills" / ("group" + std::to_string(i % 10)) / ("skill" + std::to_string(i));
+        fs::create_directories(folder);
+        std::ofstream(folder / "SKILL.md") << "---\nname: skill " << i << "\ndescription: does thing " << i
+                                           << "\n---\n# Body\n";
+    }
+    const std::string line = R"({"timestamp":"2026-12-08T00:00:00Z","type":"event_msg","payload":{"type":"agent_message","message":")" +
+                             std::string(400, 'x') + "\"}}\n";
+    for (int i = 0; i < 12; ++i) {
+        const fs::path folder = fs::path(home) / ".codex/sessions/2026/12" / std::to_string(i + 1);
+        fs::create_directories(folder);
+        std::ofstream file(folder / "rollout.jsonl");
+        for (size_t written = 0; written < 5u * 1024 * 1024; written += line.size()) file << line;
+    }
+}
+
+double startupMilliseconds(const std::string& codex, const std::string& home, int runs, bool usage) {
+    auto environment = std::map<std::string, std::string>{
+        {"HOME", home}, {"XDG_RUNTIME_DIR", home}, {"KESTRO_CODEX_PATH", codex}, {"PATH", "/usr/bin:/bin"}};
+    if (usage) environment["KESTRO_AGENT_ENABLE_USAGE_SNAPSHOT"] = "1";
+    return medianMilliseconds(runs, [&] {
+        AgentProcess agent({"--port", std::to_string(freePort()), "--no-open-pair-page"}, environment);
+        if (agent.waitForLines(9).size() != 9) std::fprintf(stderr, "no banner: %s\n", agent.standardError().c_str());
+    });
 }
 
 void measure(const char* label, const std::string& codex, const std::string& home, int runs) {
@@ -58,7 +89,14 @@ int main(int argc, char** argv) {
     const std::string package = std::string(KESTRO_FIXTURES_DIR) + "/codex-cli/node_modules";
     TemporaryDirectory home;
     measure("npm launcher", package + "/.bin/codex", home.path(), runs);
-    measure("native binary", package + "/@openai/codex-linux-x64/vendor/x86_64-unknown-linux-musl/bin/codex",
-            home.path(), runs);
+    const std::string native = package + "/@openai/codex-linux-x64/vendor/x86_64-unknown-linux-musl/bin/codex";
+    measure("native binary", native, home.path(), runs);
+
+    TemporaryDirectory heavyHome;
+    fillCodexHome(heavyHome.path());
+    const double empty = startupMilliseconds(native, home.path(), runs, true);
+    const double heavy = startupMilliseconds(native, heavyHome.path(), runs, true);
+    std::printf("codex home with 200 skills and 12 x 5 MB session logs: start-up %.1f ms, empty home %.1f ms, added %.1f ms\n",
+                heavy, empty, heavy - empty);
     return 0;
 }

@@ -1,12 +1,43 @@
 #include "status/CodexConfigReader.h"
 
 #include "run/ProcessRunner.h"
+#include "status/FileReading.h"
+#include "status/PluginCatalog.h"
 #include "text/Text.h"
 #include "text/TextPatterns.h"
 
 #include <algorithm>
+#include <nlohmann/json.hpp>
 
 namespace kestro {
+
+CodexConfigSnapshot readCodexConfig(const std::string& home) {
+    const std::string configText = readUTF8File(home + "/.codex/config.toml").value_or("");
+    CodexConfigSnapshot snapshot;
+    snapshot.defaultModel = firstConfigValue("model", configText);
+    snapshot.defaultReasoningEffort = firstConfigValue("model_reasoning_effort", configText);
+    snapshot.authMode = detectAuthMode(home + "/.codex/auth.json");
+    snapshot.installedPlugins = detectPlugins(configText);
+    return snapshot;
+}
+
+std::optional<std::string> firstConfigValue(const std::string& key, const std::string& configText) {
+    const TextPattern pattern("(?m)^" + key + R"re(\s*=\s*(?:"([^"]+)"|([^\n#]+)))re");
+    const auto match = pattern.firstMatch(configText);
+    if (!match) return std::nullopt;
+    if (auto quoted = match->group(1)) return trimmed(*quoted);
+    return trimmed(match->group(2).value_or(""));
+}
+
+std::string detectAuthMode(const std::string& authPath) {
+    const auto bytes = readWholeFile(authPath);
+    if (!bytes) return "unknown";
+    const auto document = nlohmann::json::parse(*bytes, nullptr, false);
+    if (document.is_discarded() || !document.is_object()) return "unknown";
+    const auto mode = document.find("auth_mode");
+    if (mode == document.end() || !mode->is_string() || mode->get<std::string>().empty()) return "unknown";
+    return mode->get<std::string>();
+}
 
 std::vector<std::string> parseMCPServerList(const std::string& listing) {
     static const TextPattern kNameColumn(R"re(^[A-Za-z0-9._-]+(?=\s{2,}))re");

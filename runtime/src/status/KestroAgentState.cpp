@@ -7,6 +7,8 @@
 #include "run/CodexProbe.h"
 #include "status/CodexConfigReader.h"
 #include "status/LoadSampling.h"
+#include "status/SkillDiscovery.h"
+#include "status/UsageSnapshot.h"
 #include "text/Text.h"
 #include "text/TimeText.h"
 
@@ -24,8 +26,17 @@ KestroAgentState::KestroAgentState(KestroAgentConfiguration configuration, State
     auto probe = std::async(std::launch::async, [codexPath = m_codexPath, home] {
         return inspectCodex(codexPath,
                             {.mcpServers = [](const std::string& path) { return detectMCPServers(path); },
-                             .skills = {},
+                             .skills = [home] { return detectSkills(currentDirectory(), home); },
                              .home = home});
+    });
+    const auto& environment = m_dependencies.environment;
+    const bool usageSwitchedOn = environment("KESTRO_AGENT_ENABLE_USAGE_SNAPSHOT") == "1" ||
+                                 environment("VESK_AGENT_ENABLE_USAGE_SNAPSHOT") == "1";
+    auto codexHome = std::async(std::launch::async, [home, usageSwitchedOn] {
+        CodexConfigSnapshot config = readCodexConfig(home);
+        std::optional<KestroAgentUsageSnapshotPayload> usage;
+        if (usageSwitchedOn) usage = detectUsageSnapshot(home, config.authMode);
+        return std::pair(std::move(config), std::move(usage));
     });
     m_hostName = host.computerName().value_or("kestro Host");
     m_ipAddress = detectIPAddress(host.interfaceAddresses());
@@ -42,7 +53,13 @@ KestroAgentState::KestroAgentState(KestroAgentConfiguration configuration, State
     m_configuredMCPServers = std::move(inspection.configuredMCPServers);
     m_installedSkills = std::move(inspection.installedSkills);
     m_lastDiagnosticMessage = std::move(inspection.diagnosticMessage);
-    m_authMode = "unknown";
+
+    auto [config, usage] = codexHome.get();
+    m_installedPlugins = std::move(config.installedPlugins);
+    m_defaultModel = std::move(config.defaultModel);
+    m_defaultReasoningEffort = std::move(config.defaultReasoningEffort);
+    m_authMode = std::move(config.authMode);
+    m_usageSnapshot = std::move(usage);
 }
 
 std::string KestroAgentState::resolvedWorkingDirectory(const std::optional<std::string>& requested) const {

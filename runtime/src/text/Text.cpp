@@ -86,6 +86,39 @@ std::string replacingAll(std::string_view text, std::string_view from, std::stri
     }
 }
 
+std::string capitalizedWord(std::string_view word) {
+    icu::UnicodeString text =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(word.data(), static_cast<int32_t>(word.size())));
+    if (text.isEmpty()) return "";
+    const int32_t firstLength = U16_LENGTH(text.char32At(0));
+    icu::UnicodeString first(text, 0, firstLength);
+    icu::UnicodeString rest(text, firstLength);
+    std::string out;
+    first.toUpper(icu::Locale::getRoot()).append(rest.toLower(icu::Locale::getRoot())).toUTF8String(out);
+    return out;
+}
+
+std::string capitalizedWords(std::string_view text) {
+    std::string out;
+    std::string word;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    const auto length = static_cast<int32_t>(text.size());
+    int32_t index = 0;
+    while (index < length) {
+        const int32_t start = index;
+        UChar32 c;
+        U8_NEXT(bytes, index, length, c);
+        const std::string_view piece = text.substr(static_cast<size_t>(start), static_cast<size_t>(index - start));
+        if (isSpaceOrLineBreak(c)) {
+            out += capitalizedWord(word) + std::string(piece);
+            word.clear();
+        } else {
+            word += piece;
+        }
+    }
+    return out + capitalizedWord(word);
+}
+
 bool startsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
 } // namespace kestro

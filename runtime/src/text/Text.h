@@ -28,4 +28,10 @@ std::string replacingAll(std::string_view text, std::string_view from, std::stri
 
 bool startsWith(std::string_view text, std::string_view prefix);
 
+// First letter upper case, the other letters lower case ("gITHUB" gives "Github").
+std::string capitalizedWord(std::string_view word);
+
+// Every white-space separated word capitalized; the separators are kept.
+std::string capitalizedWords(std::string_view text);
+
 } // namespace kestro

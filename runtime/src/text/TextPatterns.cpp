@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 #include <unicode/regex.h>
+#include <unicode/utext.h>
 #include <unicode/utf8.h>
 
 namespace kestro {
@@ -12,21 +13,57 @@ icu::UnicodeString unicode(std::string_view text) {
     return icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
 }
 
-std::vector<std::optional<std::string>> groupsOf(icu::RegexMatcher& matcher) {
-    std::vector<std::optional<std::string>> groups;
-    for (int32_t group = 0; group <= matcher.groupCount(); ++group) {
+// Matches run over the UTF-8 text itself, so match positions are byte offsets into it.
+class UTF8Matcher {
+public:
+    UTF8Matcher(const icu::RegexPattern& pattern, std::string_view text) : m_text(text) {
         UErrorCode status = U_ZERO_ERROR;
-        const int32_t start = matcher.start(group, status);
-        if (U_FAILURE(status) || start < 0) {
-            groups.push_back(std::nullopt);
-            continue;
+        m_utext = utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status);
+        if (U_FAILURE(status)) return;
+        m_matcher.reset(pattern.matcher(status));
+        if (U_FAILURE(status)) {
+            m_matcher.reset();
+            return;
         }
-        std::string value;
-        matcher.group(group, status).toUTF8String(value);
-        groups.push_back(std::move(value));
+        m_matcher->reset(m_utext);
     }
-    return groups;
-}
+    ~UTF8Matcher() {
+        m_matcher.reset();
+        if (m_utext != nullptr) utext_close(m_utext);
+    }
+    UTF8Matcher(const UTF8Matcher&) = delete;
+    UTF8Matcher& operator=(const UTF8Matcher&) = delete;
+
+    bool find() {
+        if (!m_matcher) return false;
+        UErrorCode status = U_ZERO_ERROR;
+        return m_matcher->find(status) && U_SUCCESS(status);
+    }
+
+    TextMatchAt current() const {
+        TextMatchAt found;
+        UErrorCode status = U_ZERO_ERROR;
+        found.start = static_cast<size_t>(m_matcher->start64(status));
+        found.end = static_cast<size_t>(m_matcher->end64(status));
+        for (int32_t group = 0; group <= m_matcher->groupCount(); ++group) {
+            UErrorCode groupStatus = U_ZERO_ERROR;
+            const int64_t start = m_matcher->start64(group, groupStatus);
+            const int64_t end = m_matcher->end64(group, groupStatus);
+            if (U_FAILURE(groupStatus) || start < 0) {
+                found.match.m_groups.push_back(std::nullopt);
+                continue;
+            }
+            found.match.m_groups.push_back(
+                std::string(m_text.substr(static_cast<size_t>(start), static_cast<size_t>(end - start))));
+        }
+        return found;
+    }
+
+private:
+    std::string_view m_text;
+    UText* m_utext = nullptr;
+    std::unique_ptr<icu::RegexMatcher> m_matcher;
+};
 
 } // namespace
 
@@ -45,28 +82,23 @@ TextPattern::TextPattern(std::string_view pattern) {
 TextPattern::~TextPattern() = default;
 TextPattern::TextPattern(TextPattern&&) noexcept = default;
 
+std::vector<TextMatchAt> TextPattern::allMatchesWithOffsets(std::string_view text) const {
+    UTF8Matcher matcher(*m_pattern, text);
+    std::vector<TextMatchAt> out;
+    while (matcher.find()) out.push_back(matcher.current());
+    return out;
+}
+
 std::vector<TextMatch> TextPattern::allMatches(std::string_view text) const {
-    UErrorCode status = U_ZERO_ERROR;
-    const icu::UnicodeString input = unicode(text);
-    std::unique_ptr<icu::RegexMatcher> matcher(m_pattern->matcher(input, status));
     std::vector<TextMatch> out;
-    if (U_FAILURE(status)) return out;
-    while (matcher->find(status) && U_SUCCESS(status)) {
-        TextMatch match;
-        match.m_groups = groupsOf(*matcher);
-        out.push_back(std::move(match));
-    }
+    for (auto& found : allMatchesWithOffsets(text)) out.push_back(std::move(found.match));
     return out;
 }
 
 std::optional<TextMatch> TextPattern::firstMatch(std::string_view text) const {
-    UErrorCode status = U_ZERO_ERROR;
-    const icu::UnicodeString input = unicode(text);
-    std::unique_ptr<icu::RegexMatcher> matcher(m_pattern->matcher(input, status));
-    if (U_FAILURE(status) || !matcher->find(status) || U_FAILURE(status)) return std::nullopt;
-    TextMatch match;
-    match.m_groups = groupsOf(*matcher);
-    return match;
+    UTF8Matcher matcher(*m_pattern, text);
+    if (!matcher.find()) return std::nullopt;
+    return matcher.current().match;
 }
 
 std::vector<std::string> splitLines(std::string_view text) {

@@ -21,9 +21,14 @@ public:
     std::optional<std::string> group(size_t index) const;
     size_t groupCount() const { return m_groups.size(); }
 
-private:
-    friend class TextPattern;
     std::vector<std::optional<std::string>> m_groups; // index 0 is the whole match
+};
+
+// A match with its byte range in the searched text.
+struct TextMatchAt {
+    TextMatch match;
+    size_t start = 0;
+    size_t end = 0;
 };
 
 class TextPattern {
@@ -35,6 +40,7 @@ public:
 
     std::optional<TextMatch> firstMatch(std::string_view text) const;
     std::vector<TextMatch> allMatches(std::string_view text) const;
+    std::vector<TextMatchAt> allMatchesWithOffsets(std::string_view text) const;
 
 private:
     std::unique_ptr<icu::RegexPattern> m_pattern;

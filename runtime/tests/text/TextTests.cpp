@@ -54,3 +54,13 @@ TEST(TextTest, RandomUUIDsAreVersion4AndDiffer) {
     EXPECT_NE(std::string("89AB").find(a[19]), std::string::npos);
     EXPECT_NE(a, b);
 }
+
+#include "text/TextCollation.h"
+
+TEST(TextTest, DisplayOrderIgnoresCase) {
+    EXPECT_LT(compareForDisplay("apple", "Banana"), 0);
+    EXPECT_GT(compareForDisplay("Zed", "alpha"), 0);
+    EXPECT_EQ(compareForDisplay("apple", "APPLE"), 0);
+    EXPECT_EQ(capitalizedWords("team  plan"), "Team  Plan");
+    EXPECT_EQ(capitalizedWord("gITHUB"), "Github");
+}
