@@ -11,6 +11,9 @@
 #include "status/UsageSnapshot.h"
 #include "text/Text.h"
 #include "text/TimeText.h"
+#include "workspace/GitStatus.h"
+#include "workspace/Projects.h"
+#include "workspace/Threads.h"
 
 #include <future>
 
@@ -78,6 +81,17 @@ double KestroAgentState::sampleRAMLoad() { return ramLoadOf(m_dependencies.host.
 KestroAgentStatusPayload KestroAgentState::statusPayload(const std::optional<std::string>& workingDirectory) {
     KestroAgentStatusPayload status;
     status.workingDirectory = resolvedWorkingDirectory(workingDirectory);
+    // The detectors are independent of each other and mostly wait on child processes: they run
+    // at the same time, inside this one operation, with the answer the sequential order gives.
+    const std::string home = m_dependencies.host.homeDirectory();
+    const std::string& directory = status.workingDirectory;
+    const SystemTools& tools = m_dependencies.tools;
+    // The two database queries stay one after the other: two sqlite3 processes opening a WAL
+    // database at the same moment can find it busy, and sqlite3 does not wait.
+    auto git = std::async(std::launch::async, [&] { return detectGitStatus(directory, tools); });
+    status.recentProjects = detectProjects(directory, home, tools);
+    status.recentThreads = detectThreads(directory, home, tools);
+    status.gitStatus = git.get();
     status.cpuLoad = sampleCPULoad();
     status.ramLoad = sampleRAMLoad();
     status.activeJobs = m_activeJobs;
@@ -113,7 +127,7 @@ std::string KestroAgentState::encodedStatus(const std::optional<std::string>& wo
 }
 
 std::string KestroAgentState::encodedThreadHistory(const std::string& threadID) {
-    return encodeRecord(KestroAgentThreadHistoryPayload{.threadID = threadID, .messages = {}});
+    return encodeRecord(threadHistoryPayload(threadID, m_dependencies.host.homeDirectory()));
 }
 
 std::string KestroAgentState::encodedSurfacePreview(const std::string& kind) {
@@ -132,8 +146,7 @@ KestroAgentWorktreePayload KestroAgentState::createWorktree(const std::string& n
                                                             const std::optional<std::string>& workingDirectory) {
     const std::string trimmedName = trimmed(name);
     if (trimmedName.empty()) throw KestroAgentError::invalidWorktreeName();
-    (void)workingDirectory;
-    throw KestroAgentError::processFailed("Worktrees are not available yet.");
+    return createGitWorktree(resolvedWorkingDirectory(workingDirectory), trimmedName, m_dependencies.tools);
 }
 
 std::string KestroAgentState::preferredAdvertisedHost() const {

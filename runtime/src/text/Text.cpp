@@ -1,8 +1,11 @@
 #include "text/Text.h"
 
+#include <memory>
+#include <unicode/brkiter.h>
 #include <unicode/locid.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
+#include <unicode/utext.h>
 #include <unicode/utf8.h>
 
 namespace kestro {
@@ -84,6 +87,34 @@ std::string replacingAll(std::string_view text, std::string_view from, std::stri
         out.append(text.substr(start, found - start)).append(to);
         start = found + from.size();
     }
+}
+
+namespace {
+
+// Byte offsets in `text` where each user-perceived character ends, at most `limit` of them.
+std::vector<size_t> graphemeEnds(std::string_view text, size_t limit) {
+    std::vector<size_t> ends;
+    UErrorCode status = U_ZERO_ERROR;
+    UText* utext = utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status);
+    std::unique_ptr<icu::BreakIterator> iterator(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    if (U_SUCCESS(status)) {
+        iterator->setText(utext, status);
+        for (int32_t end = iterator->next(); end != icu::BreakIterator::DONE && ends.size() < limit; end = iterator->next())
+            ends.push_back(static_cast<size_t>(end));
+    }
+    utext_close(utext);
+    return ends;
+}
+
+} // namespace
+
+size_t graphemeCount(std::string_view text) { return graphemeEnds(text, SIZE_MAX).size(); }
+
+std::string graphemePrefix(std::string_view text, size_t count) {
+    if (count == 0) return "";
+    const auto ends = graphemeEnds(text, count);
+    if (ends.size() < count) return std::string(text);
+    return std::string(text.substr(0, ends.back()));
 }
 
 std::string capitalizedWord(std::string_view word) {

@@ -28,6 +28,11 @@ std::string replacingAll(std::string_view text, std::string_view from, std::stri
 
 bool startsWith(std::string_view text, std::string_view prefix);
 
+// Number of user-perceived characters (grapheme clusters).
+size_t graphemeCount(std::string_view text);
+// The first `count` user-perceived characters.
+std::string graphemePrefix(std::string_view text, size_t count);
+
 // First letter upper case, the other letters lower case ("gITHUB" gives "Github").
 std::string capitalizedWord(std::string_view word);
 

@@ -1,5 +1,6 @@
 #include "text/TimeText.h"
 
+#include <cmath>
 #include <ctime>
 
 namespace kestro {
@@ -15,5 +16,41 @@ std::string isoTimeText(std::chrono::system_clock::time_point time) {
 }
 
 std::string isoTimeTextNow() { return isoTimeText(std::chrono::system_clock::now()); }
+
+std::optional<std::chrono::system_clock::time_point> parseIsoTimeText(std::string_view text) {
+    using namespace std::chrono;
+    // YYYY-MM-DDTHH:MM:SS then an optional fraction, then Z.
+    if (text.size() < 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' || text[16] != ':')
+        return std::nullopt;
+    std::string_view rest = text.substr(19);
+    if (!rest.empty() && rest.front() == '.') {
+        rest.remove_prefix(1);
+        size_t digits = 0;
+        while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9') ++digits;
+        if (digits == 0) return std::nullopt;
+        rest.remove_prefix(digits);
+    }
+    if (rest != "Z") return std::nullopt;
+    const auto number = [&](size_t at, size_t length) -> std::optional<int> {
+        int value = 0;
+        for (size_t i = at; i < at + length; ++i) {
+            if (text[i] < '0' || text[i] > '9') return std::nullopt;
+            value = value * 10 + (text[i] - '0');
+        }
+        return value;
+    };
+    const auto y = number(0, 4), mo = number(5, 2), d = number(8, 2), h = number(11, 2), mi = number(14, 2),
+               s = number(17, 2);
+    if (!y || !mo || !d || !h || !mi || !s || *h > 23 || *mi > 59 || *s > 60) return std::nullopt;
+    const year_month_day date{year{*y}, month{static_cast<unsigned>(*mo)}, day{static_cast<unsigned>(*d)}};
+    if (!date.ok()) return std::nullopt;
+    return sys_days(date) + hours(*h) + minutes(*mi) + seconds(*s);
+}
+
+std::optional<std::chrono::system_clock::time_point> timeFromMilliseconds(double milliseconds) {
+    if (!std::isfinite(milliseconds) || std::abs(milliseconds) > 1e16) return std::nullopt;
+    return std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
+        std::chrono::duration<double, std::milli>(milliseconds)));
+}
 
 } // namespace kestro

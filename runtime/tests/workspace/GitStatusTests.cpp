@@ -1,0 +1,91 @@
+#include "core/KestroAgentError.h"
+#include "run/ProcessRunner.h"
+#include "support/TemporaryFolder.h"
+#include "workspace/GitStatus.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+
+using namespace kestro;
+using kestro::testing::TemporaryFolder;
+
+namespace {
+
+void git(const std::string& directory, std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {"-C", directory, "-c", "user.name=Test", "-c", "user.email=test@example.invalid"});
+    const auto result = runProcess({.executable = "/usr/bin/git", .arguments = arguments});
+    ASSERT_EQ(result.status, 0) << result.standardError;
+}
+
+std::string makeRepository(const TemporaryFolder& folder) {
+    const std::string repo = folder.folder("code/app");
+    git(repo, {"init", "-q", "-b", "main"});
+    folder.write("code/app/notes.txt", "one\ntwo\nthree\n");
+    folder.write("code/app/image.bin", std::string("\0\1\2\3", 4));
+    git(repo, {"add", "."});
+    git(repo, {"commit", "-q", "-m", "first"});
+    return repo;
+}
+
+} // namespace
+
+TEST(GitStatusTest, CountsChangesInARealRepository) {
+    TemporaryFolder folder;
+    const std::string repo = makeRepository(folder);
+    auto clean = detectGitStatus(repo, SystemTools{});
+    ASSERT_TRUE(clean.has_value());
+    EXPECT_EQ(*clean, (KestroAgentGitStatusPayload{.branchName = "main", .isRepository = true}));
+
+    folder.write("code/app/notes.txt", "one\nTWO\nthree\nfour\n");
+    folder.write("code/app/image.bin", std::string("\0\1\2\4\5", 5));
+    folder.write("code/app/untracked.txt", "new\nfile\n");
+    const auto changed = detectGitStatus(repo, SystemTools{});
+    EXPECT_EQ(*changed, (KestroAgentGitStatusPayload{.branchName = "main", .changedFiles = 3, .addedLines = 2,
+                                                     .deletedLines = 1, .isRepository = true}));
+
+    git(repo, {"checkout", "-q", "--detach"});
+    EXPECT_EQ(detectGitStatus(repo, SystemTools{})->branchName, "HEAD");
+}
+
+TEST(GitStatusTest, OutsideARepositoryOrWithoutGit) {
+    TemporaryFolder folder;
+    EXPECT_EQ(detectGitStatus(folder.path(), SystemTools{}), (KestroAgentGitStatusPayload{.isRepository = false}));
+    EXPECT_FALSE(detectGitStatus(folder.path() + "/missing", SystemTools{}).has_value());
+    SystemTools noGit;
+    noGit.git = "/nonexistent/git";
+    EXPECT_FALSE(detectGitStatus(folder.path(), noGit).has_value());
+}
+
+TEST(GitStatusTest, SlugsLocationsAndStamps) {
+    EXPECT_EQ(slugifiedName("Add login page!"), "add-login-page");
+    EXPECT_EQ(slugifiedName("?!..."), "worktree");
+    EXPECT_EQ(slugifiedName("Été Ünicode 日本"), "été-ünicode-日本");
+    EXPECT_EQ(numstatTotals("3\t1\ta.txt\n-\t-\timage.bin\nwarning: x\n10\t0\tb.txt"), (std::pair<int64_t, int64_t>(13, 1)));
+    TemporaryFolder folder;
+    EXPECT_EQ(uniqueWorktreePath(folder.path(), "app", "x"), folder.path() + "/app-x");
+    folder.folder("app-x");
+    folder.folder("app-x-2");
+    EXPECT_EQ(uniqueWorktreePath(folder.path(), "app", "x"), folder.path() + "/app-x-3");
+    const std::string stamp = worktreeTimeStamp();
+    ASSERT_EQ(stamp.size(), 15u);
+    EXPECT_EQ(stamp[8], '-');
+}
+
+TEST(GitStatusTest, WorktreesAreCreatedBesideTheRepository) {
+    TemporaryFolder folder;
+    const std::string repo = makeRepository(folder);
+    folder.folder("code/app/sub");
+    const auto first = createGitWorktree(repo + "/sub", "Add login page!", SystemTools{});
+    EXPECT_EQ(first.workingDirectory, folder.path() + "/code/app-add-login-page");
+    EXPECT_EQ(first.displayName, "app-add-login-page");
+    EXPECT_TRUE(first.branch.starts_with("kestro/add-login-page-"));
+    EXPECT_TRUE(std::filesystem::exists(first.workingDirectory + "/notes.txt"));
+
+    folder.write("code/app-other-2/x", "");
+    try {
+        createGitWorktree(folder.path(), "x", SystemTools{});
+        ADD_FAILURE() << "no repository, yet a worktree";
+    } catch (const KestroAgentError& error) {
+        EXPECT_NE(std::string(error.what()).find("not a git repository"), std::string::npos) << error.what();
+    }
+}
