@@ -86,8 +86,9 @@ KestroAgentStatusPayload KestroAgentState::statusPayload(const std::optional<std
     const std::string home = m_dependencies.host.homeDirectory();
     const std::string& directory = status.workingDirectory;
     const SystemTools& tools = m_dependencies.tools;
-    // The two database queries stay one after the other: two sqlite3 processes opening a WAL
-    // database at the same moment can find it busy, and sqlite3 does not wait.
+    // The two sqlite3 queries stay one after the other: two of them opening the WAL database at
+    // the same moment find it busy (one must rebuild its index), and waiting that out costs more
+    // than running them in turn. Git runs alongside.
     auto git = std::async(std::launch::async, [&] { return detectGitStatus(directory, tools); });
     status.recentProjects = detectProjects(directory, home, tools);
     status.recentThreads = detectThreads(directory, home, tools);

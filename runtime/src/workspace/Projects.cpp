@@ -1,7 +1,7 @@
 #include "workspace/Projects.h"
 
 #include "core/WorkingDirectory.h"
-#include "run/ProcessRunner.h"
+#include "workspace/StateDatabase.h"
 #include "status/FileReading.h"
 #include "text/Text.h"
 #include "text/TextCollation.h"
@@ -71,8 +71,10 @@ std::string lastComponent(const std::string& path) {
 
 std::string parentPathText(const std::string& path, const std::string& home) {
     std::string parent = fs::path(path).parent_path().string();
-    if (!home.empty() && startsWith(parent, home)) parent = "~" + parent.substr(home.size());
-    return parent;
+    if (home.empty() || !startsWith(parent, home)) return parent;
+    std::string shortened = "~";
+    shortened.append(parent, home.size(), std::string::npos);
+    return shortened;
 }
 
 long long sortSeconds(const std::optional<std::string>& text) {
@@ -121,7 +123,7 @@ std::vector<CodexProjectRecord> parseRecentProjectRows(const std::string& output
 std::vector<CodexProjectRecord> recentProjects(const std::string& home, const SystemTools& tools) {
     const std::string database = home + "/.codex/state_5.sqlite";
     if (!existsAnything(database) || ::access(tools.sqlite3.c_str(), X_OK) != 0) return {};
-    return parseRecentProjectRows(runCommand(tools.sqlite3, {"-separator", "\t", database, kRecentProjectsQuery}));
+    return parseRecentProjectRows(queryStateDatabase(database, kRecentProjectsQuery, tools));
 }
 
 std::vector<KestroAgentProjectPayload> mergedProjectPayloads(const std::vector<CodexProjectRecord>& configured,

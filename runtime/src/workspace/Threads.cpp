@@ -1,7 +1,7 @@
 #include "workspace/Threads.h"
 
 #include "core/WorkingDirectory.h"
-#include "run/ProcessRunner.h"
+#include "workspace/StateDatabase.h"
 #include "status/FileReading.h"
 #include "text/Text.h"
 #include "text/TextCollation.h"
@@ -123,7 +123,7 @@ std::vector<CodexThreadRecord> recentThreads(const std::string& home, const Syst
     std::error_code error;
     if (!fs::exists(fs::symlink_status(database, error)) || ::access(tools.sqlite3.c_str(), X_OK) != 0) return {};
     std::vector<CodexThreadRecord> records;
-    for (const auto& line : splitLines(runCommand(tools.sqlite3, {"-separator", "\t", database, kRecentThreadsQuery})))
+    for (const auto& line : splitLines(queryStateDatabase(database, kRecentThreadsQuery, tools)))
         if (auto record = parseThreadRow(line)) records.push_back(std::move(*record));
     return records;
 }

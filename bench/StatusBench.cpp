@@ -1,0 +1,150 @@
+// GET /status latency over a busy Codex home (48 threads, 80 projects) in a git working
+// directory, against the slowest single child process a status runs.
+//
+//   kestro_status_bench [REQUESTS]
+
+#include "e2e/AgentProcess.h"
+#include "run/ProcessRunner.h"
+#include "workspace/Projects.h"
+#include "workspace/Threads.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace kestro;
+using namespace kestro::e2e;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double millisecondsOf(const std::function<void()>& body) {
+    const auto started = Clock::now();
+    body();
+    return std::chrono::duration<double, std::milli>(Clock::now() - started).count();
+}
+
+// One GET /status, timed to the answer's last byte (the server then lingers before closing).
+std::string timedStatus(uint16_t port, double& milliseconds) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const auto started = Clock::now();
+    ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    const std::string text = "GET /status HTTP/1.1\r\nX-Kestro-Token: b\r\n\r\n";
+    ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
+    std::string received;
+    char chunk[65536];
+    while (true) {
+        const ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
+        if (got <= 0) break;
+        received.append(chunk, static_cast<size_t>(got));
+        const size_t headEnd = received.find("\r\n\r\n");
+        const size_t lengthAt = received.find("Content-Length: ");
+        if (headEnd != std::string::npos && lengthAt != std::string::npos &&
+            received.size() >= headEnd + 4 + std::stoul(received.substr(lengthAt + 16)))
+            break;
+    }
+    milliseconds = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
+    ::close(fd);
+    return received;
+}
+
+double median(std::vector<double> samples) {
+    std::sort(samples.begin(), samples.end());
+    return samples[samples.size() / 2];
+}
+
+void makeHome(const std::string& home, const std::string& repo) {
+    namespace fs = std::filesystem;
+    fs::create_directories(home + "/.codex");
+    std::string sql = "CREATE TABLE threads (id TEXT PRIMARY KEY, cwd TEXT, title TEXT, first_user_message TEXT, "
+                      "updated_at INTEGER, updated_at_ms INTEGER, archived INTEGER DEFAULT 0, model TEXT, "
+                      "reasoning_effort TEXT, sandbox_policy TEXT, approval_mode TEXT, git_branch TEXT);\n"
+                      "PRAGMA journal_mode=WAL;\nBEGIN;\n";
+    for (int i = 0; i < 400; ++i) {
+        const std::string folder = home + "/code/project" + std::to_string(i % 80);
+        fs::create_directories(folder);
+        sql += "INSERT INTO threads VALUES ('t" + std::to_string(i) + "','" + folder + "','Task number " +
+               std::to_string(i) + "','Please do task " + std::to_string(i) + "'," + std::to_string(1796000000 + i) +
+               "," + std::to_string(1796000000000LL + i * 1000LL) + ",0,'gpt-5','high','workspace-write','never','main');\n";
+    }
+    sql += "COMMIT;\n";
+    std::ofstream(home + "/schema.sql") << sql;
+    runProcess({.executable = "/bin/sh",
+                .arguments = {"-c", "/usr/bin/sqlite3 '" + home + "/.codex/state_5.sqlite' < '" + home + "/schema.sql'"}});
+    fs::create_directories(repo);
+    runProcess({.executable = "/usr/bin/git", .arguments = {"-C", repo, "init", "-q"}});
+    for (int i = 0; i < 50; ++i) std::ofstream(repo + "/file" + std::to_string(i) + ".txt") << "line\n";
+    runProcess({.executable = "/usr/bin/git", .arguments = {"-C", repo, "add", "."}});
+    runProcess({.executable = "/usr/bin/git",
+                .arguments = {"-C", repo, "-c", "user.name=B", "-c", "user.email=b@example.invalid", "commit", "-q", "-m", "x"}});
+    std::ofstream(repo + "/file1.txt") << "changed\n";
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int requests = argc > 1 ? std::max(10, std::atoi(argv[1])) : 200;
+    TemporaryDirectory home;
+    const std::string repo = home.path() + "/code/project0";
+    makeHome(home.path(), repo);
+    const std::string database = home.path() + "/.codex/state_5.sqlite";
+
+    // The children one status runs, each timed alone.
+    const std::vector<std::pair<const char*, ProcessOptions>> children = {
+        {"sqlite3 projects", {.executable = "/usr/bin/sqlite3", .arguments = {"-separator", "\t", database, kRecentProjectsQuery}}},
+        {"sqlite3 threads", {.executable = "/usr/bin/sqlite3", .arguments = {"-separator", "\t", database, kRecentThreadsQuery}}},
+        {"git rev-parse", {.executable = "/usr/bin/git", .arguments = {"-C", repo, "rev-parse", "--is-inside-work-tree"}}},
+        {"git branch", {.executable = "/usr/bin/git", .arguments = {"-C", repo, "rev-parse", "--abbrev-ref", "HEAD"}}},
+        {"git diff", {.executable = "/usr/bin/git", .arguments = {"-C", repo, "diff", "--numstat", "HEAD"}}},
+        {"git status", {.executable = "/usr/bin/git", .arguments = {"-C", repo, "status", "--porcelain"}}},
+    };
+    double slowest = 0;
+    const char* slowestName = "";
+    for (const auto& [name, options] : children) {
+        std::vector<double> samples;
+        for (int i = 0; i < 21; ++i) samples.push_back(millisecondsOf([&] { runProcess(options); }));
+        const double typical = median(samples);
+        if (typical > slowest) {
+            slowest = typical;
+            slowestName = name;
+        }
+    }
+
+    const uint16_t port = freePort();
+    AgentProcess agent({"--port", std::to_string(port), "--token", "b", "--no-open-pair-page", "--working-dir", repo},
+                       {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}, {"PATH", "/usr/bin:/bin"}});
+    if (agent.waitForLines(9).size() != 9) return 1;
+    std::vector<double> latencies;
+    size_t threads = 0, projects = 0;
+    for (int i = 0; i < requests; ++i) {
+        double milliseconds = 0;
+        const std::string body = timedStatus(port, milliseconds);
+        latencies.push_back(milliseconds);
+        if (i == 0) {
+            const HTTPAnswer answer = parseAnswer(body);
+            const auto count = [&](const std::string& key) {
+                size_t found = 0;
+                for (size_t at = answer.body.find(key); at != std::string::npos; at = answer.body.find(key, at + 1)) ++found;
+                return found;
+            };
+            threads = count("\"threadID\"");
+            projects = count("\"isCurrentWorkingDirectory\"");
+        }
+    }
+    std::sort(latencies.begin(), latencies.end());
+    std::printf("status with %zu threads and %zu projects: p50 %.1f ms, p99 %.1f ms over %d requests; "
+                "slowest single child (%s) %.1f ms; p50 / slowest = %.2f\n",
+                threads, projects, latencies[latencies.size() / 2], latencies[latencies.size() * 99 / 100], requests,
+                slowestName, slowest, latencies[latencies.size() / 2] / slowest);
+    return 0;
+}

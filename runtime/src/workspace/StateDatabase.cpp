@@ -1,0 +1,25 @@
+#include "workspace/StateDatabase.h"
+
+#include "run/ProcessRunner.h"
+
+#include <chrono>
+#include <thread>
+
+namespace kestro {
+
+namespace {
+constexpr int kAttempts = 5;
+}
+
+std::string queryStateDatabase(const std::string& database, const char* query, const SystemTools& tools) {
+    ProcessRunResult result;
+    for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+        result = runProcess({.executable = tools.sqlite3, .arguments = {"-separator", "\t", database, query}});
+        const bool busy = result.status != 0 && result.standardError.find("database is locked") != std::string::npos;
+        if (!busy) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10 * attempt));
+    }
+    return result.standardOutput.empty() ? result.standardError : result.standardOutput;
+}
+
+} // namespace kestro
