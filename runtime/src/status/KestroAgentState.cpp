@@ -10,6 +10,8 @@
 #include "status/SkillDiscovery.h"
 #include "status/UsageSnapshot.h"
 #include "text/Text.h"
+#include "surfaces/SurfaceDetection.h"
+#include "surfaces/SurfacePreviews.h"
 #include "text/TimeText.h"
 #include "workspace/GitStatus.h"
 #include "workspace/Projects.h"
@@ -90,9 +92,12 @@ KestroAgentStatusPayload KestroAgentState::statusPayload(const std::optional<std
     // the same moment find it busy (one must rebuild its index), and waiting that out costs more
     // than running them in turn. Git runs alongside.
     auto git = std::async(std::launch::async, [&] { return detectGitStatus(directory, tools); });
+    auto surfaces = std::async(std::launch::async,
+                               [&] { return detectRemoteSurfaces(m_installedSkills, m_configuredMCPServers, tools); });
     status.recentProjects = detectProjects(directory, home, tools);
     status.recentThreads = detectThreads(directory, home, tools);
     status.gitStatus = git.get();
+    status.remoteSurfaces = surfaces.get();
     status.cpuLoad = sampleCPULoad();
     status.ramLoad = sampleRAMLoad();
     status.activeJobs = m_activeJobs;
@@ -132,15 +137,8 @@ std::string KestroAgentState::encodedThreadHistory(const std::string& threadID) 
 }
 
 std::string KestroAgentState::encodedSurfacePreview(const std::string& kind) {
-    return encodeRecord(KestroAgentSurfacePreviewPayload{.kind = kind,
-                                                         .title = kind,
-                                                         .status = "Off",
-                                                         .detail = "",
-                                                         .isAvailable = false,
-                                                         .previewAvailable = false,
-                                                         .mimeType = std::nullopt,
-                                                         .imageBase64 = std::nullopt,
-                                                         .capturedAt = isoTimeTextNow()});
+    const CaptureContext context{.tools = m_dependencies.tools, .temporaryDirectory = m_dependencies.host.temporaryDirectory()};
+    return encodeRecord(surfacePreviewPayload(kind, m_installedSkills, context));
 }
 
 KestroAgentWorktreePayload KestroAgentState::createWorktree(const std::string& name,

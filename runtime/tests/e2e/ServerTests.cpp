@@ -297,3 +297,36 @@ TEST(StartupTest, DefaultsGiveARandomTokenAndThePortFromTheEnvironment) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ServerTest, SurfacesWithoutTheMacToolsAreOffAndPreviewsCarryNoImage) {
+    const json status = json::parse(request(s_port, "GET", "/status", authorized()).body);
+    const json& surfaces = status["remoteSurfaces"];
+    ASSERT_EQ(surfaces.size(), 3u);
+    EXPECT_EQ(surfaces[0]["kind"], "desktop");
+    EXPECT_EQ(surfaces[0]["isAvailable"], false);
+    EXPECT_EQ(surfaces[1]["kind"], "browser");
+    EXPECT_EQ(surfaces[1]["status"], "Off");
+    EXPECT_EQ(surfaces[2]["kind"], "simulator");
+    EXPECT_EQ(surfaces[2]["detail"], "Xcode simulator tools are not available on this Mac.");
+    EXPECT_EQ(surfaces[0]["lastUpdated"], surfaces[2]["lastUpdated"]);
+
+    const std::map<std::string, std::string> expected = {
+        {"desktop", "macOS screen capture tools are unavailable on this machine."},
+        {"browser", "No browser control surface detected from the current Codex setup."},
+        {"simulator", "Xcode simulator tools are not available on this Mac."}};
+    for (const auto& [kind, detail] : expected) {
+        const HTTPAnswer answer = request(s_port, "POST", "/surface-preview", authorized(), json{{"kind", kind}}.dump());
+        ASSERT_EQ(answer.status, 200) << kind;
+        const json preview = json::parse(answer.body);
+        EXPECT_EQ(preview["kind"], kind);
+        EXPECT_EQ(preview["status"], "Off");
+        EXPECT_EQ(preview["detail"], detail);
+        EXPECT_EQ(preview["previewAvailable"], false);
+        EXPECT_FALSE(preview.contains("imageBase64"));
+        EXPECT_FALSE(preview.contains("mimeType"));
+    }
+}
+
+} // namespace
