@@ -1,6 +1,7 @@
 #pragma once
 // The runtime's request-path error. Its message is exactly what the phone sees.
 
+#include <exception>
 #include <stdexcept>
 #include <string>
 
@@ -43,5 +44,16 @@ class EncodingError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// The message of a caught failure: the error's own text, or a fixed fallback.
+inline std::string describeFailure(const std::exception_ptr& failure, const char* fallback) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::exception& error) {
+        return error.what();
+    } catch (...) {
+        return fallback;
+    }
+}
 
 } // namespace kestro

@@ -48,16 +48,6 @@ template <class Token> auto asyncWaitForTermination(pid_t pid, Token&& token) {
 
 asio::awaitable<int> waitForTermination(pid_t pid) { co_return co_await asyncWaitForTermination(pid, asio::use_awaitable); }
 
-std::string describe(const std::exception_ptr& failure) {
-    try {
-        std::rethrow_exception(failure);
-    } catch (const std::exception& error) {
-        return error.what();
-    } catch (...) {
-        return "The event could not be sent.";
-    }
-}
-
 // Sends the line's events with the pacing pause after each chunk; the send failure's text, if any.
 asio::awaitable<std::optional<std::string>> deliverLine(const std::string& line, RunCapture& capture,
                                                         const StreamSender& send) {
@@ -72,7 +62,7 @@ asio::awaitable<std::optional<std::string>> deliverLine(const std::string& line,
         } catch (...) {
             failure = std::current_exception();
         }
-        if (failure) co_return describe(failure);
+        if (failure) co_return describeFailure(failure, "The event could not be sent.");
         if (pausesAfter(streamEvent)) {
             pause.expires_after(std::chrono::milliseconds(kChunkPauseMilliseconds));
             co_await pause.async_wait(useTupleAwaitable);

@@ -11,16 +11,6 @@ namespace {
 
 constexpr std::string_view kEndMarker = "data: [DONE]\n\n";
 
-std::string describe(const std::exception_ptr& failure) {
-    try {
-        std::rethrow_exception(failure);
-    } catch (const std::exception& error) {
-        return error.what();
-    } catch (...) {
-        return "The run failed.";
-    }
-}
-
 // Lowers the job count exactly once, however the stream ends; the caller does not wait for it.
 class JobCount {
 public:
@@ -74,7 +64,7 @@ asio::awaitable<void> RunEndpoint::handleRun(std::string body, KestroHTTPConnect
         }
     }
 
-    const std::string message = humanizeCodexMessage(describe(failure));
+    const std::string message = humanizeCodexMessage(describeFailure(failure, "The run failed."));
     auto recordFailure = [this, &message] { m_state.recordDiagnostic(message); };
     co_await m_serial.run(recordFailure);
     const KestroAgentStreamEvent errorEvent{.type = "job.error", .message = message};

@@ -39,6 +39,23 @@ std::string runBody(const std::string& prompt, const std::string& directory, con
     return json{{"prompt", prompt}, {"workingDirectory", directory}, {"resumeExistingSession", false}}.dump().insert(1, extra);
 }
 
+// Sends a run request on a new connection and returns it for reading, or -1.
+int openRunStream(uint16_t port, const std::string& body) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    const std::string text = "POST /run HTTP/1.1\r\nX-Kestro-Token: " + std::string(kToken) +
+                             "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
+    return fd;
+}
+
 // A runtime whose Codex is `codex`, in a throwaway home.
 struct Runtime {
     explicit Runtime(const std::string& codex, std::map<std::string, std::string> environment = {})
@@ -214,16 +231,8 @@ TEST_F(FakeCodexTest, ArgumentsReachCodexUnchanged) {
 TEST_F(FakeCodexTest, LinesReachThePhoneBeforeCodexEnds) {
     const std::string release = m_scripts.path() + "/release";
     Runtime runtime(fakeCodex("echo '{\"type\":\"turn.started\"}'\nwhile [ ! -e " + release + " ]; do sleep 0.05; done\n"));
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(runtime.port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    const std::string body = runBody("go", runtime.home.path());
-    const std::string text = "POST /run HTTP/1.1\r\nX-Kestro-Token: " + std::string(kToken) +
-                             "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-    ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
+    const int fd = openRunStream(runtime.port, runBody("go", runtime.home.path()));
+    ASSERT_GE(fd, 0);
     std::string received;
     const bool sawProgress = eventually([&] {
         char chunk[4096];
@@ -247,16 +256,8 @@ TEST_F(FakeCodexTest, APhoneThatLeavesDoesNotStopOrLeakTheRun) {
                               "head -c 1000000 /dev/zero | tr '\\0' y >&2\ntouch " + finished + "\n"));
     const size_t descriptorsBefore = openDescriptorCount(runtime.agent->pid());
     {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(runtime.port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        const std::string body = runBody("go", runtime.home.path());
-        const std::string text = "POST /run HTTP/1.1\r\nX-Kestro-Token: " + std::string(kToken) +
-                                 "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-        ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
+        const int fd = openRunStream(runtime.port, runBody("go", runtime.home.path()));
+        ASSERT_GE(fd, 0);
         std::string received;
         ASSERT_TRUE(eventually([&] {
             char chunk[4096];
