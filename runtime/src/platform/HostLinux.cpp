@@ -1,5 +1,6 @@
 #include "platform/Host.h"
 
+#include "platform/FileReading.h"
 #include "text/Text.h"
 
 #include <arpa/inet.h>
@@ -7,7 +8,6 @@
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netdb.h>
@@ -41,7 +41,7 @@ std::string unquotedShellValue(std::string_view value) {
 }
 
 std::optional<std::string> prettyHostName() {
-    std::ifstream file("/etc/machine-info");
+    std::istringstream file(readWholeFile("/etc/machine-info").value_or(""));
     std::string line;
     while (std::getline(file, line)) {
         if (!startsWith(line, "PRETTY_HOSTNAME=")) continue;
@@ -84,7 +84,7 @@ std::string currentDirectory() {
 }
 
 std::optional<CPUTickSample> cpuTickSample() {
-    std::ifstream stat("/proc/stat");
+    std::istringstream stat(readWholeFile("/proc/stat").value_or(""));
     std::string label;
     unsigned long long user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0;
     if (!(stat >> label >> user >> nice >> system >> idle >> iowait >> irq >> softirq) || label != "cpu")
@@ -98,7 +98,7 @@ std::optional<CPUTickSample> cpuTickSample() {
 }
 
 std::optional<MemorySample> memorySample() {
-    std::ifstream meminfo("/proc/meminfo");
+    std::istringstream meminfo(readWholeFile("/proc/meminfo").value_or(""));
     std::string line;
     std::optional<double> total, available;
     while (std::getline(meminfo, line)) {

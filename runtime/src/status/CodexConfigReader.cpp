@@ -1,7 +1,7 @@
 #include "status/CodexConfigReader.h"
 
 #include "run/ProcessRunner.h"
-#include "status/FileReading.h"
+#include "platform/FileReading.h"
 #include "status/PluginCatalog.h"
 #include "text/Text.h"
 #include "text/TextPatterns.h"

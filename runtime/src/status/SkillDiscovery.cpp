@@ -1,6 +1,6 @@
 #include "status/SkillDiscovery.h"
 
-#include "status/FileReading.h"
+#include "platform/FileReading.h"
 #include "text/Text.h"
 #include "text/TextCollation.h"
 #include "text/TextPatterns.h"

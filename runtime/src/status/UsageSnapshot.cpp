@@ -1,6 +1,6 @@
 #include "status/UsageSnapshot.h"
 
-#include "status/FileReading.h"
+#include "platform/FileReading.h"
 #include "text/Text.h"
 #include "text/TextPatterns.h"
 #include "text/TimeText.h"

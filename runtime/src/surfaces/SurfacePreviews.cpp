@@ -1,7 +1,7 @@
 #include "surfaces/SurfacePreviews.h"
 
 #include "run/ProcessRunner.h"
-#include "status/FileReading.h"
+#include "platform/FileReading.h"
 #include "surfaces/SurfaceDetection.h"
 #include "text/Base64.h"
 #include "text/Text.h"

@@ -2,7 +2,7 @@
 
 #include "core/WorkingDirectory.h"
 #include "workspace/StateDatabase.h"
-#include "status/FileReading.h"
+#include "platform/FileReading.h"
 #include "text/Text.h"
 #include "text/TextCollation.h"
 #include "text/TextPatterns.h"

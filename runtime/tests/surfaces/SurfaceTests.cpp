@@ -1,7 +1,7 @@
 // Surface detection and previews against fake macOS tools: small scripts standing in for
 // osascript, xcrun, screencapture and sips, writing real images.
 
-#include "status/FileReading.h"
+#include "platform/FileReading.h"
 #include "support/TemporaryFolder.h"
 #include "surfaces/SurfaceDetection.h"
 #include "surfaces/SurfacePreviews.h"

@@ -1,4 +1,4 @@
-#include "status/FileReading.h"
+#include "platform/FileReading.h"
 
 #include <cerrno>
 #include <fcntl.h>
