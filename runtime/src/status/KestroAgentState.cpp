@@ -88,14 +88,14 @@ KestroAgentStatusPayload KestroAgentState::statusPayload(const std::optional<std
     const std::string home = m_dependencies.host.homeDirectory();
     const std::string& directory = status.workingDirectory;
     const SystemTools& tools = m_dependencies.tools;
-    // The two sqlite3 queries stay one after the other: two of them opening the WAL database at
-    // the same moment find it busy (one must rebuild its index), and waiting that out costs more
-    // than running them in turn. Git runs alongside.
+    // Two sqlite3 processes opening the WAL database together may find it locked for a moment;
+    // the query helper asks again, which costs less than running them in turn.
+    auto threads = std::async(std::launch::async, [&] { return detectThreads(directory, home, tools); });
     auto git = std::async(std::launch::async, [&] { return detectGitStatus(directory, tools); });
     auto surfaces = std::async(std::launch::async,
                                [&] { return detectRemoteSurfaces(m_installedSkills, m_configuredMCPServers, tools); });
     status.recentProjects = detectProjects(directory, home, tools);
-    status.recentThreads = detectThreads(directory, home, tools);
+    status.recentThreads = threads.get();
     status.gitStatus = git.get();
     status.remoteSurfaces = surfaces.get();
     status.cpuLoad = sampleCPULoad();

@@ -17,7 +17,7 @@ std::string queryStateDatabase(const std::string& database, const char* query, c
         result = runProcess({.executable = tools.sqlite3, .arguments = {"-separator", "\t", database, query}});
         const bool busy = result.status != 0 && result.standardError.find("database is locked") != std::string::npos;
         if (!busy) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10 * attempt));
+        std::this_thread::sleep_for(std::chrono::milliseconds(2 * attempt));
     }
     return result.standardOutput.empty() ? result.standardError : result.standardOutput;
 }
