@@ -1,6 +1,8 @@
 #include "core/WorkingDirectory.h"
 
 #include <filesystem>
+#include "support/TemporaryFolder.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -11,12 +13,6 @@ namespace {
 
 class WorkingDirectoryTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "kestro-home-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_home = fs::canonical(pattern).string();
-    }
-    void TearDown() override { fs::remove_all(m_home); }
 
     std::string make(const std::string& relative) {
         const fs::path path = fs::path(m_home) / relative;
@@ -24,7 +20,8 @@ protected:
         return path.string();
     }
 
-    std::string m_home;
+    kestro::testing::TemporaryFolder m_folder;
+    const std::string m_home = m_folder.path();
 };
 
 } // namespace

@@ -136,8 +136,7 @@ std::string AgentProcess::standardError() {
     return m_errBuffer;
 }
 
-RawExchange exchange(uint16_t port, const std::vector<std::string>& pieces, milliseconds pauseBetween,
-                     milliseconds readTimeout) {
+int connectLoopback(uint16_t port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -145,8 +144,15 @@ RawExchange exchange(uint16_t port, const std::vector<std::string>& pieces, mill
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         ::close(fd);
-        throw std::runtime_error(std::string("connect: ") + std::strerror(errno));
+        return -1;
     }
+    return fd;
+}
+
+RawExchange exchange(uint16_t port, const std::vector<std::string>& pieces, milliseconds pauseBetween,
+                     milliseconds readTimeout) {
+    const int fd = connectLoopback(port);
+    if (fd < 0) throw std::runtime_error(std::string("connect: ") + std::strerror(errno));
     for (size_t i = 0; i < pieces.size(); ++i) {
         if (i > 0 && pauseBetween.count() > 0) std::this_thread::sleep_for(pauseBetween);
         ::send(fd, pieces[i].data(), pieces[i].size(), MSG_NOSIGNAL);

@@ -51,6 +51,9 @@ private:
     std::optional<int> m_exitStatus;
 };
 
+// A connected loopback socket to `port`, or -1.
+int connectLoopback(uint16_t port);
+
 struct RawExchange {
     std::string received;                  // everything the server sent before closing
     std::chrono::milliseconds closedAfter; // time from the last byte written by the server to its close

@@ -41,15 +41,8 @@ std::string runBody(const std::string& prompt, const std::string& directory, con
 
 // Sends a run request on a new connection and returns it for reading, or -1.
 int openRunStream(uint16_t port, const std::string& body) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
+    const int fd = connectLoopback(port);
+    if (fd < 0) return -1;
     const std::string text = "POST /run HTTP/1.1\r\nX-Kestro-Token: " + std::string(kToken) +
                              "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
     ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include "support/TemporaryFolder.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,12 +16,6 @@ namespace {
 
 class CodexProbeTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "kestro-probe-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
 
     std::string script(const std::string& name, const std::string& body, bool executable = true) {
         const std::string path = m_dir + "/" + name;
@@ -35,7 +31,8 @@ protected:
         };
     }
 
-    std::string m_dir;
+    kestro::testing::TemporaryFolder m_folder;
+    const std::string m_dir = m_folder.path();
 };
 
 constexpr const char* kFullCodex = R"(case "$*" in

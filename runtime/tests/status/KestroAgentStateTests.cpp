@@ -2,6 +2,8 @@
 #include "status/KestroAgentState.h"
 
 #include <filesystem>
+#include "support/TemporaryFolder.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,12 +15,6 @@ namespace {
 
 class KestroAgentStateTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "kestro-state-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
 
     std::unique_ptr<KestroAgentState> makeState(KestroAgentConfiguration configuration = {}) {
         if (configuration.machineName.empty()) configuration.machineName = "Studio";
@@ -39,7 +35,8 @@ protected:
         return std::make_unique<KestroAgentState>(configuration, dependencies);
     }
 
-    std::string m_dir;
+    kestro::testing::TemporaryFolder m_folder;
+    const std::string m_dir = m_folder.path();
     std::optional<CPUTickSample> m_ticks = CPUTickSample{.user = 100, .system = 100, .idle = 800, .nice = 0};
     std::vector<std::string> m_opened;
 };
