@@ -60,17 +60,23 @@ std::pair<int64_t, int64_t> numstatTotals(const std::string& numstat) {
 std::optional<KestroAgentGitStatusPayload> detectGitStatus(const std::string& workingDirectory, const SystemTools& tools) {
     if (!existsAnything(tools.git) || !existsAnything(workingDirectory)) return std::nullopt;
     const std::string& git = tools.git;
-    if (trimmed(runCommand(git, {"-C", workingDirectory, "rev-parse", "--is-inside-work-tree"})) != "true")
-        return KestroAgentGitStatusPayload{.isRepository = false};
-    // The three queries are independent; they run at the same time.
+    // The four queries are independent and run at the same time; the other three answers are
+    // only used inside a work tree. The status and diff queries leave the index alone: git would
+    // otherwise refresh and rewrite it (under its lock) on every poll, and a user's own git
+    // command running at that moment would fail on the lock.
     auto branch = std::async(std::launch::async, [&] {
         return trimmed(runCommand(git, {"-C", workingDirectory, "rev-parse", "--abbrev-ref", "HEAD"}));
     });
-    auto numstat = std::async(std::launch::async,
-                              [&] { return runCommand(git, {"-C", workingDirectory, "diff", "--numstat", "HEAD"}); });
-    const std::string porcelain = runCommand(git, {"-C", workingDirectory, "status", "--porcelain"});
+    auto numstat = std::async(std::launch::async, [&] {
+        return runCommand(git, {"-C", workingDirectory, "-c", "diff.autoRefreshIndex=false", "diff", "--numstat", "HEAD"});
+    });
+    auto porcelain = std::async(std::launch::async, [&] {
+        return runCommand(git, {"--no-optional-locks", "-C", workingDirectory, "status", "--porcelain"});
+    });
+    if (trimmed(runCommand(git, {"-C", workingDirectory, "rev-parse", "--is-inside-work-tree"})) != "true")
+        return KestroAgentGitStatusPayload{.isRepository = false};
     KestroAgentGitStatusPayload status{.isRepository = true};
-    for (const auto& line : splitLines(porcelain))
+    for (const auto& line : splitLines(porcelain.get()))
         if (!trimmed(line).empty()) ++status.changedFiles;
     std::tie(status.addedLines, status.deletedLines) = numstatTotals(numstat.get());
     if (std::string name = branch.get(); !name.empty()) status.branchName = name;

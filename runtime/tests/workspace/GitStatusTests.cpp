@@ -1,8 +1,10 @@
 #include "core/KestroAgentError.h"
+#include "platform/FileReading.h"
 #include "run/ProcessRunner.h"
 #include "support/TemporaryFolder.h"
 #include "workspace/GitStatus.h"
 
+#include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -45,6 +47,25 @@ TEST(GitStatusTest, CountsChangesInARealRepository) {
 
     git(repo, {"checkout", "-q", "--detach"});
     EXPECT_EQ(detectGitStatus(repo, SystemTools{})->branchName, "HEAD");
+}
+
+// A poll must not rewrite the user's index (nor hold its lock): a file whose time changed but whose
+// text did not is reported unchanged, and the index stays byte for byte what it was.
+TEST(GitStatusTest, LeavesTheIndexAlone) {
+    namespace fs = std::filesystem;
+    TemporaryFolder folder;
+    const std::string repo = makeRepository(folder);
+    const fs::path index = fs::path(repo) / ".git/index";
+    const auto earlier = fs::file_time_type::clock::now() - std::chrono::minutes(5);
+    fs::last_write_time(index, earlier);
+    folder.write("code/app/notes.txt", "one\ntwo\nthree\n");
+    fs::last_write_time(fs::path(repo) / "notes.txt", earlier + std::chrono::seconds(30));
+    const auto before = readWholeFile(index.string());
+
+    EXPECT_EQ(detectGitStatus(repo, SystemTools{}), (KestroAgentGitStatusPayload{.branchName = "main", .isRepository = true}));
+    EXPECT_EQ(fs::last_write_time(index), earlier);
+    EXPECT_EQ(readWholeFile(index.string()), before);
+    EXPECT_FALSE(fs::exists(fs::path(repo) / ".git/index.lock"));
 }
 
 TEST(GitStatusTest, OutsideARepositoryOrWithoutGit) {
