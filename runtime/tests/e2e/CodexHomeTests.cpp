@@ -4,6 +4,7 @@
 #include "e2e/AgentProcess.h"
 #include "run/ProcessRunner.h"
 #include "support/FakeModelServer.h"
+#include "support/PinnedCodex.h"
 
 #include <filesystem>
 #include <fstream>
@@ -12,12 +13,9 @@
 
 using namespace kestro;
 using namespace kestro::e2e;
+using kestro::testing::kPinnedCodex;
 using kestro::testing::FakeModelServer;
 using json = nlohmann::json;
-
-namespace {
-const std::string kCodex = std::string(KESTRO_FIXTURES_DIR) + "/codex-cli/node_modules/.bin/codex";
-}
 
 TEST(CodexHomeTest, SkillsUsageAndSettingsFromARealSession) {
     FakeModelServer model({.headers = {{"x-codex-primary-used-percent", "42.5"},
@@ -32,14 +30,14 @@ TEST(CodexHomeTest, SkillsUsageAndSettingsFromARealSession) {
     TemporaryDirectory home;
     model.configureCodexHome(home.path(), "model_reasoning_effort = \"low\"\n");
     const auto session = runProcess({.executable = "/usr/bin/env",
-                                     .arguments = {"HOME=" + home.path(), kCodex, "exec", "--json",
+                                     .arguments = {"HOME=" + home.path(), kPinnedCodex, "exec", "--json",
                                                    "--skip-git-repo-check", "Say hello"},
                                      .currentDirectory = home.path()});
     ASSERT_EQ(session.status, 0) << session.standardError;
 
     const uint16_t port = freePort();
     AgentProcess agent({"--port", std::to_string(port), "--token", "t", "--no-open-pair-page"},
-                       {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}, {"KESTRO_CODEX_PATH", kCodex},
+                       {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}, {"KESTRO_CODEX_PATH", kPinnedCodex},
                         {"KESTRO_AGENT_ENABLE_USAGE_SNAPSHOT", "1"}, {"PATH", "/usr/bin:/bin"}},
                        home.path());
     ASSERT_EQ(agent.waitForLines(9).size(), 9u) << agent.standardError();
@@ -77,7 +75,7 @@ TEST(CodexHomeTest, TheUsageSnapshotNeedsTheSwitch) {
         << "\n";
     const uint16_t port = freePort();
     AgentProcess agent({"--port", std::to_string(port), "--token", "t", "--no-open-pair-page"},
-                       {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}, {"KESTRO_CODEX_PATH", kCodex},
+                       {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}, {"KESTRO_CODEX_PATH", kPinnedCodex},
                         {"KESTRO_AGENT_ENABLE_USAGE_SNAPSHOT", "true"}, {"PATH", "/usr/bin:/bin"}});
     ASSERT_EQ(agent.waitForLines(9).size(), 9u);
     const json status = json::parse(request(port, "GET", "/status", {{"X-Kestro-Token", "t"}}).body);
@@ -86,7 +84,7 @@ TEST(CodexHomeTest, TheUsageSnapshotNeedsTheSwitch) {
     // The legacy switch alone turns it on.
     const uint16_t legacyPort = freePort();
     AgentProcess legacy({"--port", std::to_string(legacyPort), "--token", "t", "--no-open-pair-page"},
-                        {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}, {"KESTRO_CODEX_PATH", kCodex},
+                        {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}, {"KESTRO_CODEX_PATH", kPinnedCodex},
                          {"VESK_AGENT_ENABLE_USAGE_SNAPSHOT", "1"}, {"PATH", "/usr/bin:/bin"}});
     ASSERT_EQ(legacy.waitForLines(9).size(), 9u);
     const json legacyStatus = json::parse(request(legacyPort, "GET", "/status", {{"X-Kestro-Token", "t"}}).body);

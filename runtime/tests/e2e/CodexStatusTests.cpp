@@ -2,6 +2,7 @@
 
 #include "e2e/AgentProcess.h"
 #include "run/ProcessRunner.h"
+#include "support/PinnedCodex.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -9,22 +10,22 @@
 
 using namespace kestro;
 using namespace kestro::e2e;
+using kestro::testing::kPinnedCodex;
 using json = nlohmann::json;
 
 namespace {
 
-const std::string kCodex = std::string(KESTRO_FIXTURES_DIR) + "/codex-cli/node_modules/.bin/codex";
 
 // Runs the Codex CLI with a throwaway HOME, as a user would in a shell.
 ProcessRunResult codexWithHome(const std::string& home, std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), {"HOME=" + home, kCodex});
+    arguments.insert(arguments.begin(), {"HOME=" + home, kPinnedCodex});
     return runProcess({.executable = "/usr/bin/env", .arguments = std::move(arguments)});
 }
 
 } // namespace
 
 TEST(CodexStatusTest, TheRealCLIIsProbedAndItsMCPServersListed) {
-    ASSERT_TRUE(std::filesystem::exists(kCodex)) << "run scripts/install-test-codex first";
+    ASSERT_TRUE(std::filesystem::exists(kPinnedCodex)) << "run scripts/install-test-codex first";
     TemporaryDirectory home;
     ASSERT_EQ(codexWithHome(home.path(), {"mcp", "add", "docs", "--", "npx", "-y", "docs-server"}).status, 0);
     ASSERT_EQ(codexWithHome(home.path(), {"mcp", "add", "computer-use-bridge", "--url", "http://127.0.0.1:9/mcp"}).status, 0);
@@ -34,7 +35,7 @@ TEST(CodexStatusTest, TheRealCLIIsProbedAndItsMCPServersListed) {
 
     const uint16_t port = freePort();
     AgentProcess agent({"--port", std::to_string(port), "--token", "t", "--no-open-pair-page"},
-                       {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}, {"KESTRO_CODEX_PATH", kCodex},
+                       {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}, {"KESTRO_CODEX_PATH", kPinnedCodex},
                         {"PATH", "/usr/bin:/bin"}});
     const auto lines = agent.waitForLines(9);
     ASSERT_EQ(lines.size(), 9u) << agent.standardError();
@@ -44,7 +45,7 @@ TEST(CodexStatusTest, TheRealCLIIsProbedAndItsMCPServersListed) {
     const HTTPAnswer answer = request(port, "GET", "/status", {{"X-Kestro-Token", "t"}});
     ASSERT_EQ(answer.status, 200);
     const json status = json::parse(answer.body);
-    EXPECT_EQ(status["codexPath"], kCodex);
+    EXPECT_EQ(status["codexPath"], kPinnedCodex);
     EXPECT_EQ(status["codexVersion"], version);
     EXPECT_EQ(status["codexInstalled"], true);
     EXPECT_EQ(status["resumableSessionsSupported"], true);

@@ -4,6 +4,7 @@
 #include "e2e/AgentProcess.h"
 #include "run/ProcessRunner.h"
 #include "support/FakeModelServer.h"
+#include "support/PinnedCodex.h"
 
 #include <filesystem>
 #include <fstream>
@@ -16,6 +17,7 @@
 #include <unistd.h>
 
 using namespace kestro::e2e;
+using kestro::testing::kPinnedCodex;
 using kestro::testing::FakeModelServer;
 using namespace std::chrono;
 using json = nlohmann::json;
@@ -23,7 +25,6 @@ using json = nlohmann::json;
 namespace {
 
 constexpr const char* kToken = "run-token";
-const std::string kCodex = std::string(KESTRO_FIXTURES_DIR) + "/codex-cli/node_modules/.bin/codex";
 
 json event(const RunStream& stream, size_t index) { return json::parse(stream.events.at(index)); }
 
@@ -91,7 +92,7 @@ TEST(RealCodexRunTest, StreamsARunAndResumesItsThread) {
     std::filesystem::create_directories(project);
     const uint16_t port = freePort();
     AgentProcess agent({"--port", std::to_string(port), "--token", kToken, "--no-open-pair-page"},
-                       {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}, {"KESTRO_CODEX_PATH", kCodex},
+                       {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}, {"KESTRO_CODEX_PATH", kPinnedCodex},
                         {"PATH", "/usr/bin:/bin"}});
     ASSERT_EQ(agent.waitForLines(9).size(), 9u) << agent.standardError();
 
@@ -139,7 +140,7 @@ TEST(RealCodexRunTest, AModelErrorEndsTheStreamWithItsMessage) {
     model.configureCodexHome(home.path());
     const uint16_t port = freePort();
     AgentProcess agent({"--port", std::to_string(port), "--token", kToken, "--no-open-pair-page"},
-                       {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}, {"KESTRO_CODEX_PATH", kCodex},
+                       {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}, {"KESTRO_CODEX_PATH", kPinnedCodex},
                         {"PATH", "/usr/bin:/bin"}});
     ASSERT_EQ(agent.waitForLines(9).size(), 9u) << agent.standardError();
     const RunStream stream = run(port, kToken, runBody("Say hello", home.path()));

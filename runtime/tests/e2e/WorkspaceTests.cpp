@@ -4,6 +4,7 @@
 #include "e2e/AgentProcess.h"
 #include "run/ProcessRunner.h"
 #include "support/FakeModelServer.h"
+#include "support/PinnedCodex.h"
 #include "workspace/GitStatus.h"
 
 #include <filesystem>
@@ -12,19 +13,19 @@
 
 using namespace kestro;
 using namespace kestro::e2e;
+using kestro::testing::kPinnedCodex;
 using kestro::testing::FakeModelServer;
 using json = nlohmann::json;
 
 namespace {
 
-const std::string kCodex = std::string(KESTRO_FIXTURES_DIR) + "/codex-cli/node_modules/.bin/codex";
 const std::map<std::string, std::string> kToken{{"X-Kestro-Token", "t"}};
 
 std::unique_ptr<AgentProcess> startAgent(const std::string& home, uint16_t port) {
     auto agent = std::make_unique<AgentProcess>(
         std::vector<std::string>{"--port", std::to_string(port), "--token", "t", "--no-open-pair-page", "--working-dir",
                                  home},
-        std::map<std::string, std::string>{{"HOME", home}, {"XDG_RUNTIME_DIR", home}, {"KESTRO_CODEX_PATH", kCodex},
+        std::map<std::string, std::string>{{"HOME", home}, {"XDG_RUNTIME_DIR", home}, {"KESTRO_CODEX_PATH", kPinnedCodex},
                                            {"PATH", "/usr/bin:/bin"}});
     agent->waitForLines(9);
     return agent;
