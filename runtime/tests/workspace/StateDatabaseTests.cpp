@@ -1,11 +1,61 @@
+#include "run/ProcessRunner.h"
 #include "support/TemporaryFolder.h"
+#include "workspace/Projects.h"
 #include "workspace/StateDatabase.h"
+#include "workspace/Threads.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace kestro;
 using kestro::testing::TemporaryFolder;
+
+namespace {
+
+// A second sqlite3 that holds an exclusive lock on `database` until it is destroyed: its SQL comes
+// from a pipe that stays open, and it says "held" once the lock is taken.
+class ExclusiveLock {
+public:
+    explicit ExclusiveLock(const std::string& database) {
+        int input[2], output[2];
+        if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, input[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, output[1], 1);
+        const char* argv[] = {"/usr/bin/sqlite3", database.c_str(), nullptr};
+        const int failure = ::posix_spawn(&m_pid, argv[0], &actions, nullptr, const_cast<char**>(argv), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(input[0]);
+        ::close(output[1]);
+        m_input = input[1];
+        if (failure != 0) throw std::runtime_error("spawn sqlite3");
+        const std::string script = "BEGIN EXCLUSIVE;\nSELECT 'held';\n";
+        if (::write(m_input, script.data(), script.size()) != static_cast<ssize_t>(script.size()))
+            throw std::runtime_error("write");
+        char answer[16] = {};
+        const ssize_t got = ::read(output[0], answer, sizeof answer - 1);
+        ::close(output[0]);
+        if (got <= 0 || std::string(answer).rfind("held", 0) != 0) throw std::runtime_error("no lock");
+    }
+    ~ExclusiveLock() {
+        ::close(m_input); // end of its input: sqlite3 rolls back and exits
+        int status = 0;
+        ::waitpid(m_pid, &status, 0);
+    }
+    ExclusiveLock(const ExclusiveLock&) = delete;
+    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+
+private:
+    pid_t m_pid = -1;
+    int m_input = -1;
+};
+
+} // namespace
 
 TEST(StateDatabaseTest, ABusyDatabaseIsAskedAgain) {
     TemporaryFolder folder;
@@ -24,4 +74,32 @@ TEST(StateDatabaseTest, ABusyDatabaseIsAskedAgain) {
     ::chmod(failing.c_str(), 0755);
     tools.sqlite3 = failing;
     EXPECT_EQ(queryStateDatabase("/db", "SELECT 1;", tools), "Error: no such table: threads\n");
+}
+
+// A lock held longer than the retries leave the lists as if there were no database: the configured
+// and current folders stay, the threads are empty, and nothing waits for the lock.
+TEST(StateDatabaseTest, ADatabaseLockedForLongGivesNoRows) {
+    TemporaryFolder home;
+    home.write(".codex/config.toml", "[projects.\"" + home.path() + "/declared\"]\n");
+    const std::string database = home.path() + "/.codex/state_5.sqlite";
+    const auto made = runProcess(
+        {.executable = "/usr/bin/sqlite3",
+         .arguments = {database, "CREATE TABLE threads (id TEXT, cwd TEXT, title TEXT, first_user_message TEXT, "
+                                 "updated_at INTEGER, updated_at_ms INTEGER, archived INTEGER, model TEXT, "
+                                 "reasoning_effort TEXT, sandbox_policy TEXT, approval_mode TEXT, git_branch TEXT);"
+                                 "INSERT INTO threads VALUES ('t1', '" + home.path() + "/recent', 'Title', NULL, 1, "
+                                 "1000, 0, NULL, NULL, NULL, NULL, NULL);"}});
+    ASSERT_EQ(made.status, 0) << made.standardError;
+    const auto names = [&] {
+        std::vector<std::string> found;
+        for (const auto& project : detectProjects(home.path() + "/here", home.path(), SystemTools{}))
+            found.push_back(project.displayName);
+        return found;
+    };
+    ASSERT_EQ(names(), (std::vector<std::string>{"here", "recent", "declared"}));
+    ASSERT_EQ(detectThreads(home.path(), home.path(), SystemTools{}).size(), 1u);
+
+    const ExclusiveLock lock(database);
+    EXPECT_EQ(names(), (std::vector<std::string>{"here", "declared"}));
+    EXPECT_TRUE(detectThreads(home.path(), home.path(), SystemTools{}).empty());
 }
