@@ -3,8 +3,11 @@
 //
 //   kestro_startup_bench [RUNS]
 
-#include "e2e/AgentProcess.h"
-#include "run/ProcessRunner.h"
+#include "support/AgentProcess.h"
+#include "support/LoopbackHTTP.h"
+#include "support/ProcessInspection.h"
+#include "support/TemporaryFolder.h"
+#include "platform/ProcessRunner.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -16,7 +19,7 @@
 #include <vector>
 
 using namespace kestro;
-using namespace kestro::e2e;
+using namespace kestro::testing;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -87,12 +90,12 @@ void measure(const char* label, const std::string& codex, const std::string& hom
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
     const std::string package = std::string(KESTRO_FIXTURES_DIR) + "/codex-cli/node_modules";
-    TemporaryDirectory home;
+    TemporaryFolder home;
     measure("npm launcher", package + "/.bin/codex", home.path(), runs);
     const std::string native = package + "/@openai/codex-linux-x64/vendor/x86_64-unknown-linux-musl/bin/codex";
     measure("native binary", native, home.path(), runs);
 
-    TemporaryDirectory heavyHome;
+    TemporaryFolder heavyHome;
     fillCodexHome(heavyHome.path());
     const double empty = startupMilliseconds(native, home.path(), runs, true);
     const double heavy = startupMilliseconds(native, heavyHome.path(), runs, true);

@@ -3,8 +3,11 @@
 //
 //   kestro_status_bench [REQUESTS]
 
-#include "e2e/AgentProcess.h"
-#include "run/ProcessRunner.h"
+#include "support/AgentProcess.h"
+#include "support/LoopbackHTTP.h"
+#include "support/ProcessInspection.h"
+#include "support/TemporaryFolder.h"
+#include "platform/ProcessRunner.h"
 #include "workspace/Projects.h"
 #include "workspace/Threads.h"
 
@@ -20,7 +23,7 @@
 #include <unistd.h>
 
 using namespace kestro;
-using namespace kestro::e2e;
+using namespace kestro::testing;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -95,7 +98,7 @@ void makeHome(const std::string& home, const std::string& repo) {
 
 int main(int argc, char** argv) {
     const int requests = argc > 1 ? std::max(10, std::atoi(argv[1])) : 200;
-    TemporaryDirectory home;
+    TemporaryFolder home;
     const std::string repo = home.path() + "/code/project0";
     makeHome(home.path(), repo);
     const std::string database = home.path() + "/.codex/state_5.sqlite";

@@ -6,8 +6,11 @@
 //
 //   kestro_streaming_bench
 
-#include "e2e/AgentProcess.h"
-#include "run/ChildProcess.h"
+#include "support/AgentProcess.h"
+#include "support/LoopbackHTTP.h"
+#include "support/ProcessInspection.h"
+#include "support/TemporaryFolder.h"
+#include "platform/ChildProcess.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -22,7 +25,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using namespace kestro::e2e;
+using namespace kestro::testing;
 
 namespace {
 
@@ -81,13 +84,14 @@ std::string percentiles(std::vector<double> latencies) {
 std::vector<double> pipeLatencies() {
     ::setenv("BENCH_EVENTS", "1000", 1);
     ::setenv("BENCH_INTERVAL_US", "1000", 1);
-    const auto spawned = kestro::spawnWithPipes({.executable = KESTRO_FAKE_CODEX, .arguments = {"--json"}});
+    auto spawned = kestro::ChildProcess::spawn({.executable = KESTRO_FAKE_CODEX, .arguments = {"--json"}});
     if (!spawned.child) return {};
+    kestro::ChildProcess& child = *spawned.child;
     std::vector<double> latencies;
     std::string pending;
     char chunk[65536];
     ssize_t got;
-    while ((got = ::read(spawned.child->standardOutput, chunk, sizeof chunk)) > 0) {
+    while ((got = ::read(child.standardOutput().get(), chunk, sizeof chunk)) > 0) {
         const long long now = monotonicNanoseconds();
         pending.append(chunk, static_cast<size_t>(got));
         size_t end;
@@ -99,9 +103,7 @@ std::vector<double> pipeLatencies() {
                 latencies.push_back(static_cast<double>(now - std::stoll(event["thread_id"].get<std::string>())) / 1000.0);
         }
     }
-    ::close(spawned.child->standardOutput);
-    ::close(spawned.child->standardError);
-    ::waitpid(spawned.child->pid, nullptr, 0);
+    child.wait();
     return latencies;
 }
 
@@ -116,7 +118,7 @@ long residentKilobytes(pid_t pid) {
 } // namespace
 
 int main() {
-    TemporaryDirectory home;
+    TemporaryFolder home;
     const uint16_t port = freePort();
     const std::map<std::string, std::string> environment{
         {"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}, {"KESTRO_CODEX_PATH", KESTRO_FAKE_CODEX},

@@ -5,8 +5,8 @@
 #include "core/KestroAgentListener.h"
 #include "core/KestroAgentRouter.h"
 #include "core/SerialExecutor.h"
-#include "run/RunEndpoint.h"
-#include "status/KestroAgentState.h"
+#include "agent/RunEndpoint.h"
+#include "agent/KestroAgentState.h"
 
 #include <asio/io_context.hpp>
 #include <csignal>

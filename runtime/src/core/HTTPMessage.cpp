@@ -1,8 +1,8 @@
 #include "core/HTTPMessage.h"
 
+#include "text/Numbers.h"
 #include "text/Text.h"
 
-#include <charconv>
 #include <nlohmann/json.hpp>
 
 namespace kestro {
@@ -15,14 +15,10 @@ constexpr std::string_view kHeadEnd = "\r\n\r\n";
 size_t contentLength(const std::map<std::string, std::string>& headers) {
     const auto found = headers.find("content-length");
     if (found == headers.end()) return 0;
-    std::string_view text = found->second;
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-    long long value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error == std::errc::result_out_of_range && !text.empty() && text.front() != '-')
-        return kMaximumBodyBytes + 1;
-    if (error != std::errc() || end != text.data() + text.size() || value < 0) return 0;
-    return static_cast<size_t>(value);
+    const auto decimal = parseDecimal(found->second, true);
+    if (!decimal || decimal->negative) return 0;
+    if (decimal->overflowed || decimal->magnitude > kMaximumBodyBytes) return kMaximumBodyBytes + 1;
+    return static_cast<size_t>(decimal->magnitude);
 }
 
 } // namespace

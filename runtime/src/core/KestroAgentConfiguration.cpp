@@ -2,8 +2,9 @@
 
 #include "core/WorkingDirectory.h"
 #include "platform/Host.h"
+#include "platform/SecureRandom.h"
+#include "text/Numbers.h"
 #include "text/Text.h"
-#include "text/Uuid.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -46,21 +47,6 @@ std::optional<std::string> optionValue(const std::vector<std::string>& arguments
 bool hasFlag(const std::vector<std::string>& arguments, const std::string& flag) {
     return std::find(arguments.begin(), arguments.end(), flag) != arguments.end();
 }
-
-std::optional<uint16_t> parsePort(const std::string& text) {
-    std::string_view digits = text;
-    if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
-    if (digits.empty()) return std::nullopt;
-    uint32_t value = 0;
-    for (const char c : digits) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + static_cast<uint32_t>(c - '0');
-        if (value > 65535) return std::nullopt;
-    }
-    return static_cast<uint16_t>(value);
-}
-
-std::string randomToken() { return lowercased(replacingAll(randomUUIDString(), "-", "")); }
 
 KestroAgentConfiguration buildConfiguration(const std::vector<std::string>& arguments, const EnvironmentLookup& environment,
                                             const ConfigurationFallbacks& fallbacks) {

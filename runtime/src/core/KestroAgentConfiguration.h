@@ -35,12 +35,6 @@ ConfigurationFallbacks systemFallbacks();
 KestroAgentConfiguration buildConfiguration(const std::vector<std::string>& arguments, const EnvironmentLookup& environment,
                                             const ConfigurationFallbacks& fallbacks = systemFallbacks());
 
-// An optional "+" then decimal digits, 0...65535; anything else is absent.
-std::optional<uint16_t> parsePort(const std::string& text);
-
-// 32 lower-case hexadecimal digits from the system's CSPRNG.
-std::string randomToken();
-
 // The value following the first argument equal to `option`, if any.
 std::optional<std::string> optionValue(const std::vector<std::string>& arguments, const std::string& option);
 bool hasFlag(const std::vector<std::string>& arguments, const std::string& flag);

@@ -1,7 +1,8 @@
 #include "core/KestroHTTPConnectionHandler.h"
 
-#include <array>
 #include "core/AsioSupport.h"
+
+#include <array>
 #include <asio/buffer.hpp>
 #include <asio/experimental/awaitable_operators.hpp>
 #include <asio/use_awaitable.hpp>
@@ -59,10 +60,10 @@ asio::awaitable<void> KestroHTTPConnectionHandler::serve(std::shared_ptr<KestroH
 
 asio::awaitable<void> KestroHTTPConnectionHandler::send(const HTTPResponse& response) {
     const std::string bytes = serializedResponse(response);
-    co_await sendRaw(bytes, true);
+    co_await sendRaw(bytes);
 }
 
-asio::awaitable<void> KestroHTTPConnectionHandler::sendRaw(std::string_view text, bool /*complete*/) {
+asio::awaitable<void> KestroHTTPConnectionHandler::sendRaw(std::string_view text) {
     // A plain socket has no message boundaries: bytes go out in order; only finishConnection closes.
     // Once a write has failed the connection is broken for good: later writes fail at once
     // (the reactor would not report the error a second time and they would wait for ever).
@@ -88,16 +89,6 @@ asio::awaitable<void> KestroHTTPConnectionHandler::sendRaw(std::string_view text
         m_writeFailure = error;
     }
     if (m_writeFailure) throw std::system_error(m_writeFailure);
-}
-
-asio::awaitable<void> KestroHTTPConnectionHandler::sendSSEHeaders() {
-    const std::string head = eventStreamHead();
-    co_await sendRaw(head, false);
-}
-
-asio::awaitable<void> KestroHTTPConnectionHandler::sendSSE(const KestroAgentStreamEvent& event) {
-    const std::string frame = "data: " + encodeRecord(event) + "\n\n";
-    co_await sendRaw(frame, false);
 }
 
 asio::awaitable<void> KestroHTTPConnectionHandler::finishConnection() {

@@ -1,9 +1,8 @@
 #pragma once
 // One accepted TCP connection: reads one request, hands it to the request handler, writes the
-// answer or an event stream, lingers 0.5 s and closes. All of it runs on the connection's strand.
+// answer or the bytes of an event stream, lingers 0.5 s and closes. All of it runs on the connection's strand.
 
 #include "core/HTTPMessage.h"
-#include "core/WireRecords.h"
 
 #include <asio/awaitable.hpp>
 #include <asio/ip/tcp.hpp>
@@ -34,9 +33,7 @@ public:
 
     // Writers: each suspends until the bytes are handed to the transport; failures throw.
     asio::awaitable<void> send(const HTTPResponse& response);
-    asio::awaitable<void> sendRaw(std::string_view text, bool complete);
-    asio::awaitable<void> sendSSEHeaders();
-    asio::awaitable<void> sendSSE(const KestroAgentStreamEvent& event);
+    asio::awaitable<void> sendRaw(std::string_view bytes);
 
     // Waits the linger time on a timer, then closes the connection.
     asio::awaitable<void> finishConnection();

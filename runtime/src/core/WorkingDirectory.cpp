@@ -1,5 +1,6 @@
 #include "core/WorkingDirectory.h"
 
+#include "platform/FileChecks.h"
 #include "platform/Host.h"
 #include "text/Text.h"
 
@@ -12,11 +13,6 @@ namespace fs = std::filesystem;
 namespace kestro {
 
 namespace {
-
-bool existsAnything(const fs::path& path) {
-    std::error_code error;
-    return fs::exists(fs::symlink_status(path, error)) && !error;
-}
 
 std::string withoutTrailingSlash(std::string path) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();
@@ -71,7 +67,7 @@ std::vector<std::string> currentDesktopPathCandidates(const std::string& home) {
 
 std::optional<std::string> repairedDesktopPathIfPossible(const std::optional<std::string>& path, const std::string& home) {
     if (!path) return std::nullopt;
-    if (existsAnything(*path)) return path;
+    if (pathExists(*path)) return path;
     std::vector<std::string> components;
     for (const auto& part : fs::path(*path)) {
         const std::string text = part.string();
@@ -84,7 +80,7 @@ std::optional<std::string> repairedDesktopPathIfPossible(const std::optional<std
     for (size_t i = desktopIndex + 1; i < components.size(); ++i) remainder /= components[i];
     for (const auto& candidate : currentDesktopPathCandidates(home)) {
         const std::string repaired = standardized(fs::path(candidate) / remainder);
-        if (existsAnything(repaired)) return repaired;
+        if (pathExists(repaired)) return repaired;
     }
     return path;
 }

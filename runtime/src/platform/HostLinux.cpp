@@ -1,5 +1,7 @@
 #include "platform/Host.h"
 
+#include "platform/ChildProcess.h"
+#include "platform/FileChecks.h"
 #include "platform/FileReading.h"
 #include "text/Text.h"
 
@@ -7,19 +9,12 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <fcntl.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netdb.h>
-#include <pwd.h>
-#include <spawn.h>
 #include <sstream>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace kestro {
 
@@ -61,26 +56,6 @@ std::optional<std::string> computerName() {
         if (!name.empty()) return name;
     }
     return std::nullopt;
-}
-
-std::string homeDirectory() {
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
-    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::string buffer(size > 0 ? static_cast<size_t>(size) : 16384, '\0');
-    passwd entry{};
-    passwd* result = nullptr;
-    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &result) == 0 && result != nullptr &&
-        result->pw_dir != nullptr && *result->pw_dir != '\0')
-        return result->pw_dir;
-    return "/";
-}
-
-std::string currentDirectory() {
-    char* path = getcwd(nullptr, 0);
-    if (path == nullptr) return "/";
-    std::string out(path);
-    std::free(path);
-    return out;
 }
 
 std::optional<CPUTickSample> cpuTickSample() {
@@ -154,28 +129,9 @@ std::optional<std::string> privateTemporaryDirectory() {
 
 void openWithDefaultApplication(const std::string& location) {
     static constexpr const char* kOpener = "/usr/bin/xdg-open";
-    if (access(kOpener, X_OK) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
+    if (!isExecutableFile(kOpener)) return;
     // Its own process group, so a terminal's signals for us do not reach the browser it starts.
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    char* const argv[] = {const_cast<char*>(kOpener), const_cast<char*>(location.c_str()), nullptr};
-    pid_t opener = 0;
-    const int failed = posix_spawn(&opener, kOpener, &actions, &attributes, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (failed != 0) return;
-    // Reaped in the background: the caller does not wait for the opener.
-    std::thread([opener] {
-        int status = 0;
-        while (waitpid(opener, &status, 0) < 0 && errno == EINTR) {
-        }
-    }).detach();
+    spawnDetached({.executable = kOpener, .arguments = {location}, .ownProcessGroup = true});
 }
 
 } // namespace kestro

@@ -1,5 +1,7 @@
 #include "platform/Host.h"
 
+#include "platform/ChildProcess.h"
+#include "platform/FileChecks.h"
 #include "text/Text.h"
 
 #include <CoreFoundation/CoreFoundation.h>
@@ -11,14 +13,8 @@
 #include <mach/mach.h>
 #include <net/if.h>
 #include <netdb.h>
-#include <pwd.h>
-#include <spawn.h>
 #include <sys/sysctl.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace kestro {
 
@@ -32,20 +28,6 @@ std::optional<std::string> computerName() {
     std::string text = trimmed(buffer);
     if (text.empty()) return std::nullopt;
     return text;
-}
-
-std::string homeDirectory() {
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
-    if (passwd* entry = getpwuid(getuid()); entry != nullptr && entry->pw_dir != nullptr) return entry->pw_dir;
-    return "/";
-}
-
-std::string currentDirectory() {
-    char* path = getcwd(nullptr, 0);
-    if (path == nullptr) return "/";
-    std::string out(path);
-    std::free(path);
-    return out;
 }
 
 std::optional<CPUTickSample> cpuTickSample() {
@@ -109,14 +91,9 @@ std::optional<std::string> privateTemporaryDirectory() {
 
 void openWithDefaultApplication(const std::string& location) {
     static constexpr const char* kOpener = "/usr/bin/open";
-    char* const argv[] = {const_cast<char*>(kOpener), const_cast<char*>(location.c_str()), nullptr};
-    pid_t opener = 0;
-    if (posix_spawn(&opener, kOpener, nullptr, nullptr, argv, environ) != 0) return;
-    std::thread([opener] {
-        int status = 0;
-        while (waitpid(opener, &status, 0) < 0 && errno == EINTR) {
-        }
-    }).detach();
+    if (!isExecutableFile(kOpener)) return;
+    // Its own process group, so a terminal's signals for us do not reach the browser it starts.
+    spawnDetached({.executable = kOpener, .arguments = {location}, .ownProcessGroup = true});
 }
 
 } // namespace kestro

@@ -1,48 +1,11 @@
 #include "run/CodexEventTranslation.h"
 
+#include "core/LenientJSON.h"
 #include "text/Text.h"
-
-#include <cmath>
-#include <nlohmann/json.hpp>
 
 namespace kestro {
 
 namespace {
-
-using json = nlohmann::json;
-
-// Thrown inside decoding only: a member with the wrong JSON type.
-struct WrongType {};
-
-const json* member(const json& object, const char* name) {
-    const auto found = object.find(name);
-    if (found == object.end() || found->is_null()) return nullptr;
-    return &*found;
-}
-
-std::optional<std::string> optionalString(const json& object, const char* name) {
-    const json* value = member(object, name);
-    if (value == nullptr) return std::nullopt;
-    if (!value->is_string()) throw WrongType{};
-    return value->get<std::string>();
-}
-
-std::optional<int64_t> optionalInteger(const json& object, const char* name) {
-    const json* value = member(object, name);
-    if (value == nullptr) return std::nullopt;
-    if (value->is_number_integer()) return value->get<int64_t>();
-    if (value->is_number_float()) {
-        const double number = value->get<double>();
-        if (std::trunc(number) == number && std::abs(number) < 9.2e18) return static_cast<int64_t>(number);
-    }
-    throw WrongType{};
-}
-
-const json* optionalObject(const json& object, const char* name) {
-    const json* value = member(object, name);
-    if (value != nullptr && !value->is_object()) throw WrongType{};
-    return value;
-}
 
 KestroAgentUsagePayload usagePayload(const std::optional<CodexJSONEvent::Usage>& usage) {
     if (!usage) return {};
@@ -70,42 +33,45 @@ std::optional<std::string> CodexJSONEvent::readableMessage() const {
 }
 
 std::optional<CodexJSONEvent> decodeCodexEvent(std::string_view line) {
-    const json document = json::parse(line, nullptr, false);
-    if (document.is_discarded() || !document.is_object()) return std::nullopt;
-    try {
-        CodexJSONEvent event;
-        const auto type = optionalString(document, "type");
-        if (!type) return std::nullopt;
-        event.type = *type;
-        if (const json* item = optionalObject(document, "item")) {
-            CodexJSONEvent::Item decoded;
-            decoded.type = optionalString(*item, "type");
-            decoded.text = optionalString(*item, "text");
-            if (const json* content = member(*item, "content")) {
-                if (!content->is_array()) throw WrongType{};
-                decoded.content.emplace();
-                for (const auto& part : *content) {
-                    if (!part.is_object()) throw WrongType{};
-                    decoded.content->push_back({optionalString(part, "type"), optionalString(part, "text")});
-                }
+    const auto document = parseJSONObject(line);
+    if (!document) return std::nullopt;
+    JSONMembers members(*document);
+    CodexJSONEvent event;
+    const auto type = members.string("type");
+    if (!type) return std::nullopt;
+    event.type = *type;
+    if (const JSON* item = members.object("item")) {
+        JSONMembers itemMembers(*item);
+        CodexJSONEvent::Item decoded{.type = itemMembers.string("type"), .text = itemMembers.string("text")};
+        if (const JSON* content = itemMembers.array("content")) {
+            decoded.content.emplace();
+            for (const auto& part : *content) {
+                if (!part.is_object()) return std::nullopt;
+                JSONMembers partMembers(part);
+                decoded.content->push_back({partMembers.string("type"), partMembers.string("text")});
+                if (partMembers.sawWrongType()) return std::nullopt;
             }
-            event.item = std::move(decoded);
         }
-        if (const json* usage = optionalObject(document, "usage")) {
-            event.usage = CodexJSONEvent::Usage{optionalInteger(*usage, "input_tokens"),
-                                                optionalInteger(*usage, "cached_input_tokens"),
-                                                optionalInteger(*usage, "output_tokens")};
-        }
-        event.threadID = optionalString(document, "thread_id");
-        if (const json* error = optionalObject(document, "error")) {
-            event.hasError = true;
-            event.errorMessage = optionalString(*error, "message");
-        }
-        event.message = optionalString(document, "message");
-        return event;
-    } catch (const WrongType&) {
-        return std::nullopt;
+        if (itemMembers.sawWrongType()) return std::nullopt;
+        event.item = std::move(decoded);
     }
+    if (const JSON* usage = members.object("usage")) {
+        JSONMembers usageMembers(*usage);
+        event.usage = CodexJSONEvent::Usage{usageMembers.integer("input_tokens"),
+                                            usageMembers.integer("cached_input_tokens"),
+                                            usageMembers.integer("output_tokens")};
+        if (usageMembers.sawWrongType()) return std::nullopt;
+    }
+    event.threadID = members.string("thread_id");
+    if (const JSON* error = members.object("error")) {
+        JSONMembers errorMembers(*error);
+        event.hasError = true;
+        event.errorMessage = errorMembers.string("message");
+        if (errorMembers.sawWrongType()) return std::nullopt;
+    }
+    event.message = members.string("message");
+    if (members.sawWrongType()) return std::nullopt;
+    return event;
 }
 
 std::vector<KestroAgentStreamEvent> translateCodexEvent(const CodexJSONEvent& event, RunCapture& capture) {
@@ -155,18 +121,20 @@ std::vector<std::string> kestroStreamingChunks(std::string_view text) {
 
 std::string humanizeCodexMessage(std::string_view text) {
     const std::string trimmedText = trimmed(text);
-    const json document = json::parse(trimmedText, nullptr, false);
-    if (document.is_discarded() || !document.is_object()) return trimmedText;
-    try {
-        std::optional<std::string> nested;
-        if (const json* error = optionalObject(document, "error")) nested = optionalString(*error, "message");
-        const auto topLevel = optionalString(document, "message");
-        if (nested) return *nested;
-        if (topLevel) return *topLevel;
-        return trimmedText;
-    } catch (const WrongType&) {
-        return trimmedText;
+    const auto document = parseJSONObject(trimmedText);
+    if (!document) return trimmedText;
+    JSONMembers members(*document);
+    std::optional<std::string> nested;
+    if (const JSON* error = members.object("error")) {
+        JSONMembers errorMembers(*error);
+        nested = errorMembers.string("message");
+        if (errorMembers.sawWrongType()) return trimmedText;
     }
+    const auto topLevel = members.string("message");
+    if (members.sawWrongType()) return trimmedText;
+    if (nested) return *nested;
+    if (topLevel) return *topLevel;
+    return trimmedText;
 }
 
 } // namespace kestro

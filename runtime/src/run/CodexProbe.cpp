@@ -1,6 +1,7 @@
 #include "run/CodexProbe.h"
 
-#include "run/ProcessRunner.h"
+#include "platform/FileChecks.h"
+#include "platform/ProcessRunner.h"
 #include "text/Text.h"
 
 #include <future>
@@ -10,16 +11,6 @@
 namespace kestro {
 
 namespace {
-
-bool isExecutableFile(const std::string& path) {
-    struct stat info{};
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(path.c_str(), X_OK) == 0;
-}
-
-bool existsAnything(const std::string& path) {
-    struct stat info{};
-    return ::lstat(path.c_str(), &info) == 0;
-}
 
 bool contains(const std::string& text, std::string_view needle) { return text.find(needle) != std::string::npos; }
 
@@ -41,7 +32,7 @@ std::optional<std::string> resolveCodexPath(const EnvironmentLookup& environment
 
 std::optional<std::string> detectDesktopAppPath(const std::string& home) {
     for (const std::string& candidate : {std::string("/Applications/Codex.app"), home + "/Applications/Codex.app"})
-        if (existsAnything(candidate)) return candidate;
+        if (pathExists(candidate)) return candidate;
     return std::nullopt;
 }
 

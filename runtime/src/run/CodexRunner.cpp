@@ -2,23 +2,19 @@
 
 #include "core/AsioSupport.h"
 #include "core/KestroAgentError.h"
-#include "run/ChildProcess.h"
+#include "platform/ChildProcess.h"
 #include "run/CodexEventTranslation.h"
 #include "text/LineSplitter.h"
 #include "text/Text.h"
 
 #include <array>
-#include <asio/async_result.hpp>
 #include <asio/buffer.hpp>
 #include <asio/experimental/awaitable_operators.hpp>
 #include <asio/post.hpp>
 #include <asio/posix/stream_descriptor.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/this_coro.hpp>
-#include <cerrno>
 #include <chrono>
-#include <sys/wait.h>
-#include <thread>
 
 using namespace asio::experimental::awaitable_operators;
 
@@ -28,25 +24,13 @@ namespace {
 
 constexpr size_t kReadChunk = 64 * 1024;
 
-// Completes with the child's exit status once it has ended, also when it ended before the wait
-// began. The blocking wait runs on a thread of its own, never on an I/O thread.
-template <class Token> auto asyncWaitForTermination(pid_t pid, Token&& token) {
-    return asio::async_initiate<Token, void(int)>(
-        [pid](auto handler) {
-            auto executor = asio::get_associated_executor(handler);
-            std::thread([pid, executor, handler = std::move(handler)]() mutable {
-                int status = 0;
-                while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-                }
-                asio::post(executor, [handler = std::move(handler), status]() mutable {
-                    std::move(handler)(exitStatusOf(status));
-                });
-            }).detach();
-        },
-        token);
+// The child's exit status once it has ended, also when it ended before the wait began. Waits
+// on the child's exit notice in the event loop; the reaping that follows returns at once.
+asio::awaitable<int> waitForTermination(ChildProcess& child) {
+    asio::posix::stream_descriptor notice(co_await asio::this_coro::executor, child.exitNotice().release());
+    co_await notice.async_wait(asio::posix::stream_descriptor::wait_read, useTupleAwaitable);
+    co_return child.wait();
 }
-
-asio::awaitable<int> waitForTermination(pid_t pid) { co_return co_await asyncWaitForTermination(pid, asio::use_awaitable); }
 
 // Sends the line's events with the pacing pause after each chunk; the send failure's text, if any.
 asio::awaitable<std::optional<std::string>> deliverLine(const std::string& line, RunCapture& capture,
@@ -143,20 +127,22 @@ asio::awaitable<void> CodexRunner::run(CodexRunRequest request, StreamSender sen
     if (prompt.empty()) throw KestroAgentError::invalidPrompt();
     const ProcessOptions options{.executable = m_codexExecutablePath,
                                  .arguments = codexRunArguments(request, prompt),
-                                 .currentDirectory = request.workingDirectory};
+                                 .currentDirectory = request.workingDirectory,
+                                 .watchExit = true};
 
     const KestroAgentStreamEvent started{.type = "job.started", .message = codexStartMessage(request)};
     co_await send(started);
 
-    const SpawnResult spawned = spawnWithPipes(options);
+    SpawnResult spawned = ChildProcess::spawn(options);
     if (!spawned.child) throw KestroAgentError::processFailed(spawned.error);
+    ChildProcess& child = *spawned.child;
 
     const auto executor = co_await asio::this_coro::executor;
-    asio::posix::stream_descriptor output(executor, spawned.child->standardOutput);
-    asio::posix::stream_descriptor errors(executor, spawned.child->standardError);
+    asio::posix::stream_descriptor output(executor, child.standardOutput().release());
+    asio::posix::stream_descriptor errors(executor, child.standardError().release());
     RunCapture capture;
     auto [outputFailure, status] = co_await (readOutput(output, capture, send) && readErrors(errors, capture) &&
-                                             waitForTermination(spawned.child->pid));
+                                             waitForTermination(child));
     if (outputFailure) throw KestroAgentError::processFailed(*outputFailure);
 
     const RunCaptureSnapshot snapshot = capture.snapshot();

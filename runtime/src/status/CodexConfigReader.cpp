@@ -1,22 +1,23 @@
 #include "status/CodexConfigReader.h"
 
-#include "run/ProcessRunner.h"
+#include "core/CodexHome.h"
+#include "core/LenientJSON.h"
+#include "platform/ProcessRunner.h"
 #include "platform/FileReading.h"
 #include "status/PluginCatalog.h"
 #include "text/Text.h"
 #include "text/TextPatterns.h"
 
 #include <algorithm>
-#include <nlohmann/json.hpp>
 
 namespace kestro {
 
 CodexConfigSnapshot readCodexConfig(const std::string& home) {
-    const std::string configText = readUTF8File(home + "/.codex/config.toml").value_or("");
+    const std::string configText = readUTF8File(codexHome(home).configFile).value_or("");
     CodexConfigSnapshot snapshot;
     snapshot.defaultModel = firstConfigValue("model", configText);
     snapshot.defaultReasoningEffort = firstConfigValue("model_reasoning_effort", configText);
-    snapshot.authMode = detectAuthMode(home + "/.codex/auth.json");
+    snapshot.authMode = detectAuthMode(codexHome(home).authFile);
     snapshot.installedPlugins = detectPlugins(configText);
     return snapshot;
 }
@@ -32,11 +33,11 @@ std::optional<std::string> firstConfigValue(const std::string& key, const std::s
 std::string detectAuthMode(const std::string& authPath) {
     const auto bytes = readWholeFile(authPath);
     if (!bytes) return "unknown";
-    const auto document = nlohmann::json::parse(*bytes, nullptr, false);
-    if (document.is_discarded() || !document.is_object()) return "unknown";
-    const auto mode = document.find("auth_mode");
-    if (mode == document.end() || !mode->is_string() || mode->get<std::string>().empty()) return "unknown";
-    return mode->get<std::string>();
+    const auto document = parseJSONObject(*bytes);
+    if (!document) return "unknown";
+    const auto mode = JSONMembers(*document).string("auth_mode");
+    if (!mode || mode->empty()) return "unknown";
+    return *mode;
 }
 
 std::vector<std::string> parseMCPServerList(const std::string& listing) {

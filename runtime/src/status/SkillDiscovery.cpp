@@ -1,5 +1,7 @@
 #include "status/SkillDiscovery.h"
 
+#include "core/CodexHome.h"
+#include "platform/FileChecks.h"
 #include "platform/FileReading.h"
 #include "text/Text.h"
 #include "text/TextCollation.h"
@@ -15,7 +17,7 @@ namespace fs = std::filesystem;
 namespace kestro {
 
 std::vector<SkillRoot> skillRoots(const std::string& workingDirectory, const std::string& home) {
-    std::vector<SkillRoot> roots{{home + "/.codex/skills", "User"},
+    std::vector<SkillRoot> roots{{codexHome(home).skillsFolder, "User"},
                                  {home + "/.agents/skills", "User"},
                                  {"/etc/codex/skills", "Admin"}};
     fs::path folder = fs::path(workingDirectory).lexically_normal();
@@ -64,7 +66,7 @@ std::vector<KestroAgentSkillPayload> detectSkills(const std::string& workingDire
     std::set<std::string> seen;
     for (const auto& root : skillRoots(workingDirectory, home)) {
         std::error_code error;
-        if (!fs::exists(fs::symlink_status(root.path, error))) continue;
+        if (!pathExists(root.path)) continue;
         fs::recursive_directory_iterator walk(root.path, fs::directory_options::skip_permission_denied, error);
         if (error) continue;
         for (; walk != fs::recursive_directory_iterator(); walk.increment(error)) {

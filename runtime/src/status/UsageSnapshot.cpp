@@ -1,6 +1,9 @@
 #include "status/UsageSnapshot.h"
 
+#include "core/CodexHome.h"
+#include "core/LenientJSON.h"
 #include "platform/FileReading.h"
+#include "text/Numbers.h"
 #include "text/Text.h"
 #include "text/TextPatterns.h"
 #include "text/TimeText.h"
@@ -9,33 +12,21 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
-#include <nlohmann/json.hpp>
 
 namespace fs = std::filesystem;
-using json = nlohmann::json;
 
 namespace kestro {
 
 namespace {
 
-const json* objectMember(const json& object, const char* name) {
-    const auto found = object.find(name);
-    if (found == object.end() || !found->is_object()) return nullptr;
-    return &*found;
-}
-
 // A number, or a text that reads wholly as a finite number (the current CLI writes the balance so).
-std::optional<double> numberOrNumericText(const json& value) {
+std::optional<double> numberOrNumericText(const JSON& value) {
     if (value.is_number()) return value.get<double>();
     if (!value.is_string()) return std::nullopt;
     const std::string text = trimmed(value.get<std::string>());
     if (text.empty()) return std::nullopt;
-    try {
-        size_t used = 0;
-        const double number = std::stod(text, &used);
-        if (used == text.size() && std::isfinite(number)) return number;
-    } catch (const std::exception&) {
-    }
+    const auto number = parseNumber(text);
+    if (number && std::isfinite(*number)) return number;
     return std::nullopt;
 }
 
@@ -46,24 +37,36 @@ std::string wholeSecondsTimeText(const std::string& text) {
     return text;
 }
 
-KestroAgentUsageSnapshotPayload snapshotFrom(const json& line, const json& rateLimits, const std::string& authMode) {
+std::optional<KestroAgentRateLimitWindowPayload> rateLimitWindow(const JSON* window) {
+    if (window == nullptr) return std::nullopt;
+    JSONMembers members(*window);
+    KestroAgentRateLimitWindowPayload payload;
+    payload.usedPercent = members.number("used_percent").value_or(0);
+    if (const auto found = window->find("window_minutes"); found != window->end() && found->is_number_integer())
+        payload.windowMinutes = found->get<int64_t>();
+    if (const auto seconds = members.number("resets_at"); seconds && std::isfinite(*seconds) && std::abs(*seconds) < 1e13)
+        payload.resetsAt = isoTimeText(std::chrono::system_clock::time_point(
+            std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::duration<double>(*seconds))));
+    return payload;
+}
+
+KestroAgentUsageSnapshotPayload snapshotFrom(const JSON& line, const JSON& rateLimits, const std::string& authMode) {
+    JSONMembers limits(rateLimits);
     KestroAgentUsageSnapshotPayload snapshot;
     std::optional<std::string> planType;
-    if (const auto plan = rateLimits.find("plan_type"); plan != rateLimits.end() && plan->is_string())
-        planType = trimmed(plan->get<std::string>());
+    if (const auto plan = limits.string("plan_type")) planType = trimmed(*plan);
     snapshot.planLabel = normalizedPlanLabel(planType, authMode);
     snapshot.authMode = authMode;
-    snapshot.primary = decodeRateLimitWindow(objectMember(rateLimits, "primary"));
-    snapshot.secondary = decodeRateLimitWindow(objectMember(rateLimits, "secondary"));
-    if (const json* credits = objectMember(rateLimits, "credits")) {
-        if (auto has = credits->find("has_credits"); has != credits->end() && has->is_boolean()) snapshot.hasCredits = *has;
-        if (auto unlimited = credits->find("unlimited"); unlimited != credits->end() && unlimited->is_boolean())
-            snapshot.creditsUnlimited = *unlimited;
+    snapshot.primary = rateLimitWindow(limits.object("primary"));
+    snapshot.secondary = rateLimitWindow(limits.object("secondary"));
+    if (const JSON* credits = limits.object("credits")) {
+        JSONMembers creditMembers(*credits);
+        snapshot.hasCredits = creditMembers.boolean("has_credits").value_or(false);
+        snapshot.creditsUnlimited = creditMembers.boolean("unlimited").value_or(false);
         if (auto balance = credits->find("balance"); balance != credits->end())
             snapshot.creditsBalance = numberOrNumericText(*balance);
     }
-    if (auto timestamp = line.find("timestamp"); timestamp != line.end() && timestamp->is_string())
-        snapshot.capturedAt = wholeSecondsTimeText(timestamp->get<std::string>());
+    if (const auto timestamp = JSONMembers(line).string("timestamp")) snapshot.capturedAt = wholeSecondsTimeText(*timestamp);
     return snapshot;
 }
 
@@ -113,19 +116,9 @@ std::vector<std::string> recentJSONLLines(const std::string& path, size_t maxByt
     return lines;
 }
 
-std::optional<KestroAgentRateLimitWindowPayload> decodeRateLimitWindow(const json* window) {
-    if (window == nullptr || !window->is_object()) return std::nullopt;
-    KestroAgentRateLimitWindowPayload payload;
-    if (auto used = window->find("used_percent"); used != window->end() && used->is_number()) payload.usedPercent = *used;
-    if (auto minutes = window->find("window_minutes"); minutes != window->end() && minutes->is_number_integer())
-        payload.windowMinutes = minutes->get<int64_t>();
-    if (auto resets = window->find("resets_at"); resets != window->end() && resets->is_number()) {
-        const double seconds = resets->get<double>();
-        if (std::isfinite(seconds) && std::abs(seconds) < 1e13)
-            payload.resetsAt = isoTimeText(std::chrono::system_clock::time_point(
-                std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::duration<double>(seconds))));
-    }
-    return payload;
+std::optional<KestroAgentRateLimitWindowPayload> decodeRateLimitWindow(std::string_view windowJSON) {
+    const auto window = parseJSONObject(windowJSON);
+    return rateLimitWindow(window ? &*window : nullptr);
 }
 
 std::string normalizedPlanLabel(const std::optional<std::string>& planType, const std::string& authMode) {
@@ -134,22 +127,23 @@ std::string normalizedPlanLabel(const std::optional<std::string>& planType, cons
 }
 
 std::optional<KestroAgentUsageSnapshotPayload> detectUsageSnapshot(const std::string& home, const std::string& authMode) {
-    for (const auto& file : recentSessionFiles(home + "/.codex/sessions", kUsageSessionFiles)) {
+    for (const auto& file : recentSessionFiles(codexHome(home).sessionsFolder, kUsageSessionFiles)) {
         const auto lines = recentJSONLLines(file, kUsageTailBytes, kUsageTailLines);
         for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
             if (line->find("\"rate_limits\"") == std::string::npos || line->find("\"payload\"") == std::string::npos ||
                 line->find("\"info\"") == std::string::npos)
                 continue;
-            const json document = json::parse(*line, nullptr, false);
-            if (document.is_discarded() || !document.is_object()) continue;
-            const json* payload = objectMember(document, "payload");
+            const auto document = parseJSONObject(*line);
+            if (!document) continue;
+            const JSON* payload = JSONMembers(*document).object("payload");
             if (payload == nullptr) continue;
             // Older CLIs nest the record in payload.info; current ones put it beside info.
-            const json* info = objectMember(*payload, "info");
-            const json* rateLimits = info != nullptr ? objectMember(*info, "rate_limits") : nullptr;
-            if (rateLimits == nullptr) rateLimits = objectMember(*payload, "rate_limits");
+            JSONMembers payloadMembers(*payload);
+            const JSON* info = payloadMembers.object("info");
+            const JSON* rateLimits = info != nullptr ? JSONMembers(*info).object("rate_limits") : nullptr;
+            if (rateLimits == nullptr) rateLimits = payloadMembers.object("rate_limits");
             if (rateLimits == nullptr) continue;
-            return snapshotFrom(document, *rateLimits, authMode);
+            return snapshotFrom(*document, *rateLimits, authMode);
         }
     }
     return std::nullopt;

@@ -3,9 +3,9 @@
 
 #include "core/WireRecords.h"
 
-#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kestro {
@@ -24,8 +24,8 @@ std::vector<std::string> recentSessionFiles(const std::string& root, size_t limi
 // start of the read is dropped.
 std::vector<std::string> recentJSONLLines(const std::string& path, size_t maxBytes, size_t maxLines);
 
-// A window from its JSON object; absent when the member is missing, null or not an object.
-std::optional<KestroAgentRateLimitWindowPayload> decodeRateLimitWindow(const nlohmann::json* window);
+// A window from its JSON object's text; absent when the text is not a JSON object.
+std::optional<KestroAgentRateLimitWindowPayload> decodeRateLimitWindow(std::string_view windowJSON);
 
 // The plan name with each word capitalized, else "Personal account" / "Local account".
 std::string normalizedPlanLabel(const std::optional<std::string>& planType, const std::string& authMode);

@@ -1,16 +1,16 @@
 #include "surfaces/SurfaceDetection.h"
 
-#include "run/ProcessRunner.h"
+#include "core/LenientJSON.h"
+#include "platform/FileChecks.h"
+#include "platform/ProcessRunner.h"
 #include "text/Text.h"
 #include "text/TimeText.h"
 
 #include <algorithm>
 #include <array>
-#include <nlohmann/json.hpp>
 #include <sys/stat.h>
 #include <unistd.h>
 
-using json = nlohmann::json;
 
 namespace kestro {
 
@@ -28,11 +28,6 @@ bool hasBrowserSkill(const std::vector<KestroAgentSkillPayload>& skills) {
 
 } // namespace
 
-bool isExecutableFile(const std::string& path) {
-    struct stat info{};
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(path.c_str(), X_OK) == 0;
-}
-
 SurfaceFinding detectFrontmostBrowser(const std::vector<KestroAgentSkillPayload>& skills, const SystemTools& tools) {
     const bool browserSkill = hasBrowserSkill(skills);
     const std::string frontmost = trimmed(runCommand(
@@ -46,21 +41,21 @@ SurfaceFinding detectFrontmostBrowser(const std::vector<KestroAgentSkillPayload>
 }
 
 std::optional<BootedSimulator> bootedSimulatorFrom(const std::string& simctlOutput) {
-    const json document = json::parse(simctlOutput, nullptr, false);
-    if (document.is_discarded() || !document.is_object()) return std::nullopt;
-    const auto devices = document.find("devices");
-    if (devices == document.end() || !devices->is_object()) return std::nullopt;
-    const json* chosen = nullptr;
+    const auto document = parseJSONObject(simctlOutput);
+    if (!document) return std::nullopt;
+    const JSON* devices = JSONMembers(*document).object("devices");
+    if (devices == nullptr) return std::nullopt;
+    const JSON* chosen = nullptr;
     long long chosenTime = LLONG_MIN;
     for (const auto& [runtime, list] : devices->items()) {
         if (!list.is_array()) continue;
         for (const auto& device : list) {
             if (!device.is_object()) continue;
-            const auto state = device.find("state");
-            if (state == device.end() || !state->is_string() || *state != "Booted") continue;
+            JSONMembers members(device);
+            if (members.string("state") != "Booted") continue;
             long long bootedAt = LLONG_MIN;
-            if (const auto at = device.find("lastBootedAt"); at != device.end() && at->is_string())
-                if (const auto time = parseIsoTimeText(at->get<std::string>()))
+            if (const auto at = members.string("lastBootedAt"))
+                if (const auto time = parseIsoTimeText(*at))
                     bootedAt = std::chrono::duration_cast<std::chrono::seconds>(time->time_since_epoch()).count();
             if (chosen == nullptr || bootedAt > chosenTime) {
                 chosen = &device;
@@ -69,10 +64,8 @@ std::optional<BootedSimulator> bootedSimulatorFrom(const std::string& simctlOutp
         }
     }
     if (chosen == nullptr) return std::nullopt;
-    const auto text = [&](const char* name, const char* fallback) {
-        const auto found = chosen->find(name);
-        return found != chosen->end() && found->is_string() ? found->get<std::string>() : std::string(fallback);
-    };
+    JSONMembers chosenMembers(*chosen);
+    const auto text = [&](const char* name, const char* fallback) { return chosenMembers.string(name).value_or(fallback); };
     return BootedSimulator{text("name", "Booted simulator"), text("udid", "booted")};
 }
 

@@ -27,7 +27,6 @@ struct BootedSimulator {
 
 inline constexpr const char* kDeveloperDirectory = "DEVELOPER_DIR=/Applications/Xcode.app/Contents/Developer";
 
-bool isExecutableFile(const std::string& path);
 
 SurfaceFinding detectFrontmostBrowser(const std::vector<KestroAgentSkillPayload>& skills, const SystemTools& tools);
 // The booted device with the latest lastBootedAt in `simctl list devices booted --json` output.

@@ -1,12 +1,13 @@
 #include "surfaces/SurfacePreviews.h"
 
-#include "run/ProcessRunner.h"
+#include "platform/FileChecks.h"
+#include "platform/ProcessRunner.h"
 #include "platform/FileReading.h"
 #include "surfaces/SurfaceDetection.h"
 #include "text/Base64.h"
 #include "text/Text.h"
 #include "text/TimeText.h"
-#include "text/Uuid.h"
+#include "platform/SecureRandom.h"
 
 #include <filesystem>
 
@@ -42,7 +43,7 @@ std::string screenshotPath(const CaptureContext& context, const char* prefix, co
 
 std::optional<PreviewData> loadPreviewData(const std::string& screenshotPath, const SystemTools& tools) {
     std::error_code error;
-    if (screenshotPath.empty() || !fs::exists(fs::symlink_status(screenshotPath, error))) return std::nullopt;
+    if (screenshotPath.empty() || !pathExists(screenshotPath)) return std::nullopt;
     const TemporaryFile preview(fs::path(screenshotPath).replace_extension("preview.jpg").string());
     if (isExecutableFile(tools.sips)) {
         runCommand(tools.sips, {"-s", "format", "jpeg", "-Z", "900", screenshotPath, "--out", preview.path()});

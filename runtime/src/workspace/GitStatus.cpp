@@ -1,7 +1,8 @@
 #include "workspace/GitStatus.h"
 
 #include "core/KestroAgentError.h"
-#include "run/ProcessRunner.h"
+#include "platform/FileChecks.h"
+#include "platform/ProcessRunner.h"
 #include "text/Text.h"
 #include "text/TextPatterns.h"
 #include "text/TimeText.h"
@@ -16,11 +17,6 @@ namespace fs = std::filesystem;
 namespace kestro {
 
 namespace {
-
-bool existsAnything(const std::string& path) {
-    std::error_code error;
-    return fs::exists(fs::symlink_status(path, error));
-}
 
 int64_t signedDecimal(const std::string& text) {
     std::string_view digits = text;
@@ -58,7 +54,7 @@ std::pair<int64_t, int64_t> numstatTotals(const std::string& numstat) {
 }
 
 std::optional<KestroAgentGitStatusPayload> detectGitStatus(const std::string& workingDirectory, const SystemTools& tools) {
-    if (!existsAnything(tools.git) || !existsAnything(workingDirectory)) return std::nullopt;
+    if (!pathExists(tools.git) || !pathExists(workingDirectory)) return std::nullopt;
     const std::string& git = tools.git;
     // The four queries are independent and run at the same time; the other three answers are
     // only used inside a work tree. The status and diff queries leave the index alone: git would
@@ -106,7 +102,7 @@ std::string slugifiedName(const std::string& name) {
 
 std::string uniqueWorktreePath(const std::string& parent, const std::string& repoName, const std::string& slug) {
     std::string candidate = (fs::path(parent) / (repoName + "-" + slug)).string();
-    for (int n = 2; existsAnything(candidate); ++n)
+    for (int n = 2; pathExists(candidate); ++n)
         candidate = (fs::path(parent) / (repoName + "-" + slug + "-" + std::to_string(n))).string();
     return candidate;
 }

@@ -1,6 +1,9 @@
 #include "workspace/Projects.h"
 
+#include "core/CodexHome.h"
 #include "core/WorkingDirectory.h"
+#include "platform/FileChecks.h"
+#include "text/Numbers.h"
 #include "workspace/StateDatabase.h"
 #include "platform/FileReading.h"
 #include "text/Text.h"
@@ -37,31 +40,6 @@ LIMIT 80;)sql";
 
 namespace {
 
-bool existsAnything(const std::string& path) {
-    std::error_code error;
-    return fs::exists(fs::symlink_status(path, error));
-}
-
-std::optional<double> parseDouble(const std::string& text) {
-    try {
-        size_t used = 0;
-        const double value = std::stod(text, &used);
-        if (used == text.size()) return value;
-    } catch (const std::exception&) {
-    }
-    return std::nullopt;
-}
-
-std::optional<int64_t> parseInteger(const std::string& text) {
-    try {
-        size_t used = 0;
-        const long long value = std::stoll(text, &used);
-        if (used == text.size()) return value;
-    } catch (const std::exception&) {
-    }
-    return std::nullopt;
-}
-
 std::string normalizedOrSelf(const std::string& path) { return normalizedKestroPath(path).value_or(path); }
 
 std::string lastComponent(const std::string& path) {
@@ -87,7 +65,7 @@ long long sortSeconds(const std::optional<std::string>& text) {
 } // namespace
 
 std::vector<CodexProjectRecord> configuredProjects(const std::string& home) {
-    const auto text = readUTF8File(home + "/.codex/config.toml");
+    const auto text = readUTF8File(codexHome(home).configFile);
     if (!text) return {};
     static const TextPattern kHeader(R"re((?m)^\[projects\."(.+)"\]$)re");
     std::vector<CodexProjectRecord> records;
@@ -109,7 +87,7 @@ std::vector<CodexProjectRecord> parseRecentProjectRows(const std::string& output
         const auto path = normalizedKestroPath(fields[0]);
         if (!path) continue;
         CodexProjectRecord record{.path = *path, .source = "Recent"};
-        if (const auto milliseconds = parseDouble(fields[1])) record.lastUsedAt = timeFromMilliseconds(*milliseconds);
+        if (const auto milliseconds = parseNumber(fields[1])) record.lastUsedAt = timeFromMilliseconds(*milliseconds);
         record.threadCount = parseInteger(fields[2]).value_or(0);
         if (fields.size() > 3) {
             const std::string title = trimmed(fields[3]);
@@ -121,8 +99,8 @@ std::vector<CodexProjectRecord> parseRecentProjectRows(const std::string& output
 }
 
 std::vector<CodexProjectRecord> recentProjects(const std::string& home, const SystemTools& tools) {
-    const std::string database = home + "/.codex/state_5.sqlite";
-    if (!existsAnything(database) || ::access(tools.sqlite3.c_str(), X_OK) != 0) return {};
+    const std::string database = codexHome(home).stateDatabase;
+    if (!pathExists(database) || !isExecutableFile(tools.sqlite3)) return {};
     return parseRecentProjectRows(queryStateDatabase(database, kRecentProjectsQuery, tools));
 }
 
@@ -165,7 +143,7 @@ std::vector<KestroAgentProjectPayload> mergedProjectPayloads(const std::vector<C
                             .threadCount = record.threadCount,
                             .lastUsedAt = record.lastUsedAt ? std::optional(isoTimeText(*record.lastUsedAt)) : std::nullopt,
                             .lastThreadTitle = record.lastThreadTitle,
-                            .existsOnDisk = existsAnything(path),
+                            .existsOnDisk = pathExists(path),
                             .isCurrentWorkingDirectory = path == current});
     }
     std::sort(payloads.begin(), payloads.end(), [](const auto& left, const auto& right) {

@@ -1,6 +1,6 @@
 #include "workspace/StateDatabase.h"
 
-#include "run/ProcessRunner.h"
+#include "platform/ProcessRunner.h"
 
 #include <chrono>
 #include <thread>

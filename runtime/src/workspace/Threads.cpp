@@ -1,6 +1,10 @@
 #include "workspace/Threads.h"
 
+#include "core/CodexHome.h"
+#include "core/LenientJSON.h"
 #include "core/WorkingDirectory.h"
+#include "platform/FileChecks.h"
+#include "text/Numbers.h"
 #include "workspace/StateDatabase.h"
 #include "platform/FileReading.h"
 #include "text/Text.h"
@@ -10,11 +14,9 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <nlohmann/json.hpp>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
-using json = nlohmann::json;
 
 namespace kestro {
 
@@ -58,35 +60,26 @@ long long sortSeconds(const std::optional<std::string>& text) {
     return std::chrono::duration_cast<std::chrono::seconds>(time->time_since_epoch()).count();
 }
 
-std::optional<std::string> optionalString(const json& object, const char* name, bool& wrongType) {
-    const auto found = object.find(name);
-    if (found == object.end() || found->is_null()) return std::nullopt;
-    if (!found->is_string()) {
-        wrongType = true;
-        return std::nullopt;
-    }
-    return found->get<std::string>();
-}
-
 // The current CLI logs messages as completed items whose text is in content parts.
-std::optional<std::pair<std::string, std::string>> itemMessage(const json& payload) {
-    const auto item = payload.find("item");
-    if (item == payload.end() || !item->is_object()) return std::nullopt;
-    const auto type = item->find("type");
-    if (type == item->end() || !type->is_string()) return std::nullopt;
+std::optional<std::pair<std::string, std::string>> itemMessage(const JSON& payload) {
+    JSONMembers payloadMembers(payload);
+    const JSON* item = payloadMembers.object("item");
+    if (item == nullptr) return std::nullopt;
+    JSONMembers itemMembers(*item);
+    const auto type = itemMembers.string("type");
     std::string role;
-    if (*type == "UserMessage")
+    if (type == "UserMessage")
         role = "user";
-    else if (*type == "AgentMessage")
+    else if (type == "AgentMessage")
         role = "assistant";
     else
         return std::nullopt;
     std::string text;
-    if (const auto content = item->find("content"); content != item->end() && content->is_array())
+    if (const JSON* content = itemMembers.array("content"))
         for (const auto& part : *content)
             if (part.is_object())
-                if (const auto partText = part.find("text"); partText != part.end() && partText->is_string())
-                    text += (text.empty() ? "" : "\n") + partText->get<std::string>();
+                if (const auto partText = JSONMembers(part).string("text"))
+                    text += (text.empty() ? "" : "\n") + *partText;
     return std::pair(role, text);
 }
 
@@ -104,12 +97,7 @@ std::optional<CodexThreadRecord> parseThreadRow(const std::string& line) {
     record.cwd = *cwd;
     record.title = pieces[2];
     record.firstUserMessage = presentText(pieces, 3);
-    try {
-        size_t used = 0;
-        const double milliseconds = std::stod(pieces[4], &used);
-        if (used == pieces[4].size()) record.updatedAt = timeFromMilliseconds(milliseconds);
-    } catch (const std::exception&) {
-    }
+    if (const auto milliseconds = parseNumber(pieces[4])) record.updatedAt = timeFromMilliseconds(*milliseconds);
     record.model = presentText(pieces, 5);
     record.reasoningEffort = presentText(pieces, 6);
     record.sandboxPolicy = presentText(pieces, 7);
@@ -119,9 +107,8 @@ std::optional<CodexThreadRecord> parseThreadRow(const std::string& line) {
 }
 
 std::vector<CodexThreadRecord> recentThreads(const std::string& home, const SystemTools& tools) {
-    const std::string database = home + "/.codex/state_5.sqlite";
-    std::error_code error;
-    if (!fs::exists(fs::symlink_status(database, error)) || ::access(tools.sqlite3.c_str(), X_OK) != 0) return {};
+    const std::string database = codexHome(home).stateDatabase;
+    if (!pathExists(database) || !isExecutableFile(tools.sqlite3)) return {};
     std::vector<CodexThreadRecord> records;
     for (const auto& line : splitLines(queryStateDatabase(database, kRecentThreadsQuery, tools)))
         if (auto record = parseThreadRow(line)) records.push_back(std::move(*record));
@@ -200,7 +187,7 @@ std::optional<std::string> sessionFilePath(const std::string& threadID, const st
     // Every file name contains the empty text; a blank identifier names no thread.
     if (trimmed(threadID).empty()) return std::nullopt;
     std::error_code error;
-    fs::recursive_directory_iterator walk(home + "/.codex/sessions", fs::directory_options::skip_permission_denied, error);
+    fs::recursive_directory_iterator walk(codexHome(home).sessionsFolder, fs::directory_options::skip_permission_denied, error);
     if (error) return std::nullopt;
     for (; walk != fs::recursive_directory_iterator(); walk.increment(error)) {
         if (error) return std::nullopt;
@@ -219,16 +206,17 @@ std::vector<CodexTranscriptMessageRecord> parseSessionTranscript(const std::stri
     for (const auto& rawLine : splitLines(logText)) {
         const std::string line = trimmed(rawLine);
         if (line.empty()) continue;
-        const json entry = json::parse(line, nullptr, false);
-        if (entry.is_discarded() || !entry.is_object()) continue;
-        bool wrongType = false;
-        const auto type = optionalString(entry, "type", wrongType);
-        const auto timestamp = optionalString(entry, "timestamp", wrongType);
-        const auto payload = entry.find("payload");
-        if (wrongType || !type || *type != "event_msg" || payload == entry.end() || !payload->is_object()) continue;
-        const auto payloadType = optionalString(*payload, "type", wrongType);
-        const auto message = optionalString(*payload, "message", wrongType);
-        if (wrongType || !payloadType) continue;
+        const auto entry = parseJSONObject(line);
+        if (!entry) continue;
+        JSONMembers members(*entry);
+        const auto type = members.string("type");
+        const auto timestamp = members.string("timestamp");
+        const JSON* payload = members.object("payload");
+        if (members.sawWrongType() || type != "event_msg" || payload == nullptr) continue;
+        JSONMembers payloadMembers(*payload);
+        const auto payloadType = payloadMembers.string("type");
+        const auto message = payloadMembers.string("message");
+        if (payloadMembers.sawWrongType() || !payloadType) continue;
         std::string role, text;
         if (*payloadType == "user_message" || *payloadType == "agent_message") {
             role = *payloadType == "user_message" ? "user" : "assistant";

@@ -1,4 +1,5 @@
 #include "core/KestroAgentConfiguration.h"
+#include "text/Numbers.h"
 
 #include <gtest/gtest.h>
 #include <map>
@@ -78,9 +79,3 @@ TEST(ConfigurationTest, WorkingDirectoryIsNormalizedOrTheCurrentDirectory) {
     EXPECT_EQ(build({}, {{"VESK_AGENT_WORKDIR", "/usr//bin/"}}).defaultWorkingDirectory, "/usr/bin");
 }
 
-TEST(ConfigurationTest, RandomTokensAre32LowerCaseHexDigits) {
-    const std::string token = randomToken();
-    ASSERT_EQ(token.size(), 32u);
-    EXPECT_EQ(token.find_first_not_of("0123456789abcdef"), std::string::npos);
-    EXPECT_NE(token, randomToken());
-}

@@ -1,8 +1,11 @@
 // What a real Codex CLI leaves in its home (skills, session logs, configuration) as the runtime
 // reports it.
 
-#include "e2e/AgentProcess.h"
-#include "run/ProcessRunner.h"
+#include "support/AgentProcess.h"
+#include "support/LoopbackHTTP.h"
+#include "support/ProcessInspection.h"
+#include "support/TemporaryFolder.h"
+#include "platform/ProcessRunner.h"
 #include "support/FakeModelServer.h"
 #include "support/PinnedCodex.h"
 
@@ -12,9 +15,7 @@
 #include <nlohmann/json.hpp>
 
 using namespace kestro;
-using namespace kestro::e2e;
-using kestro::testing::kPinnedCodex;
-using kestro::testing::FakeModelServer;
+using namespace kestro::testing;
 using json = nlohmann::json;
 
 TEST(CodexHomeTest, SkillsUsageAndSettingsFromARealSession) {
@@ -27,7 +28,7 @@ TEST(CodexHomeTest, SkillsUsageAndSettingsFromARealSession) {
                                        {"x-codex-credits-has-credits", "true"},
                                        {"x-codex-credits-unlimited", "false"},
                                        {"x-codex-credits-balance", "12.5"}}});
-    TemporaryDirectory home;
+    TemporaryFolder home;
     model.configureCodexHome(home.path(), "model_reasoning_effort = \"low\"\n");
     const auto session = runProcess({.executable = "/usr/bin/env",
                                      .arguments = {"HOME=" + home.path(), kPinnedCodex, "exec", "--json",
@@ -68,7 +69,7 @@ TEST(CodexHomeTest, SkillsUsageAndSettingsFromARealSession) {
 }
 
 TEST(CodexHomeTest, TheUsageSnapshotNeedsTheSwitch) {
-    TemporaryDirectory home;
+    TemporaryFolder home;
     std::filesystem::create_directories(home.path() + "/.codex/sessions");
     std::ofstream(home.path() + "/.codex/sessions/s.jsonl")
         << R"({"timestamp":"2026-12-08T00:00:00Z","payload":{"info":{"rate_limits":{"primary":{"used_percent":5}}}}})"

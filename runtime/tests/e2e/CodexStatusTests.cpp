@@ -1,7 +1,10 @@
 // The real, pinned Codex CLI behind the runtime: probe, MCP servers, banner and status.
 
-#include "e2e/AgentProcess.h"
-#include "run/ProcessRunner.h"
+#include "support/AgentProcess.h"
+#include "support/LoopbackHTTP.h"
+#include "support/ProcessInspection.h"
+#include "support/TemporaryFolder.h"
+#include "platform/ProcessRunner.h"
 #include "support/PinnedCodex.h"
 
 #include <filesystem>
@@ -9,8 +12,7 @@
 #include <nlohmann/json.hpp>
 
 using namespace kestro;
-using namespace kestro::e2e;
-using kestro::testing::kPinnedCodex;
+using namespace kestro::testing;
 using json = nlohmann::json;
 
 namespace {
@@ -26,7 +28,7 @@ ProcessRunResult codexWithHome(const std::string& home, std::vector<std::string>
 
 TEST(CodexStatusTest, TheRealCLIIsProbedAndItsMCPServersListed) {
     ASSERT_TRUE(std::filesystem::exists(kPinnedCodex)) << "run scripts/install-test-codex first";
-    TemporaryDirectory home;
+    TemporaryFolder home;
     ASSERT_EQ(codexWithHome(home.path(), {"mcp", "add", "docs", "--", "npx", "-y", "docs-server"}).status, 0);
     ASSERT_EQ(codexWithHome(home.path(), {"mcp", "add", "computer-use-bridge", "--url", "http://127.0.0.1:9/mcp"}).status, 0);
     std::string version = codexWithHome(home.path(), {"--version"}).standardOutput;

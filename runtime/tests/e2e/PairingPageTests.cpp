@@ -1,7 +1,10 @@
 // The written pairing files, read by a real QR decoder and rendered by a real browser.
 
-#include "e2e/AgentProcess.h"
-#include "run/ProcessRunner.h"
+#include "support/AgentProcess.h"
+#include "support/LoopbackHTTP.h"
+#include "support/ProcessInspection.h"
+#include "support/TemporaryFolder.h"
+#include "platform/ProcessRunner.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -9,7 +12,7 @@
 #include <unistd.h>
 
 using namespace kestro;
-using namespace kestro::e2e;
+using namespace kestro::testing;
 
 namespace {
 
@@ -41,7 +44,7 @@ StartedAgent startAgent(AgentProcess& agent) {
 
 TEST(PairingPageTest, TheQRImageDecodesToTheBannerLinkForAwkwardNames) {
     for (const std::string name : {"Studio", "Lab's MacBook Pro", "R&D = #1", "Café Größe 山"}) {
-        TemporaryDirectory home;
+        TemporaryFolder home;
         AgentProcess agent({"--port", std::to_string(freePort()), "--name", name, "--no-open-pair-page"},
                            {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}, {"PATH", "/usr/bin:/bin"}});
         const StartedAgent started = startAgent(agent);
@@ -60,7 +63,7 @@ TEST(PairingPageTest, TheQRImageDecodesToTheBannerLinkForAwkwardNames) {
 }
 
 TEST(PairingPageTest, ThePrivateFolderIsUsedWithoutARuntimeDirectory) {
-    TemporaryDirectory home, tmp;
+    TemporaryFolder home, tmp;
     AgentProcess agent({"--port", std::to_string(freePort()), "--name", "A/B", "--no-open-pair-page"},
                        {{"HOME", home.path()}, {"TMPDIR", tmp.path()}, {"PATH", "/usr/bin:/bin"}});
     const StartedAgent started = startAgent(agent);
@@ -72,7 +75,7 @@ TEST(PairingPageTest, ThePrivateFolderIsUsedWithoutARuntimeDirectory) {
 }
 
 TEST(PairingPageTest, AFolderPlantedAsALinkIsRefused) {
-    TemporaryDirectory home, tmp, elsewhere;
+    TemporaryFolder home, tmp, elsewhere;
     const std::string folder = tmp.path() + "/kestro-" + std::to_string(::getuid());
     std::filesystem::create_directory_symlink(elsewhere.path(), folder);
     AgentProcess agent({"--port", std::to_string(freePort()), "--no-open-pair-page"},
@@ -84,7 +87,7 @@ TEST(PairingPageTest, AFolderPlantedAsALinkIsRefused) {
 }
 
 TEST(PairingPageTest, ChromiumRendersThePageWithAScannableCode) {
-    TemporaryDirectory home, profile;
+    TemporaryFolder home, profile;
     AgentProcess agent({"--port", std::to_string(freePort()), "--name", "Lab's Mac", "--no-open-pair-page"},
                        {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}, {"PATH", "/usr/bin:/bin"}});
     const StartedAgent started = startAgent(agent);

@@ -1,8 +1,11 @@
 // "/run" end to end: the real Codex CLI against a fake model server, and fake Codex scripts for
 // the failures the real one cannot be made to show.
 
-#include "e2e/AgentProcess.h"
-#include "run/ProcessRunner.h"
+#include "support/AgentProcess.h"
+#include "support/LoopbackHTTP.h"
+#include "support/ProcessInspection.h"
+#include "support/TemporaryFolder.h"
+#include "platform/ProcessRunner.h"
 #include "support/FakeModelServer.h"
 #include "support/PinnedCodex.h"
 
@@ -16,9 +19,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using namespace kestro::e2e;
-using kestro::testing::kPinnedCodex;
-using kestro::testing::FakeModelServer;
+using namespace kestro::testing;
 using namespace std::chrono;
 using json = nlohmann::json;
 
@@ -63,7 +64,7 @@ struct Runtime {
             environment);
         banner = agent->waitForLines(9);
     }
-    TemporaryDirectory home;
+    TemporaryFolder home;
     uint16_t port;
     std::unique_ptr<AgentProcess> agent;
     std::vector<std::string> banner;
@@ -78,7 +79,7 @@ protected:
         ::chmod(path.c_str(), 0755);
         return path;
     }
-    TemporaryDirectory m_scripts;
+    TemporaryFolder m_scripts;
     int m_count = 0;
 };
 
@@ -86,7 +87,7 @@ protected:
 
 TEST(RealCodexRunTest, StreamsARunAndResumesItsThread) {
     FakeModelServer model;
-    TemporaryDirectory home;
+    TemporaryFolder home;
     model.configureCodexHome(home.path());
     const std::string project = home.path() + "/project";
     std::filesystem::create_directories(project);
@@ -136,7 +137,7 @@ TEST(RealCodexRunTest, StreamsARunAndResumesItsThread) {
 
 TEST(RealCodexRunTest, AModelErrorEndsTheStreamWithItsMessage) {
     FakeModelServer model({.errorMessage = "The fake model is overloaded."});
-    TemporaryDirectory home;
+    TemporaryFolder home;
     model.configureCodexHome(home.path());
     const uint16_t port = freePort();
     AgentProcess agent({"--port", std::to_string(port), "--token", kToken, "--no-open-pair-page"},

@@ -1,6 +1,9 @@
 // Black-box tests of the HTTP server: the built binary on a free loopback port, throwaway HOME.
 
-#include "e2e/AgentProcess.h"
+#include "support/AgentProcess.h"
+#include "support/LoopbackHTTP.h"
+#include "support/ProcessInspection.h"
+#include "support/TemporaryFolder.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -9,7 +12,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-using namespace kestro::e2e;
+using namespace kestro::testing;
 using namespace std::chrono;
 using json = nlohmann::ordered_json;
 
@@ -20,8 +23,8 @@ constexpr const char* kToken = "0123456789abcdef0123456789abcdef";
 class ServerTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        s_home = new TemporaryDirectory();
-        s_runtimeDir = new TemporaryDirectory();
+        s_home = new TemporaryFolder();
+        s_runtimeDir = new TemporaryFolder();
         s_port = freePort();
         s_agent = new AgentProcess({"--port", std::to_string(s_port), "--token", kToken, "--name", "Test Rig",
                                     "--working-dir", s_home->path(), "--no-open-pair-page"},
@@ -37,8 +40,8 @@ protected:
 
     static std::map<std::string, std::string> authorized() { return {{"X-Kestro-Token", kToken}}; }
 
-    static inline TemporaryDirectory* s_home = nullptr;
-    static inline TemporaryDirectory* s_runtimeDir = nullptr;
+    static inline TemporaryFolder* s_home = nullptr;
+    static inline TemporaryFolder* s_runtimeDir = nullptr;
     static inline AgentProcess* s_agent = nullptr;
     static inline uint16_t s_port = 0;
     static inline std::vector<std::string> s_banner;
@@ -257,7 +260,7 @@ TEST_F(ServerTest, ManyIdleConnectionsDoNotStopTheServer) {
 }
 
 TEST(StartupTest, APortInUseIsAStartUpFailureWithoutBanner) {
-    TemporaryDirectory home;
+    TemporaryFolder home;
     const int blocker = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in6 address{};
     address.sin6_family = AF_INET6;
@@ -280,7 +283,7 @@ TEST(StartupTest, APortInUseIsAStartUpFailureWithoutBanner) {
 }
 
 TEST(StartupTest, DefaultsGiveARandomTokenAndThePortFromTheEnvironment) {
-    TemporaryDirectory home;
+    TemporaryFolder home;
     const uint16_t port = freePort();
     AgentProcess agent({"--no-open-pair-page"},
                        {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()},

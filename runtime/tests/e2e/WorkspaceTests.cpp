@@ -1,8 +1,11 @@
 // Projects, threads and transcripts that real Codex sessions leave behind, and git worktrees,
 // through the runtime's routes.
 
-#include "e2e/AgentProcess.h"
-#include "run/ProcessRunner.h"
+#include "support/AgentProcess.h"
+#include "support/LoopbackHTTP.h"
+#include "support/ProcessInspection.h"
+#include "support/TemporaryFolder.h"
+#include "platform/ProcessRunner.h"
 #include "support/FakeModelServer.h"
 #include "support/PinnedCodex.h"
 #include "workspace/GitStatus.h"
@@ -12,9 +15,7 @@
 #include <nlohmann/json.hpp>
 
 using namespace kestro;
-using namespace kestro::e2e;
-using kestro::testing::kPinnedCodex;
-using kestro::testing::FakeModelServer;
+using namespace kestro::testing;
 using json = nlohmann::json;
 
 namespace {
@@ -35,7 +36,7 @@ std::unique_ptr<AgentProcess> startAgent(const std::string& home, uint16_t port)
 
 TEST(WorkspaceTest, RealSessionsBecomeProjectsThreadsAndHistory) {
     FakeModelServer model;
-    TemporaryDirectory home;
+    TemporaryFolder home;
     const std::string alpha = home.path() + "/code/alpha";
     const std::string beta = home.path() + "/code/beta";
     std::filesystem::create_directories(alpha);
@@ -89,7 +90,7 @@ TEST(WorkspaceTest, RealSessionsBecomeProjectsThreadsAndHistory) {
 }
 
 TEST(WorkspaceTest, WorktreesThroughTheRoute) {
-    TemporaryDirectory home;
+    TemporaryFolder home;
     const std::string repo = home.path() + "/code/app";
     std::filesystem::create_directories(repo);
     for (const auto& arguments : std::vector<std::vector<std::string>>{

@@ -71,13 +71,13 @@ TEST(UsageSnapshotTest, LinesMustHaveTheStructureNotJustTheWords) {
 }
 
 TEST(UsageSnapshotTest, WindowsAndPlanLabels) {
-    const nlohmann::json empty = nlohmann::json::object();
-    EXPECT_EQ(decodeRateLimitWindow(&empty), (KestroAgentRateLimitWindowPayload{}));
+    EXPECT_EQ(decodeRateLimitWindow("{}"), (KestroAgentRateLimitWindowPayload{}));
     const nlohmann::json textual = {{"used_percent", 150.5}, {"window_minutes", 60.5}, {"resets_at", "2026-01-01"}};
-    EXPECT_EQ(decodeRateLimitWindow(&textual), (KestroAgentRateLimitWindowPayload{.usedPercent = 150.5}));
+    EXPECT_EQ(decodeRateLimitWindow(textual.dump()), (KestroAgentRateLimitWindowPayload{.usedPercent = 150.5}));
     const nlohmann::json fractional = {{"resets_at", 1767225600.9}};
-    EXPECT_EQ(decodeRateLimitWindow(&fractional)->resetsAt, "2026-01-01T00:00:00Z");
-    EXPECT_FALSE(decodeRateLimitWindow(nullptr).has_value());
+    EXPECT_EQ(decodeRateLimitWindow(fractional.dump())->resetsAt, "2026-01-01T00:00:00Z");
+    EXPECT_FALSE(decodeRateLimitWindow("null").has_value());
+    EXPECT_FALSE(decodeRateLimitWindow("[1]").has_value());
     EXPECT_EQ(normalizedPlanLabel("pro", "x"), "Pro");
     EXPECT_EQ(normalizedPlanLabel("team plan", "x"), "Team Plan");
     EXPECT_EQ(normalizedPlanLabel("", "ChatGPT"), "Personal account");

@@ -1,7 +1,6 @@
 #include "text/Text.h"
 #include "text/TextPatterns.h"
 #include "text/TimeText.h"
-#include "text/Uuid.h"
 
 #include <gtest/gtest.h>
 
@@ -44,15 +43,6 @@ TEST(TextTest, TimeTextsAreWholeSecondsInUTC) {
     using namespace std::chrono;
     const auto time = sys_days{year{2026} / 12 / 7} + hours{1} + minutes{27} + seconds{50} + milliseconds{999};
     EXPECT_EQ(isoTimeText(time), "2026-12-07T01:27:50Z");
-}
-
-TEST(TextTest, RandomUUIDsAreVersion4AndDiffer) {
-    const std::string a = randomUUIDString();
-    const std::string b = randomUUIDString();
-    ASSERT_EQ(a.size(), 36u);
-    EXPECT_EQ(a[14], '4');
-    EXPECT_NE(std::string("89AB").find(a[19]), std::string::npos);
-    EXPECT_NE(a, b);
 }
 
 #include "text/TextCollation.h"

@@ -1,6 +1,6 @@
 #include "core/KestroAgentError.h"
 #include "platform/FileReading.h"
-#include "run/ProcessRunner.h"
+#include "platform/ProcessRunner.h"
 #include "support/TemporaryFolder.h"
 #include "workspace/GitStatus.h"
 

@@ -1,4 +1,4 @@
-#include "run/ProcessRunner.h"
+#include "platform/ProcessRunner.h"
 #include "support/TemporaryFolder.h"
 #include "workspace/Projects.h"
 #include "workspace/StateDatabase.h"

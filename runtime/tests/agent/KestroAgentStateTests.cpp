@@ -1,5 +1,5 @@
 #include "core/KestroAgentError.h"
-#include "status/KestroAgentState.h"
+#include "agent/KestroAgentState.h"
 
 #include <filesystem>
 #include "support/TemporaryFolder.h"

@@ -1,4 +1,4 @@
-#include "run/ProcessRunner.h"
+#include "platform/ProcessRunner.h"
 
 #include <dirent.h>
 #include <gtest/gtest.h>

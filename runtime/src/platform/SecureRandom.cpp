@@ -1,24 +1,15 @@
-#include "text/Uuid.h"
+#include "platform/SecureRandom.h"
+
+#include "text/Text.h"
 
 #include <array>
-#include <cerrno>
 #include <cstdint>
-#include <sys/random.h>
-#include <system_error>
 
 namespace kestro {
 
 std::string randomUUIDString() {
     std::array<uint8_t, 16> bytes{};
-    size_t filled = 0;
-    while (filled < bytes.size()) {
-        const ssize_t got = getrandom(bytes.data() + filled, bytes.size() - filled, 0);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            throw std::system_error(errno, std::generic_category(), "getrandom");
-        }
-        filled += static_cast<size_t>(got);
-    }
+    fillWithSecureRandomBytes(bytes.data(), bytes.size());
     bytes[6] = static_cast<uint8_t>((bytes[6] & 0x0F) | 0x40);
     bytes[8] = static_cast<uint8_t>((bytes[8] & 0x3F) | 0x80);
     static constexpr char kHex[] = "0123456789ABCDEF";
@@ -30,5 +21,7 @@ std::string randomUUIDString() {
     }
     return text;
 }
+
+std::string randomToken() { return lowercased(replacingAll(randomUUIDString(), "-", "")); }
 
 } // namespace kestro

@@ -64,8 +64,13 @@ public:
     std::optional<std::string> openPairingPageIfAvailable(bool openInBrowser) const;
 
     // Runs, jobs and diagnostics.
-    // Throws KestroAgentError::codexUnavailable without a Codex executable.
-    CodexRunner makeRunner() const;
+    struct RunStart {
+        CodexRunner runner;
+        std::string workingDirectory; // resolved
+    };
+    // Opens a run in one operation: the runner, the resolved directory, and the job counted.
+    // Throws KestroAgentError::codexUnavailable (nothing counted) without a Codex executable.
+    RunStart openRun(const std::optional<std::string>& requestedDirectory);
     void beginJob() { ++m_activeJobs; }
     void endJob() { m_activeJobs = m_activeJobs > 0 ? m_activeJobs - 1 : 0; }
     int64_t activeJobs() const { return m_activeJobs; }

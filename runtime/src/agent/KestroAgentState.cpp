@@ -1,4 +1,4 @@
-#include "status/KestroAgentState.h"
+#include "agent/KestroAgentState.h"
 
 #include "core/KestroAgentError.h"
 #include "core/PairingLink.h"
@@ -9,9 +9,9 @@
 #include "status/LoadSampling.h"
 #include "status/SkillDiscovery.h"
 #include "status/UsageSnapshot.h"
-#include "text/Text.h"
 #include "surfaces/SurfaceDetection.h"
 #include "surfaces/SurfacePreviews.h"
+#include "text/Text.h"
 #include "text/TimeText.h"
 #include "workspace/GitStatus.h"
 #include "workspace/Projects.h"
@@ -180,9 +180,11 @@ std::optional<std::string> KestroAgentState::openPairingPageIfAvailable(bool ope
     return pagePath;
 }
 
-CodexRunner KestroAgentState::makeRunner() const {
+KestroAgentState::RunStart KestroAgentState::openRun(const std::optional<std::string>& requestedDirectory) {
     if (!m_codexPath) throw KestroAgentError::codexUnavailable();
-    return CodexRunner(*m_codexPath);
+    RunStart start{.runner = CodexRunner(*m_codexPath), .workingDirectory = resolvedWorkingDirectory(requestedDirectory)};
+    beginJob();
+    return start;
 }
 
 void KestroAgentState::recordDiagnostic(const std::string& message) {

@@ -1,5 +1,6 @@
 #pragma once
-// The "/run" route: runs a prompt through Codex and streams the run as server-sent events.
+// The "/run" route: opens a run on the state, runs the prompt through Codex and streams the run
+// as server-sent events.
 
 #include "core/KestroAgentRouter.h"
 

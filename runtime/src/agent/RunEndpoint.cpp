@@ -1,15 +1,14 @@
-#include "run/RunEndpoint.h"
+#include "agent/RunEndpoint.h"
 
+#include "agent/KestroAgentState.h"
+#include "core/EventStreamWriter.h"
 #include "core/KestroAgentError.h"
 #include "core/SerialExecutor.h"
 #include "run/CodexEventTranslation.h"
-#include "status/KestroAgentState.h"
 
 namespace kestro {
 
 namespace {
-
-constexpr std::string_view kEndMarker = "data: [DONE]\n\n";
 
 // Lowers the job count exactly once, however the stream ends; the caller does not wait for it.
 class JobCount {
@@ -31,25 +30,22 @@ private:
 
 asio::awaitable<void> RunEndpoint::handleRun(std::string body, KestroHTTPConnectionHandler& connection) {
     const auto request = decodeRecord<KestroAgentRunRequest>(body);
-    auto makeRunner = [this] { return m_state.makeRunner(); };
-    const CodexRunner runner = co_await m_serial.run(makeRunner);
-    auto resolveDirectory = [this, &request] { return m_state.resolvedWorkingDirectory(request.workingDirectory); };
-    const std::string workingDirectory = co_await m_serial.run(resolveDirectory);
-    auto beginJob = [this] { m_state.beginJob(); };
-    co_await m_serial.run(beginJob);
+    auto openRun = [this, &request] { return m_state.openRun(request.workingDirectory); };
+    const KestroAgentState::RunStart start = co_await m_serial.run(openRun);
     const JobCount jobCount(m_state, m_serial);
 
-    co_await connection.sendSSEHeaders();
+    EventStreamWriter stream(connection);
+    co_await stream.open();
 
-    StreamSender send = [&connection](const KestroAgentStreamEvent& event) { return connection.sendSSE(event); };
+    StreamSender send = [&stream](const KestroAgentStreamEvent& event) { return stream.send(event); };
     CodexRunRequest runRequest{.prompt = request.prompt,
-                               .workingDirectory = workingDirectory,
+                               .workingDirectory = start.workingDirectory,
                                .preferredModel = request.preferredModel,
                                .threadID = request.threadID,
                                .resumeExistingSession = request.resumeExistingSession};
     std::exception_ptr failure;
     try {
-        co_await runner.run(std::move(runRequest), send);
+        co_await start.runner.run(std::move(runRequest), send);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -57,7 +53,7 @@ asio::awaitable<void> RunEndpoint::handleRun(std::string body, KestroHTTPConnect
         auto recordReady = [this] { m_state.recordCodexReady(); };
         co_await m_serial.run(recordReady);
         try {
-            co_await connection.sendRaw(kEndMarker, true);
+            co_await stream.finish();
             co_return;
         } catch (...) {
             failure = std::current_exception();
@@ -68,8 +64,8 @@ asio::awaitable<void> RunEndpoint::handleRun(std::string body, KestroHTTPConnect
     auto recordFailure = [this, &message] { m_state.recordDiagnostic(message); };
     co_await m_serial.run(recordFailure);
     const KestroAgentStreamEvent errorEvent{.type = "job.error", .message = message};
-    co_await connection.sendSSE(errorEvent);
-    co_await connection.sendRaw(kEndMarker, true);
+    co_await stream.send(errorEvent);
+    co_await stream.finish();
 }
 
 } // namespace kestro

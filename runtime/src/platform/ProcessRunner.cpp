@@ -1,12 +1,10 @@
-#include "run/ProcessRunner.h"
+#include "platform/ProcessRunner.h"
 
 #include "text/Text.h"
 
 #include <array>
 #include <cerrno>
-#include <fcntl.h>
 #include <poll.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace kestro {
@@ -39,16 +37,16 @@ void drainTogether(int out, int err, std::string& outBytes, std::string& errByte
 } // namespace
 
 ProcessRunResult runProcess(const ProcessOptions& options) {
-    const SpawnResult spawned = spawnWithPipes(options);
+    ProcessOptions captured = options;
+    captured.captureOutput = true;
+    SpawnResult spawned = ChildProcess::spawn(captured);
     if (!spawned.child) return {.status = 1, .standardOutput = "", .standardError = spawned.error};
+    ChildProcess& child = *spawned.child;
     std::string outBytes, errBytes;
-    drainTogether(spawned.child->standardOutput, spawned.child->standardError, outBytes, errBytes);
-    ::close(spawned.child->standardOutput);
-    ::close(spawned.child->standardError);
-    int status = 0;
-    while (::waitpid(spawned.child->pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return {.status = exitStatusOf(status),
+    drainTogether(child.standardOutput().get(), child.standardError().get(), outBytes, errBytes);
+    child.standardOutput().reset();
+    child.standardError().reset();
+    return {.status = child.wait(),
             .standardOutput = decodeUTF8Lossy(outBytes),
             .standardError = decodeUTF8Lossy(errBytes)};
 }

@@ -2,16 +2,15 @@
 // Runs short outside programs to their end and collects everything they wrote.
 // Blocking: call it from the state's serial executor, never from an I/O thread.
 
-#include "run/ChildProcess.h"
+#include "platform/ChildProcess.h"
 
-#include <optional>
 #include <string>
 #include <vector>
 
 namespace kestro {
 
 struct ProcessRunResult {
-    int status = 1;     // exit status; 1 when the program could not be started
+    int status = 1; // exit status; 1 when the program could not be started
     // Named for the streams; `stdout` and `stderr` themselves are C library macros.
     std::string standardOutput; // whole standard output, lossy UTF-8, untrimmed
     std::string standardError;  // whole standard error, or why the program could not be started

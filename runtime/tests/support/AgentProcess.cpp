@@ -1,0 +1,79 @@
+#include "support/AgentProcess.h"
+
+#include <poll.h>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace kestro::testing {
+
+using namespace std::chrono;
+
+namespace {
+
+ChildProcess startAgent(std::vector<std::string> arguments, std::map<std::string, std::string> environment,
+                        std::optional<std::string> currentDirectory) {
+    if (!environment.count("PATH")) environment["PATH"] = "/usr/local/bin:/usr/bin:/bin";
+    std::vector<std::string> entries;
+    for (const auto& [name, value] : environment) entries.push_back(name + "=" + value);
+    SpawnResult spawned = ChildProcess::spawn({.executable = kAgentBinary,
+                                               .arguments = std::move(arguments),
+                                               .currentDirectory = std::move(currentDirectory),
+                                               .environment = std::move(entries)});
+    if (!spawned.child) throw std::runtime_error("could not start kestro-agent: " + spawned.error);
+    return std::move(*spawned.child);
+}
+
+} // namespace
+
+AgentProcess::AgentProcess(std::vector<std::string> arguments, std::map<std::string, std::string> environment,
+                           std::optional<std::string> currentDirectory)
+    : m_child(startAgent(std::move(arguments), std::move(environment), std::move(currentDirectory))) {}
+
+AgentProcess::~AgentProcess() {
+    m_child.terminate();
+    m_child.wait();
+}
+
+void AgentProcess::pump(milliseconds timeout) {
+    pollfd fds[2] = {{m_child.standardOutput().get(), POLLIN, 0}, {m_child.standardError().get(), POLLIN, 0}};
+    if (::poll(fds, 2, static_cast<int>(timeout.count())) <= 0) return;
+    char chunk[4096];
+    if (fds[0].revents != 0) {
+        const ssize_t got = ::read(fds[0].fd, chunk, sizeof chunk);
+        if (got > 0) m_outBuffer.append(chunk, static_cast<size_t>(got));
+        size_t newline;
+        while ((newline = m_outBuffer.find('\n')) != std::string::npos) {
+            m_lines.push_back(m_outBuffer.substr(0, newline));
+            m_outBuffer.erase(0, newline + 1);
+        }
+    }
+    if (fds[1].revents != 0) {
+        const ssize_t got = ::read(fds[1].fd, chunk, sizeof chunk);
+        if (got > 0) m_errBuffer.append(chunk, static_cast<size_t>(got));
+    }
+}
+
+std::vector<std::string> AgentProcess::waitForLines(size_t count, milliseconds timeout) {
+    const auto deadline = steady_clock::now() + timeout;
+    while (m_lines.size() < count && steady_clock::now() < deadline) {
+        pump(milliseconds(50));
+        if (m_child.tryWait()) {
+            pump(milliseconds(0));
+            break;
+        }
+    }
+    return m_lines;
+}
+
+std::optional<int> AgentProcess::waitForExit(milliseconds timeout) {
+    const auto deadline = steady_clock::now() + timeout;
+    while (!m_child.tryWait() && steady_clock::now() < deadline) pump(milliseconds(20));
+    return m_child.tryWait();
+}
+
+std::string AgentProcess::standardError() {
+    pump(milliseconds(0));
+    return m_errBuffer;
+}
+
+} // namespace kestro::testing

@@ -1,0 +1,40 @@
+#include "support/ProcessInspection.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace kestro::testing {
+
+size_t openDescriptorCount(pid_t pid) {
+    size_t count = 0;
+    std::error_code error;
+    for (auto it = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error);
+         !error && it != std::filesystem::directory_iterator(); it.increment(error))
+        ++count;
+    return count;
+}
+
+std::vector<pid_t> childProcesses(pid_t pid) {
+    std::vector<pid_t> children;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        if (!std::getline(stat, line)) continue;
+        // pid (comm) state ppid ...: the command may hold spaces, so read after the last ')'.
+        const size_t close = line.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(line.substr(close + 2));
+        std::string state;
+        pid_t parent = 0;
+        rest >> state >> parent;
+        if (parent == pid) children.push_back(static_cast<pid_t>(std::stoi(name)));
+    }
+    return children;
+}
+
+} // namespace kestro::testing
