@@ -27,7 +27,8 @@ long environmentNumber(const char* name, long fallback) {
 
 int main(int argc, char** argv) {
     bool isRun = false;
-    for (int i = 1; i < argc; ++i) isRun = isRun || std::strcmp(argv[i], "--json") == 0;
+    for (int i = 1; i < argc; ++i)
+        isRun = isRun || std::strcmp(argv[i], "--json") == 0;
     if (!isRun) {
         std::puts("codex-cli bench");
         return 0;
@@ -35,11 +36,13 @@ int main(int argc, char** argv) {
     const long events = environmentNumber("BENCH_EVENTS", 1000);
     const long interval = environmentNumber("BENCH_INTERVAL_US", 1000);
     for (long i = 0; i < events; ++i) {
-        const std::string line = "{\"type\":\"thread.started\",\"thread_id\":\"" + std::to_string(monotonicNanoseconds()) + "\"}\n";
+        const std::string line = "{\"type\":\"thread.started\",\"thread_id\":\"" +
+                                 std::to_string(monotonicNanoseconds()) + "\"}\n";
         if (::write(1, line.data(), line.size()) < 0) return 1;
         ::usleep(static_cast<useconds_t>(interval));
     }
-    const char done[] = "{\"type\":\"item.completed\",\"item\":{\"type\":\"agent_message\",\"text\":\"done\"}}\n";
+    const char done[] =
+        "{\"type\":\"item.completed\",\"item\":{\"type\":\"agent_message\",\"text\":\"done\"}}\n";
     if (::write(1, done, sizeof done - 1) < 0) return 1;
     return 0;
 }

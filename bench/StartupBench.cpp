@@ -3,17 +3,17 @@
 //
 //   kestro_startup_bench [RUNS]
 
+#include "platform/ProcessRunner.h"
 #include "support/AgentProcess.h"
 #include "support/LoopbackHTTP.h"
 #include "support/ProcessInspection.h"
 #include "support/TemporaryFolder.h"
-#include "platform/ProcessRunner.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -40,18 +40,21 @@ double medianMilliseconds(int runs, const std::function<void()>& body) {
 void fillCodexHome(const std::string& home) {
     namespace fs = std::filesystem;
     for (int i = 0; i < 200; ++i) {
-        const fs::path folder = fs::path(home) / ".codex/skills" / ("group" + std::to_string(i % 10)) / ("skill" + std::to_string(i));
+        const fs::path folder = fs::path(home) / ".codex/skills" / ("group" + std::to_string(i % 10)) /
+                                ("skill" + std::to_string(i));
         fs::create_directories(folder);
-        std::ofstream(folder / "SKILL.md") << "---\nname: skill " << i << "\ndescription: does thing " << i
-                                           << "\n---\n# Body\n";
+        std::ofstream(folder / "SKILL.md")
+            << "---\nname: skill " << i << "\ndescription: does thing " << i << "\n---\n# Body\n";
     }
-    const std::string line = R"({"timestamp":"2026-12-08T00:00:00Z","type":"event_msg","payload":{"type":"agent_message","message":")" +
-                             std::string(400, 'x') + "\"}}\n";
+    const std::string line =
+        R"({"timestamp":"2026-12-08T00:00:00Z","type":"event_msg","payload":{"type":"agent_message","message":")" +
+        std::string(400, 'x') + "\"}}\n";
     for (int i = 0; i < 12; ++i) {
         const fs::path folder = fs::path(home) / ".codex/sessions/2026/12" / std::to_string(i + 1);
         fs::create_directories(folder);
         std::ofstream file(folder / "rollout.jsonl");
-        for (size_t written = 0; written < 5u * 1024 * 1024; written += line.size()) file << line;
+        for (size_t written = 0; written < 5u * 1024 * 1024; written += line.size())
+            file << line;
     }
 }
 
@@ -61,7 +64,8 @@ double startupMilliseconds(const std::string& codex, const std::string& home, in
     if (usage) environment["KESTRO_AGENT_ENABLE_USAGE_SNAPSHOT"] = "1";
     return medianMilliseconds(runs, [&] {
         AgentProcess agent({"--port", std::to_string(freePort()), "--no-open-pair-page"}, environment);
-        if (agent.waitForLines(9).size() != 9) std::fprintf(stderr, "no banner: %s\n", agent.standardError().c_str());
+        if (agent.waitForLines(9).size() != 9)
+            std::fprintf(stderr, "no banner: %s\n", agent.standardError().c_str());
     });
 }
 
@@ -70,10 +74,15 @@ void measure(const char* label, const std::string& codex, const std::string& hom
         {"HOME", home}, {"XDG_RUNTIME_DIR", home}, {"KESTRO_CODEX_PATH", codex}, {"PATH", "/usr/bin:/bin"}};
     const double startup = medianMilliseconds(runs, [&] {
         AgentProcess agent({"--port", std::to_string(freePort()), "--no-open-pair-page"}, environment);
-        if (agent.waitForLines(9).size() != 9) std::fprintf(stderr, "no banner: %s\n", agent.standardError().c_str());
+        if (agent.waitForLines(9).size() != 9)
+            std::fprintf(stderr, "no banner: %s\n", agent.standardError().c_str());
     });
-    const std::vector<std::vector<std::string>> probes = {
-        {"--version"}, {"--help"}, {"exec", "--help"}, {"exec", "resume", "--help"}, {"app-server", "--help"}, {"mcp", "list"}};
+    const std::vector<std::vector<std::string>> probes = {{"--version"},
+                                                          {"--help"},
+                                                          {"exec", "--help"},
+                                                          {"exec", "resume", "--help"},
+                                                          {"app-server", "--help"},
+                                                          {"mcp", "list"}};
     const double sequential = medianMilliseconds(runs, [&] {
         for (const auto& arguments : probes) {
             std::vector<std::string> withHome{"HOME=" + home, codex};
@@ -81,7 +90,8 @@ void measure(const char* label, const std::string& codex, const std::string& hom
             runProcess({.executable = "/usr/bin/env", .arguments = withHome});
         }
     });
-    std::printf("%-14s start-up to last banner line: %8.1f ms   six probe launches in a row: %8.1f ms   ratio: %.2f\n",
+    std::printf("%-14s start-up to last banner line: %8.1f ms   six probe launches in a row: %8.1f ms   "
+                "ratio: %.2f\n",
                 label, startup, sequential, startup / sequential);
 }
 
@@ -92,14 +102,16 @@ int main(int argc, char** argv) {
     const std::string package = std::string(KESTRO_FIXTURES_DIR) + "/codex-cli/node_modules";
     TemporaryFolder home;
     measure("npm launcher", package + "/.bin/codex", home.path(), runs);
-    const std::string native = package + "/@openai/codex-linux-x64/vendor/x86_64-unknown-linux-musl/bin/codex";
+    const std::string native =
+        package + "/@openai/codex-linux-x64/vendor/x86_64-unknown-linux-musl/bin/codex";
     measure("native binary", native, home.path(), runs);
 
     TemporaryFolder heavyHome;
     fillCodexHome(heavyHome.path());
     const double empty = startupMilliseconds(native, home.path(), runs, true);
     const double heavy = startupMilliseconds(native, heavyHome.path(), runs, true);
-    std::printf("codex home with 200 skills and 12 x 5 MB session logs: start-up %.1f ms, empty home %.1f ms, added %.1f ms\n",
+    std::printf("codex home with 200 skills and 12 x 5 MB session logs: start-up %.1f ms, empty home %.1f "
+                "ms, added %.1f ms\n",
                 heavy, empty, heavy - empty);
     return 0;
 }

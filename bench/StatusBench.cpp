@@ -3,11 +3,11 @@
 //
 //   kestro_status_bench [REQUESTS]
 
+#include "platform/ProcessRunner.h"
 #include "support/AgentProcess.h"
 #include "support/LoopbackHTTP.h"
 #include "support/ProcessInspection.h"
 #include "support/TemporaryFolder.h"
-#include "platform/ProcessRunner.h"
 #include "workspace/Projects.h"
 #include "workspace/Threads.h"
 
@@ -17,9 +17,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <thread>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace kestro;
@@ -70,27 +70,32 @@ double median(std::vector<double> samples) {
 void makeHome(const std::string& home, const std::string& repo) {
     namespace fs = std::filesystem;
     fs::create_directories(home + "/.codex");
-    std::string sql = "CREATE TABLE threads (id TEXT PRIMARY KEY, cwd TEXT, title TEXT, first_user_message TEXT, "
-                      "updated_at INTEGER, updated_at_ms INTEGER, archived INTEGER DEFAULT 0, model TEXT, "
-                      "reasoning_effort TEXT, sandbox_policy TEXT, approval_mode TEXT, git_branch TEXT);\n"
-                      "PRAGMA journal_mode=WAL;\nBEGIN;\n";
+    std::string sql =
+        "CREATE TABLE threads (id TEXT PRIMARY KEY, cwd TEXT, title TEXT, first_user_message TEXT, "
+        "updated_at INTEGER, updated_at_ms INTEGER, archived INTEGER DEFAULT 0, model TEXT, "
+        "reasoning_effort TEXT, sandbox_policy TEXT, approval_mode TEXT, git_branch TEXT);\n"
+        "PRAGMA journal_mode=WAL;\nBEGIN;\n";
     for (int i = 0; i < 400; ++i) {
         const std::string folder = home + "/code/project" + std::to_string(i % 80);
         fs::create_directories(folder);
         sql += "INSERT INTO threads VALUES ('t" + std::to_string(i) + "','" + folder + "','Task number " +
-               std::to_string(i) + "','Please do task " + std::to_string(i) + "'," + std::to_string(1796000000 + i) +
-               "," + std::to_string(1796000000000LL + i * 1000LL) + ",0,'gpt-5','high','workspace-write','never','main');\n";
+               std::to_string(i) + "','Please do task " + std::to_string(i) + "'," +
+               std::to_string(1796000000 + i) + "," + std::to_string(1796000000000LL + i * 1000LL) +
+               ",0,'gpt-5','high','workspace-write','never','main');\n";
     }
     sql += "COMMIT;\n";
     std::ofstream(home + "/schema.sql") << sql;
     runProcess({.executable = "/bin/sh",
-                .arguments = {"-c", "/usr/bin/sqlite3 '" + home + "/.codex/state_5.sqlite' < '" + home + "/schema.sql'"}});
+                .arguments = {"-c", "/usr/bin/sqlite3 '" + home + "/.codex/state_5.sqlite' < '" + home +
+                                        "/schema.sql'"}});
     fs::create_directories(repo);
     runProcess({.executable = "/usr/bin/git", .arguments = {"-C", repo, "init", "-q"}});
-    for (int i = 0; i < 50; ++i) std::ofstream(repo + "/file" + std::to_string(i) + ".txt") << "line\n";
+    for (int i = 0; i < 50; ++i)
+        std::ofstream(repo + "/file" + std::to_string(i) + ".txt") << "line\n";
     runProcess({.executable = "/usr/bin/git", .arguments = {"-C", repo, "add", "."}});
     runProcess({.executable = "/usr/bin/git",
-                .arguments = {"-C", repo, "-c", "user.name=B", "-c", "user.email=b@example.invalid", "commit", "-q", "-m", "x"}});
+                .arguments = {"-C", repo, "-c", "user.name=B", "-c", "user.email=b@example.invalid", "commit",
+                              "-q", "-m", "x"}});
     std::ofstream(repo + "/file1.txt") << "changed\n";
 }
 
@@ -105,18 +110,29 @@ int main(int argc, char** argv) {
 
     // The children one status runs, each timed alone.
     const std::vector<std::pair<const char*, ProcessOptions>> children = {
-        {"sqlite3 projects", {.executable = "/usr/bin/sqlite3", .arguments = {"-separator", "\t", database, kRecentProjectsQuery}}},
-        {"sqlite3 threads", {.executable = "/usr/bin/sqlite3", .arguments = {"-separator", "\t", database, kRecentThreadsQuery}}},
-        {"git rev-parse", {.executable = "/usr/bin/git", .arguments = {"-C", repo, "rev-parse", "--is-inside-work-tree"}}},
-        {"git branch", {.executable = "/usr/bin/git", .arguments = {"-C", repo, "rev-parse", "--abbrev-ref", "HEAD"}}},
-        {"git diff", {.executable = "/usr/bin/git", .arguments = {"-C", repo, "-c", "diff.autoRefreshIndex=false", "diff", "--numstat", "HEAD"}}},
-        {"git status", {.executable = "/usr/bin/git", .arguments = {"--no-optional-locks", "-C", repo, "status", "--porcelain"}}},
+        {"sqlite3 projects",
+         {.executable = "/usr/bin/sqlite3",
+          .arguments = {"-separator", "\t", database, kRecentProjectsQuery}}},
+        {"sqlite3 threads",
+         {.executable = "/usr/bin/sqlite3",
+          .arguments = {"-separator", "\t", database, kRecentThreadsQuery}}},
+        {"git rev-parse",
+         {.executable = "/usr/bin/git", .arguments = {"-C", repo, "rev-parse", "--is-inside-work-tree"}}},
+        {"git branch",
+         {.executable = "/usr/bin/git", .arguments = {"-C", repo, "rev-parse", "--abbrev-ref", "HEAD"}}},
+        {"git diff",
+         {.executable = "/usr/bin/git",
+          .arguments = {"-C", repo, "-c", "diff.autoRefreshIndex=false", "diff", "--numstat", "HEAD"}}},
+        {"git status",
+         {.executable = "/usr/bin/git",
+          .arguments = {"--no-optional-locks", "-C", repo, "status", "--porcelain"}}},
     };
     double slowest = 0;
     const char* slowestName = "";
     for (const auto& [name, options] : children) {
         std::vector<double> samples;
-        for (int i = 0; i < 21; ++i) samples.push_back(millisecondsOf([&] { runProcess(options); }));
+        for (int i = 0; i < 21; ++i)
+            samples.push_back(millisecondsOf([&] { runProcess(options); }));
         const double typical = median(samples);
         if (typical > slowest) {
             slowest = typical;
@@ -130,14 +146,17 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 41; ++i)
         together.push_back(millisecondsOf([&] {
             std::vector<std::thread> started;
-            for (const auto& child : children) started.emplace_back([&options = child.second] { runProcess(options); });
-            for (auto& thread : started) thread.join();
+            for (const auto& child : children)
+                started.emplace_back([&options = child.second] { runProcess(options); });
+            for (auto& thread : started)
+                thread.join();
         }));
     const double floor = median(together);
 
     const uint16_t port = freePort();
-    AgentProcess agent({"--port", std::to_string(port), "--token", "b", "--no-open-pair-page", "--working-dir", repo},
-                       {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}, {"PATH", "/usr/bin:/bin"}});
+    AgentProcess agent(
+        {"--port", std::to_string(port), "--token", "b", "--no-open-pair-page", "--working-dir", repo},
+        {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}, {"PATH", "/usr/bin:/bin"}});
     if (agent.waitForLines(9).size() != 9) return 1;
     std::vector<double> latencies;
     size_t threads = 0, projects = 0;
@@ -149,7 +168,9 @@ int main(int argc, char** argv) {
             const HTTPAnswer answer = parseAnswer(body);
             const auto count = [&](const std::string& key) {
                 size_t found = 0;
-                for (size_t at = answer.body.find(key); at != std::string::npos; at = answer.body.find(key, at + 1)) ++found;
+                for (size_t at = answer.body.find(key); at != std::string::npos;
+                     at = answer.body.find(key, at + 1))
+                    ++found;
                 return found;
             };
             threads = count("\"threadID\"");
@@ -160,8 +181,8 @@ int main(int argc, char** argv) {
     std::printf("status with %zu threads and %zu projects: p50 %.1f ms, p99 %.1f ms over %d requests; "
                 "slowest single child (%s) %.1f ms; p50 / slowest = %.2f; "
                 "all six children started together %.1f ms (%.2f of the slowest); p50 / together = %.2f\n",
-                threads, projects, latencies[latencies.size() / 2], latencies[latencies.size() * 99 / 100], requests,
-                slowestName, slowest, latencies[latencies.size() / 2] / slowest, floor, floor / slowest,
-                latencies[latencies.size() / 2] / floor);
+                threads, projects, latencies[latencies.size() / 2], latencies[latencies.size() * 99 / 100],
+                requests, slowestName, slowest, latencies[latencies.size() / 2] / slowest, floor,
+                floor / slowest, latencies[latencies.size() / 2] / floor);
     return 0;
 }

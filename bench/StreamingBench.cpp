@@ -6,11 +6,11 @@
 //
 //   kestro_streaming_bench
 
+#include "platform/ChildProcess.h"
 #include "support/AgentProcess.h"
 #include "support/LoopbackHTTP.h"
 #include "support/ProcessInspection.h"
 #include "support/TemporaryFolder.h"
-#include "platform/ChildProcess.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -44,8 +44,9 @@ std::vector<double> streamLatencies(uint16_t port) {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return {};
     const std::string body = R"({"prompt":"bench","resumeExistingSession":false})";
-    const std::string text = "POST /run HTTP/1.1\r\nX-Kestro-Token: bench\r\nContent-Length: " +
-                             std::to_string(body.size()) + "\r\n\r\n" + body;
+    const std::string text =
+        "POST /run HTTP/1.1\r\nX-Kestro-Token: bench\r\nContent-Length: " + std::to_string(body.size()) +
+        "\r\n\r\n" + body;
     ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
     std::vector<double> latencies;
     std::string pending;
@@ -63,7 +64,8 @@ std::vector<double> streamLatencies(uint16_t port) {
             if (data == std::string::npos) continue;
             const auto event = nlohmann::json::parse(frame.substr(data + 6));
             if (event["type"] == "thread.started")
-                latencies.push_back(static_cast<double>(now - std::stoll(event["threadID"].get<std::string>())) / 1000.0);
+                latencies.push_back(
+                    static_cast<double>(now - std::stoll(event["threadID"].get<std::string>())) / 1000.0);
         }
     }
     ::close(fd);
@@ -73,10 +75,12 @@ std::vector<double> streamLatencies(uint16_t port) {
 std::string percentiles(std::vector<double> latencies) {
     std::sort(latencies.begin(), latencies.end());
     if (latencies.empty()) return "no events";
-    const auto at = [&](double p) { return latencies[static_cast<size_t>(p * double(latencies.size() - 1))]; };
+    const auto at = [&](double p) {
+        return latencies[static_cast<size_t>(p * double(latencies.size() - 1))];
+    };
     char text[160];
-    std::snprintf(text, sizeof text, "p50 %.0f us, p90 %.0f us, p99 %.0f us, max %.0f us over %zu events", at(0.50),
-                  at(0.90), at(0.99), latencies.back(), latencies.size());
+    std::snprintf(text, sizeof text, "p50 %.0f us, p90 %.0f us, p99 %.0f us, max %.0f us over %zu events",
+                  at(0.50), at(0.90), at(0.99), latencies.back(), latencies.size());
     return text;
 }
 
@@ -100,7 +104,8 @@ std::vector<double> pipeLatencies() {
             pending.erase(0, end + 1);
             const auto event = nlohmann::json::parse(line);
             if (event["type"] == "thread.started")
-                latencies.push_back(static_cast<double>(now - std::stoll(event["thread_id"].get<std::string>())) / 1000.0);
+                latencies.push_back(
+                    static_cast<double>(now - std::stoll(event["thread_id"].get<std::string>())) / 1000.0);
         }
     }
     child.wait();
@@ -121,9 +126,10 @@ int main() {
     TemporaryFolder home;
     const uint16_t port = freePort();
     const std::map<std::string, std::string> environment{
-        {"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}, {"KESTRO_CODEX_PATH", KESTRO_FAKE_CODEX},
-            {"PATH", "/usr/bin:/bin"}, {"BENCH_EVENTS", "1000"}, {"BENCH_INTERVAL_US", "1000"}};
-    AgentProcess agent({"--port", std::to_string(port), "--token", "bench", "--no-open-pair-page"}, environment);
+        {"HOME", home.path()},     {"XDG_RUNTIME_DIR", home.path()}, {"KESTRO_CODEX_PATH", KESTRO_FAKE_CODEX},
+        {"PATH", "/usr/bin:/bin"}, {"BENCH_EVENTS", "1000"},         {"BENCH_INTERVAL_US", "1000"}};
+    AgentProcess agent({"--port", std::to_string(port), "--token", "bench", "--no-open-pair-page"},
+                       environment);
     if (agent.waitForLines(9).size() != 9) {
         std::fprintf(stderr, "the runtime did not start: %s\n", agent.standardError().c_str());
         return 1;
@@ -139,8 +145,12 @@ int main() {
 
     // 50 runs at once, each streaming 400 events over about 2 s.
     AgentProcess busy({"--port", std::to_string(freePort()), "--token", "bench", "--no-open-pair-page"},
-                      {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}, {"KESTRO_CODEX_PATH", KESTRO_FAKE_CODEX},
-                       {"PATH", "/usr/bin:/bin"}, {"BENCH_EVENTS", "400"}, {"BENCH_INTERVAL_US", "5000"}});
+                      {{"HOME", home.path()},
+                       {"XDG_RUNTIME_DIR", home.path()},
+                       {"KESTRO_CODEX_PATH", KESTRO_FAKE_CODEX},
+                       {"PATH", "/usr/bin:/bin"},
+                       {"BENCH_EVENTS", "400"},
+                       {"BENCH_INTERVAL_US", "5000"}});
     const auto lines = busy.waitForLines(9);
     const uint16_t busyPort = static_cast<uint16_t>(std::stoi(lines.at(0).substr(lines[0].rfind(':') + 1)));
     const long idle = residentKilobytes(busy.pid());
@@ -154,7 +164,7 @@ int main() {
             peak = std::max(peak, residentKilobytes(busy.pid()));
         received += run.get().size();
     }
-    std::printf("resident memory: %ld KiB idle, %ld KiB peak while 50 runs streamed (%zu events delivered)\n", idle,
-                peak, received);
+    std::printf("resident memory: %ld KiB idle, %ld KiB peak while 50 runs streamed (%zu events delivered)\n",
+                idle, peak, received);
     return 0;
 }

@@ -1,12 +1,12 @@
 // kestro-agent: configuration -> state -> listener -> banner, then serve until killed.
 
+#include "agent/KestroAgentState.h"
+#include "agent/RunEndpoint.h"
 #include "core/Banner.h"
 #include "core/KestroAgentConfiguration.h"
 #include "core/KestroAgentListener.h"
 #include "core/KestroAgentRouter.h"
 #include "core/SerialExecutor.h"
-#include "agent/RunEndpoint.h"
-#include "agent/KestroAgentState.h"
 
 #include <asio/io_context.hpp>
 #include <csignal>
@@ -27,9 +27,10 @@ int main(int argc, char** argv) {
         asio::io_context io(2);
         RunEndpoint runEndpoint(*state, serial);
         KestroAgentRouter router(*state, serial, runEndpoint);
-        KestroAgentListener listener(io, configuration.port, [&router](HTTPRequest request, KestroHTTPConnectionHandler& connection) {
-            return router.handle(std::move(request), connection);
-        });
+        KestroAgentListener listener(io, configuration.port,
+                                     [&router](HTTPRequest request, KestroHTTPConnectionHandler& connection) {
+                                         return router.handle(std::move(request), connection);
+                                     });
         listener.start();
         std::thread second([&io] { io.run(); });
         std::thread first([&io] { io.run(); });

@@ -45,7 +45,8 @@ KestroAgentState::KestroAgentState(KestroAgentConfiguration configuration, State
     });
     m_hostName = host.computerName().value_or("kestro Host");
     m_ipAddress = detectIPAddress(host.interfaceAddresses());
-    m_pairingImage = std::async(std::launch::async, [link = pairingLink()] { return pairingQRCodePNG(link); }).share();
+    m_pairingImage =
+        std::async(std::launch::async, [link = pairingLink()] { return pairingQRCodePNG(link); }).share();
 
     CodexInspection inspection = probe.get();
     m_codexVersion = inspection.version;
@@ -78,7 +79,9 @@ double KestroAgentState::sampleCPULoad() {
     return reading.load;
 }
 
-double KestroAgentState::sampleRAMLoad() { return ramLoadOf(m_dependencies.host.memorySample(), busy()); }
+double KestroAgentState::sampleRAMLoad() {
+    return ramLoadOf(m_dependencies.host.memorySample(), busy());
+}
 
 KestroAgentStatusPayload KestroAgentState::statusPayload(const std::optional<std::string>& workingDirectory) {
     KestroAgentStatusPayload status;
@@ -92,8 +95,9 @@ KestroAgentStatusPayload KestroAgentState::statusPayload(const std::optional<std
     // the query helper asks again, which costs less than running them in turn.
     auto threads = std::async(std::launch::async, [&] { return detectThreads(directory, home, tools); });
     auto git = std::async(std::launch::async, [&] { return detectGitStatus(directory, tools); });
-    auto surfaces = std::async(std::launch::async,
-                               [&] { return detectRemoteSurfaces(m_installedSkills, m_configuredMCPServers, tools); });
+    auto surfaces = std::async(std::launch::async, [&] {
+        return detectRemoteSurfaces(m_installedSkills, m_configuredMCPServers, tools);
+    });
     status.recentProjects = detectProjects(directory, home, tools);
     status.recentThreads = threads.get();
     status.gitStatus = git.get();
@@ -137,12 +141,14 @@ std::string KestroAgentState::encodedThreadHistory(const std::string& threadID) 
 }
 
 std::string KestroAgentState::encodedSurfacePreview(const std::string& kind) {
-    const CaptureContext context{.tools = m_dependencies.tools, .temporaryDirectory = m_dependencies.host.temporaryDirectory()};
+    const CaptureContext context{.tools = m_dependencies.tools,
+                                 .temporaryDirectory = m_dependencies.host.temporaryDirectory()};
     return encodeRecord(surfacePreviewPayload(kind, m_installedSkills, context));
 }
 
-KestroAgentWorktreePayload KestroAgentState::createWorktree(const std::string& name,
-                                                            const std::optional<std::string>& workingDirectory) {
+KestroAgentWorktreePayload
+KestroAgentState::createWorktree(const std::string& name,
+                                 const std::optional<std::string>& workingDirectory) {
     const std::string trimmedName = trimmed(name);
     if (trimmedName.empty()) throw KestroAgentError::invalidWorktreeName();
     return createGitWorktree(resolvedWorkingDirectory(workingDirectory), trimmedName, m_dependencies.tools);
@@ -152,7 +158,9 @@ std::string KestroAgentState::preferredAdvertisedHost() const {
     return kestro::preferredAdvertisedHost(m_configuration, m_ipAddress);
 }
 
-std::string KestroAgentState::pairingLink() const { return kestro::pairingLink(m_configuration, preferredAdvertisedHost()); }
+std::string KestroAgentState::pairingLink() const {
+    return kestro::pairingLink(m_configuration, preferredAdvertisedHost());
+}
 
 std::optional<std::string> KestroAgentState::writePairingQRCode() const {
     const auto directory = m_dependencies.host.temporaryDirectory();
@@ -169,7 +177,8 @@ std::optional<std::string> KestroAgentState::openPairingPageIfAvailable(bool ope
     if (!imagePath) return std::nullopt;
     const auto directory = m_dependencies.host.temporaryDirectory();
     if (!directory) return imagePath;
-    const std::string pagePath = *directory + "/kestro-pair-" + pairingSlug(m_configuration.machineName) + ".html";
+    const std::string pagePath =
+        *directory + "/kestro-pair-" + pairingSlug(m_configuration.machineName) + ".html";
     const std::string html = pairingPageHTML({.machineName = m_configuration.machineName,
                                               .advertisedHost = preferredAdvertisedHost(),
                                               .port = m_configuration.port,
@@ -182,7 +191,8 @@ std::optional<std::string> KestroAgentState::openPairingPageIfAvailable(bool ope
 
 KestroAgentState::RunStart KestroAgentState::openRun(const std::optional<std::string>& requestedDirectory) {
     if (!m_codexPath) throw KestroAgentError::codexUnavailable();
-    RunStart start{.runner = CodexRunner(*m_codexPath), .workingDirectory = resolvedWorkingDirectory(requestedDirectory)};
+    RunStart start{.runner = CodexRunner(*m_codexPath),
+                   .workingDirectory = resolvedWorkingDirectory(requestedDirectory)};
     beginJob();
     return start;
 }

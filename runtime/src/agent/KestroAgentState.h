@@ -26,7 +26,9 @@ struct HostFacts {
     std::function<std::optional<CPUTickSample>()> cpuTickSample = [] { return kestro::cpuTickSample(); };
     std::function<std::optional<MemorySample>()> memorySample = [] { return kestro::memorySample(); };
     std::function<std::string()> homeDirectory = [] { return kestro::homeDirectory(); };
-    std::function<std::optional<std::string>()> temporaryDirectory = [] { return kestro::privateTemporaryDirectory(); };
+    std::function<std::optional<std::string>()> temporaryDirectory = [] {
+        return kestro::privateTemporaryDirectory();
+    };
     std::function<void(const std::string&)> openLocation = [](const std::string& location) {
         openWithDefaultApplication(location);
     };
@@ -39,7 +41,7 @@ struct StateDependencies {
 };
 
 class KestroAgentState final : public KestroAgentService {
-public:
+  public:
     // Runs the once-only inspection in start-up order; never fails.
     explicit KestroAgentState(KestroAgentConfiguration configuration, StateDependencies dependencies = {});
 
@@ -82,7 +84,7 @@ public:
     const std::string& ipAddress() const { return m_ipAddress; }
     const SystemTools& tools() const { return m_dependencies.tools; }
 
-private:
+  private:
     bool busy() const { return m_activeJobs >= 1; }
 
     KestroAgentConfiguration m_configuration;

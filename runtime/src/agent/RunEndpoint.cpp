@@ -12,7 +12,7 @@ namespace {
 
 // Lowers the job count exactly once, however the stream ends; the caller does not wait for it.
 class JobCount {
-public:
+  public:
     JobCount(KestroAgentState& state, SerialExecutor& serial) : m_state(state), m_serial(serial) {}
     ~JobCount() {
         KestroAgentState& state = m_state;
@@ -21,7 +21,7 @@ public:
     JobCount(const JobCount&) = delete;
     JobCount& operator=(const JobCount&) = delete;
 
-private:
+  private:
     KestroAgentState& m_state;
     SerialExecutor& m_serial;
 };

@@ -10,11 +10,11 @@ class KestroAgentState;
 class SerialExecutor;
 
 class RunEndpoint final : public RunRequestHandler {
-public:
+  public:
     RunEndpoint(KestroAgentState& state, SerialExecutor& serial) : m_state(state), m_serial(serial) {}
     asio::awaitable<void> handleRun(std::string body, KestroHTTPConnectionHandler& connection) override;
 
-private:
+  private:
     KestroAgentState& m_state;
     SerialExecutor& m_serial;
 };

@@ -12,7 +12,8 @@ bool equalInConstantTime(const std::string& presented, const std::string& expect
     unsigned char difference = presented.size() == expected.size() ? 0 : 1;
     for (size_t i = 0; i < expected.size(); ++i) {
         const unsigned char left = i < presented.size() ? static_cast<unsigned char>(presented[i]) : 0;
-        difference = static_cast<unsigned char>(difference | (left ^ static_cast<unsigned char>(expected[i])));
+        difference =
+            static_cast<unsigned char>(difference | (left ^ static_cast<unsigned char>(expected[i])));
     }
     return difference == 0;
 }

@@ -14,6 +14,8 @@ asio::awaitable<void> EventStreamWriter::send(const KestroAgentStreamEvent& even
     co_await m_connection.sendRaw(frame);
 }
 
-asio::awaitable<void> EventStreamWriter::finish() { co_await m_connection.sendRaw("data: [DONE]\n\n"); }
+asio::awaitable<void> EventStreamWriter::finish() {
+    co_await m_connection.sendRaw("data: [DONE]\n\n");
+}
 
 } // namespace kestro

@@ -11,14 +11,14 @@
 namespace kestro {
 
 class EventStreamWriter {
-public:
+  public:
     explicit EventStreamWriter(KestroHTTPConnectionHandler& connection) : m_connection(connection) {}
 
     asio::awaitable<void> open();
     asio::awaitable<void> send(const KestroAgentStreamEvent& event);
     asio::awaitable<void> finish();
 
-private:
+  private:
     KestroHTTPConnectionHandler& m_connection;
 };
 

@@ -26,7 +26,9 @@ size_t contentLength(const std::map<std::string, std::string>& headers) {
 ParseResult parseRequest(std::string_view buffer) {
     const size_t headEnd = buffer.find(kHeadEnd);
     if (headEnd == std::string_view::npos)
-        return {buffer.size() > kMaximumHeadBytes + kHeadEnd.size() ? ParseOutcome::tooLarge : ParseOutcome::incomplete, {}};
+        return {buffer.size() > kMaximumHeadBytes + kHeadEnd.size() ? ParseOutcome::tooLarge
+                                                                    : ParseOutcome::incomplete,
+                {}};
     if (headEnd > kMaximumHeadBytes) return {ParseOutcome::tooLarge, {}};
 
     const std::string head = decodeUTF8Lossy(buffer.substr(0, headEnd));
@@ -56,16 +58,22 @@ ParseResult parseRequest(std::string_view buffer) {
 
 std::string reasonPhrase(int status) {
     switch (status) {
-    case 200: return "OK";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 404: return "Not Found";
-    default: return "Error";
+    case 200:
+        return "OK";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 404:
+        return "Not Found";
+    default:
+        return "Error";
     }
 }
 
 std::string serializedResponse(const HTTPResponse& response) {
-    std::string out = "HTTP/1.1 " + std::to_string(response.status) + " " + reasonPhrase(response.status) + "\r\n";
+    std::string out =
+        "HTTP/1.1 " + std::to_string(response.status) + " " + reasonPhrase(response.status) + "\r\n";
     out += "Content-Type: " + response.contentType + "\r\n";
     out += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
     out += "Connection: close\r\n";

@@ -11,7 +11,7 @@ namespace kestro {
 
 struct HTTPRequest {
     std::string method;
-    std::string path; // raw request target, query included
+    std::string path;                           // raw request target, query included
     std::map<std::string, std::string> headers; // lower-case names, trimmed names and values
     std::string body;
     bool operator==(const HTTPRequest&) const = default;

@@ -15,8 +15,9 @@ namespace {
 
 constexpr uint16_t kDefaultPort = 8787;
 
-std::optional<std::string> firstPresent(const std::vector<std::string>& arguments, const EnvironmentLookup& environment,
-                                        const std::string& option, const std::string& name) {
+std::optional<std::string> firstPresent(const std::vector<std::string>& arguments,
+                                        const EnvironmentLookup& environment, const std::string& option,
+                                        const std::string& name) {
     if (auto value = optionValue(arguments, option)) return value;
     if (auto value = environment("KESTRO_AGENT_" + name)) return value;
     return environment("VESK_AGENT_" + name);
@@ -48,7 +49,8 @@ bool hasFlag(const std::vector<std::string>& arguments, const std::string& flag)
     return std::find(arguments.begin(), arguments.end(), flag) != arguments.end();
 }
 
-KestroAgentConfiguration buildConfiguration(const std::vector<std::string>& arguments, const EnvironmentLookup& environment,
+KestroAgentConfiguration buildConfiguration(const std::vector<std::string>& arguments,
+                                            const EnvironmentLookup& environment,
                                             const ConfigurationFallbacks& fallbacks) {
     KestroAgentConfiguration configuration;
     configuration.host = firstPresent(arguments, environment, "--host", "HOST").value_or("0.0.0.0");

@@ -32,7 +32,8 @@ struct ConfigurationFallbacks {
 ConfigurationFallbacks systemFallbacks();
 
 // `arguments` includes the program path as its first element.
-KestroAgentConfiguration buildConfiguration(const std::vector<std::string>& arguments, const EnvironmentLookup& environment,
+KestroAgentConfiguration buildConfiguration(const std::vector<std::string>& arguments,
+                                            const EnvironmentLookup& environment,
                                             const ConfigurationFallbacks& fallbacks = systemFallbacks());
 
 // The value following the first argument equal to `option`, if any.

@@ -8,18 +8,32 @@
 namespace kestro {
 
 class KestroAgentError : public std::runtime_error {
-public:
-    enum class Case { processFailed, malformedRequest, unauthorized, codexUnavailable, invalidPrompt, invalidWorktreeName };
+  public:
+    enum class Case {
+        processFailed,
+        malformedRequest,
+        unauthorized,
+        codexUnavailable,
+        invalidPrompt,
+        invalidWorktreeName
+    };
 
     static KestroAgentError processFailed(std::string message) {
         return KestroAgentError(Case::processFailed, std::move(message));
     }
-    static KestroAgentError malformedRequest() { return KestroAgentError(Case::malformedRequest, "Malformed request."); }
-    static KestroAgentError unauthorized() { return KestroAgentError(Case::unauthorized, "Unauthorized request."); }
-    static KestroAgentError codexUnavailable() {
-        return KestroAgentError(Case::codexUnavailable, "Codex CLI is not installed or not available on this machine.");
+    static KestroAgentError malformedRequest() {
+        return KestroAgentError(Case::malformedRequest, "Malformed request.");
     }
-    static KestroAgentError invalidPrompt() { return KestroAgentError(Case::invalidPrompt, "Prompt was empty."); }
+    static KestroAgentError unauthorized() {
+        return KestroAgentError(Case::unauthorized, "Unauthorized request.");
+    }
+    static KestroAgentError codexUnavailable() {
+        return KestroAgentError(Case::codexUnavailable,
+                                "Codex CLI is not installed or not available on this machine.");
+    }
+    static KestroAgentError invalidPrompt() {
+        return KestroAgentError(Case::invalidPrompt, "Prompt was empty.");
+    }
     static KestroAgentError invalidWorktreeName() {
         return KestroAgentError(Case::invalidWorktreeName, "Worktree name was empty.");
     }
@@ -28,20 +42,21 @@ public:
     // 401 for unauthorized, 400 for every other case.
     int httpStatus() const { return m_case == Case::unauthorized ? 401 : 400; }
 
-private:
-    KestroAgentError(Case errorCase, std::string message) : std::runtime_error(std::move(message)), m_case(errorCase) {}
+  private:
+    KestroAgentError(Case errorCase, std::string message)
+        : std::runtime_error(std::move(message)), m_case(errorCase) {}
     Case m_case;
 };
 
 // A request body that could not be read as its record; answered 400 with this message.
 class DecodingError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // A record that could not be written as JSON (a non-finite double); answered 400.
 class EncodingError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

@@ -1,6 +1,7 @@
 #include "core/KestroAgentListener.h"
 
 #include "core/AsioSupport.h"
+
 #include <asio/co_spawn.hpp>
 #include <asio/detached.hpp>
 #include <asio/ip/v6_only.hpp>
@@ -49,9 +50,12 @@ asio::ip::tcp::acceptor openAcceptor(asio::io_context& context, uint16_t port) {
 
 KestroAgentListener::KestroAgentListener(asio::io_context& context, uint16_t port, RequestHandler handler,
                                          ConnectionLimits limits)
-    : m_context(context), m_acceptor(openAcceptor(context, port)), m_handler(std::move(handler)), m_limits(limits) {}
+    : m_context(context), m_acceptor(openAcceptor(context, port)), m_handler(std::move(handler)),
+      m_limits(limits) {}
 
-void KestroAgentListener::start() { asio::co_spawn(m_context, acceptLoop(this), asio::detached); }
+void KestroAgentListener::start() {
+    asio::co_spawn(m_context, acceptLoop(this), asio::detached);
+}
 
 asio::awaitable<void> KestroAgentListener::acceptLoop(KestroAgentListener* self) {
     while (true) {

@@ -11,7 +11,7 @@
 namespace kestro {
 
 class KestroAgentListener {
-public:
+  public:
     KestroAgentListener(asio::io_context& context, uint16_t port, RequestHandler handler,
                         ConnectionLimits limits = {});
 
@@ -20,7 +20,7 @@ public:
 
     uint16_t port() const { return m_acceptor.local_endpoint().port(); }
 
-private:
+  private:
     static asio::awaitable<void> acceptLoop(KestroAgentListener* self);
 
     asio::io_context& m_context;

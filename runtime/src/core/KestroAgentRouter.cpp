@@ -14,7 +14,8 @@ constexpr const char* kJSON = "application/json";
 enum class Route { status, threadHistory, surfacePreview, worktree, run, none };
 
 Route matchRoute(const HTTPRequest& request) {
-    if (request.path == "/status" && (request.method == "GET" || request.method == "POST")) return Route::status;
+    if (request.path == "/status" && (request.method == "GET" || request.method == "POST"))
+        return Route::status;
     if (request.method != "POST") return Route::none;
     if (request.path == "/thread-history") return Route::threadHistory;
     if (request.path == "/surface-preview") return Route::surfacePreview;
@@ -35,7 +36,9 @@ HTTPResponse errorResponse(const std::exception_ptr& failure) {
     }
 }
 
-HTTPResponse okResponse(std::string body) { return {.status = 200, .contentType = kJSON, .body = std::move(body)}; }
+HTTPResponse okResponse(std::string body) {
+    return {.status = 200, .contentType = kJSON, .body = std::move(body)};
+}
 
 } // namespace
 
@@ -43,7 +46,8 @@ KestroAgentRouter::KestroAgentRouter(KestroAgentService& service, SerialExecutor
                                      RunRequestHandler& runHandler)
     : m_service(service), m_serial(serial), m_runHandler(runHandler) {}
 
-asio::awaitable<void> KestroAgentRouter::handle(HTTPRequest request, KestroHTTPConnectionHandler& connection) {
+asio::awaitable<void> KestroAgentRouter::handle(HTTPRequest request,
+                                                KestroHTTPConnectionHandler& connection) {
     std::exception_ptr failure;
     try {
         co_await route(request, connection);
@@ -61,7 +65,8 @@ asio::awaitable<void> KestroAgentRouter::handle(HTTPRequest request, KestroHTTPC
     co_await connection.finishConnection();
 }
 
-asio::awaitable<void> KestroAgentRouter::route(const HTTPRequest& request, KestroHTTPConnectionHandler& connection) {
+asio::awaitable<void> KestroAgentRouter::route(const HTTPRequest& request,
+                                               KestroHTTPConnectionHandler& connection) {
     const Route route = matchRoute(request);
     if (route == Route::none) {
         const HTTPResponse notFound{.status = 404, .contentType = kJSON, .body = R"({"error":"Not Found"})"};

@@ -13,18 +13,18 @@ class SerialExecutor;
 
 // The "/run" route: writes its own event stream (or throws before opening it).
 class RunRequestHandler {
-public:
+  public:
     virtual ~RunRequestHandler() = default;
     virtual asio::awaitable<void> handleRun(std::string body, KestroHTTPConnectionHandler& connection) = 0;
 };
 
 class KestroAgentRouter {
-public:
+  public:
     KestroAgentRouter(KestroAgentService& service, SerialExecutor& serial, RunRequestHandler& runHandler);
 
     asio::awaitable<void> handle(HTTPRequest request, KestroHTTPConnectionHandler& connection);
 
-private:
+  private:
     asio::awaitable<void> route(const HTTPRequest& request, KestroHTTPConnectionHandler& connection);
 
     KestroAgentService& m_service;

@@ -11,7 +11,7 @@
 namespace kestro {
 
 class KestroAgentService {
-public:
+  public:
     virtual ~KestroAgentService() = default;
 
     // Fixed for the life of the process; readable from any thread without waiting.

@@ -16,7 +16,8 @@ namespace {
 constexpr size_t kReceiveChunk = 64 * 1024;
 }
 
-KestroHTTPConnectionHandler::KestroHTTPConnectionHandler(asio::ip::tcp::socket socket, ConnectionLimits limits)
+KestroHTTPConnectionHandler::KestroHTTPConnectionHandler(asio::ip::tcp::socket socket,
+                                                         ConnectionLimits limits)
     : m_socket(std::move(socket)), m_limits(limits) {}
 
 asio::awaitable<void> KestroHTTPConnectionHandler::serve(std::shared_ptr<KestroHTTPConnectionHandler> self,
@@ -25,9 +26,8 @@ asio::awaitable<void> KestroHTTPConnectionHandler::serve(std::shared_ptr<KestroH
     deadline.expires_after(self->m_limits.requestTimeout);
     std::array<char, kReceiveChunk> chunk;
     while (true) {
-        auto outcome = co_await (
-            self->m_socket.async_read_some(asio::buffer(chunk), useTupleAwaitable) ||
-            deadline.async_wait(useTupleAwaitable));
+        auto outcome = co_await (self->m_socket.async_read_some(asio::buffer(chunk), useTupleAwaitable) ||
+                                 deadline.async_wait(useTupleAwaitable));
         if (outcome.index() == 1) {
             // No complete request in time: close without an answer.
             self->close();
@@ -43,8 +43,8 @@ asio::awaitable<void> KestroHTTPConnectionHandler::serve(std::shared_ptr<KestroH
         if (parsed.outcome == ParseOutcome::incomplete) continue;
         self->m_buffer.clear();
         if (parsed.outcome == ParseOutcome::tooLarge) {
-            const HTTPResponse tooLarge{.status = 400, .contentType = "application/json",
-                                        .body = errorBody("Request too large.")};
+            const HTTPResponse tooLarge{
+                .status = 400, .contentType = "application/json", .body = errorBody("Request too large.")};
             try {
                 co_await self->send(tooLarge);
             } catch (const std::exception&) {
@@ -71,7 +71,8 @@ asio::awaitable<void> KestroHTTPConnectionHandler::sendRaw(std::string_view text
     // Most writes fit in the socket buffer: hand them over at once, without waiting machinery.
     asio::error_code immediate;
     m_socket.non_blocking(true, immediate);
-    const size_t written = immediate ? 0 : m_socket.write_some(asio::buffer(text.data(), text.size()), immediate);
+    const size_t written =
+        immediate ? 0 : m_socket.write_some(asio::buffer(text.data(), text.size()), immediate);
     if (immediate && immediate != asio::error::would_block && immediate != asio::error::try_again) {
         m_writeFailure = immediate;
         throw std::system_error(m_writeFailure);
@@ -80,8 +81,9 @@ asio::awaitable<void> KestroHTTPConnectionHandler::sendRaw(std::string_view text
     if (text.empty()) co_return;
     asio::steady_timer deadline(m_socket.get_executor());
     deadline.expires_after(m_limits.writeTimeout);
-    auto outcome = co_await (asio::async_write(m_socket, asio::buffer(text.data(), text.size()), useTupleAwaitable) ||
-                             deadline.async_wait(useTupleAwaitable));
+    auto outcome =
+        co_await (asio::async_write(m_socket, asio::buffer(text.data(), text.size()), useTupleAwaitable) ||
+                  deadline.async_wait(useTupleAwaitable));
     if (outcome.index() == 1) {
         // A peer that stops reading is treated like one that has gone.
         m_writeFailure = asio::error::timed_out;

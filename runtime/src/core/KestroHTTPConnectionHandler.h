@@ -1,6 +1,7 @@
 #pragma once
 // One accepted TCP connection: reads one request, hands it to the request handler, writes the
-// answer or the bytes of an event stream, lingers 0.5 s and closes. All of it runs on the connection's strand.
+// answer or the bytes of an event stream, lingers 0.5 s and closes. All of it runs on the connection's
+// strand.
 
 #include "core/HTTPMessage.h"
 
@@ -25,11 +26,12 @@ struct ConnectionLimits {
 };
 
 class KestroHTTPConnectionHandler {
-public:
+  public:
     KestroHTTPConnectionHandler(asio::ip::tcp::socket socket, ConnectionLimits limits);
 
     // Serves the connection to its end; `self` keeps the handler alive meanwhile.
-    static asio::awaitable<void> serve(std::shared_ptr<KestroHTTPConnectionHandler> self, RequestHandler handler);
+    static asio::awaitable<void> serve(std::shared_ptr<KestroHTTPConnectionHandler> self,
+                                       RequestHandler handler);
 
     // Writers: each suspends until the bytes are handed to the transport; failures throw.
     asio::awaitable<void> send(const HTTPResponse& response);
@@ -40,7 +42,7 @@ public:
 
     asio::any_io_executor executor() { return m_socket.get_executor(); }
 
-private:
+  private:
     void close();
 
     asio::ip::tcp::socket m_socket;

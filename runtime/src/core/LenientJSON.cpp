@@ -57,8 +57,12 @@ std::optional<bool> JSONMembers::boolean(const char* name) {
     return value->get<bool>();
 }
 
-const JSON* JSONMembers::object(const char* name) { return ofType(name, &JSON::is_object); }
+const JSON* JSONMembers::object(const char* name) {
+    return ofType(name, &JSON::is_object);
+}
 
-const JSON* JSONMembers::array(const char* name) { return ofType(name, &JSON::is_array); }
+const JSON* JSONMembers::array(const char* name) {
+    return ofType(name, &JSON::is_array);
+}
 
 } // namespace kestro

@@ -18,7 +18,7 @@ using JSON = nlohmann::json;
 std::optional<JSON> parseJSONObject(std::string_view text);
 
 class JSONMembers {
-public:
+  public:
     explicit JSONMembers(const JSON& object) : m_object(object) {}
 
     std::optional<std::string> string(const char* name);
@@ -33,7 +33,7 @@ public:
     // A member asked for had a type other than the one asked for.
     bool sawWrongType() const { return m_wrongType; }
 
-private:
+  private:
     const JSON* present(const char* name) const;
     const JSON* ofType(const char* name, bool (JSON::*test)() const noexcept);
 

@@ -7,15 +7,19 @@ namespace kestro {
 std::string detectIPAddress(const std::optional<std::vector<InterfaceAddress>>& interfaces) {
     if (!interfaces) return "127.0.0.1";
     for (const auto& entry : *interfaces) {
-        if (entry.isIPv4 && entry.isUp && !entry.isLoopback && entry.numericAddress) return *entry.numericAddress;
+        if (entry.isIPv4 && entry.isUp && !entry.isLoopback && entry.numericAddress)
+            return *entry.numericAddress;
     }
     return "127.0.0.1";
 }
 
-std::string preferredAdvertisedHost(const KestroAgentConfiguration& configuration, const std::string& ipAddress) {
-    if (std::string advertised = trimmed(configuration.advertisedHost); !advertised.empty()) return advertised;
+std::string preferredAdvertisedHost(const KestroAgentConfiguration& configuration,
+                                    const std::string& ipAddress) {
+    if (std::string advertised = trimmed(configuration.advertisedHost); !advertised.empty())
+        return advertised;
     const std::string host = trimmed(configuration.host);
-    if (host.empty() || host == "127.0.0.1" || host == "0.0.0.0" || lowercased(host) == "localhost") return ipAddress;
+    if (host.empty() || host == "127.0.0.1" || host == "0.0.0.0" || lowercased(host) == "localhost")
+        return ipAddress;
     return host;
 }
 
@@ -25,7 +29,8 @@ std::string percentEncodedQueryValue(std::string_view text) {
     std::string out;
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        const bool alphanumeric = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9');
+        const bool alphanumeric =
+            (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9');
         if (alphanumeric || kAllowedPunctuation.find(c) != std::string_view::npos) {
             out.push_back(c);
         } else {

@@ -17,7 +17,8 @@ std::string detectIPAddress(const std::optional<std::vector<InterfaceAddress>>& 
 
 // The trimmed advertised host, else the trimmed host unless it only means "this machine",
 // else the detected address.
-std::string preferredAdvertisedHost(const KestroAgentConfiguration& configuration, const std::string& ipAddress);
+std::string preferredAdvertisedHost(const KestroAgentConfiguration& configuration,
+                                    const std::string& ipAddress);
 
 // kestro://pair?name=…&host=…&port=…&token=…&workdir=…&preferred=1
 std::string pairingLink(const KestroAgentConfiguration& configuration, const std::string& advertisedHost);

@@ -40,8 +40,9 @@ std::optional<std::string> encodePNG(const std::vector<uint8_t>& packedRows, int
         return std::nullopt;
     }
     png_set_write_fn(png, &out, appendToString, flushNothing);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(side), static_cast<png_uint_32>(side), 1, PNG_COLOR_TYPE_GRAY,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(side), static_cast<png_uint_32>(side), 1,
+                 PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     const size_t rowBytes = (static_cast<size_t>(side) + 7) / 8;
     for (int row = 0; row < side; ++row)
@@ -65,7 +66,8 @@ constexpr const char* kStyleSheet =
     "text-transform:uppercase;color:#8FB4FF;}"
     "h1{margin:0 0 8px;font-size:34px;letter-spacing:-0.04em;}"
     "p{margin:0 0 16px;color:#A7B0C0;line-height:1.5;}"
-    ".qr{display:block;width:min(340px, 100%);margin:24px auto;border-radius:22px;background:#FFFFFF;padding:18px;}"
+    ".qr{display:block;width:min(340px, 100%);margin:24px "
+    "auto;border-radius:22px;background:#FFFFFF;padding:18px;}"
     ".meta{display:grid;gap:10px;margin-top:18px;}"
     ".row{background:#10131A;border-radius:16px;padding:14px 16px;}"
     ".label{display:block;font-size:12px;font-weight:700;letter-spacing:0.08em;text-transform:uppercase;"
@@ -77,15 +79,16 @@ constexpr const char* kBrandLogo =
     "<svg viewBox=\"0 0 60 37\" xmlns=\"http://www.w3.org/2000/svg\" aria-hidden=\"true\">"
     "<path d=\"M6 2h48a4 4 0 0 1 4 4v25a4 4 0 0 1-4 4H6a4 4 0 0 1-4-4V6a4 4 0 0 1 4-4z\" fill=\"#FFFFFF\"/>"
     "<path d=\"M10 9h5v8l7-8h6l-8 9 8 10h-6l-7-9v9h-5z\" fill=\"#000000\"/>"
-    "<path d=\"M31 28c0-8 5-15 13-15 4 0 7 2 8 4l-6 1c-1-1-2-1-3-1-4 0-6 4-6 8 0 2 1 3 2 3h-8z\" fill=\"#000000\"/>"
+    "<path d=\"M31 28c0-8 5-15 13-15 4 0 7 2 8 4l-6 1c-1-1-2-1-3-1-4 0-6 4-6 8 0 2 1 3 2 3h-8z\" "
+    "fill=\"#000000\"/>"
     "<circle cx=\"46\" cy=\"22\" r=\"2.5\" fill=\"#000000\"/>"
     "</svg>";
 
 } // namespace
 
 std::optional<std::string> pairingQRCodePNG(const std::string& link) {
-    std::unique_ptr<QRcode, decltype(&QRcode_free)> code(QRcode_encodeString8bit(link.c_str(), 0, QR_ECLEVEL_M),
-                                                         &QRcode_free);
+    std::unique_ptr<QRcode, decltype(&QRcode_free)> code(
+        QRcode_encodeString8bit(link.c_str(), 0, QR_ECLEVEL_M), &QRcode_free);
     if (!code) return std::nullopt;
     const int modules = code->width + 2 * kQuietZoneModules;
     const int side = modules * kModulePixels;
@@ -98,7 +101,8 @@ std::optional<std::string> pairingQRCodePNG(const std::string& link) {
             const int top = (y + kQuietZoneModules) * kModulePixels;
             for (int row = top; row < top + kModulePixels; ++row) {
                 for (int column = left; column < left + kModulePixels; ++column) {
-                    uint8_t& byte = rows[static_cast<size_t>(row) * rowBytes + static_cast<size_t>(column / 8)];
+                    uint8_t& byte =
+                        rows[static_cast<size_t>(row) * rowBytes + static_cast<size_t>(column / 8)];
                     byte = static_cast<uint8_t>(byte & ~(0x80u >> (column % 8)));
                 }
             }
@@ -112,7 +116,8 @@ std::string fileURL(const std::string& path) {
     std::string url = "file://";
     for (const char c : path) {
         const auto byte = static_cast<unsigned char>(c);
-        const bool safe = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9') ||
+        const bool safe = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+                          (byte >= '0' && byte <= '9') ||
                           std::string_view("-._~/!$&'()*+,;=:@").find(c) != std::string_view::npos;
         if (safe) {
             url.push_back(c);
@@ -136,15 +141,17 @@ std::string pairingPageHTML(const PairingPageContent& content) {
     html += "<div class=\"hero\"><div class=\"brand-mark\">";
     html += kBrandLogo;
     html += "</div><div><span class=\"eyebrow\">kestro Agent</span><h1>Pair kestro</h1>";
-    html += "<p>Open kestro on your iPhone, go to Machines, tap the QR scanner, and scan this code.</p></div></div>";
+    html += "<p>Open kestro on your iPhone, go to Machines, tap the QR scanner, and scan this "
+            "code.</p></div></div>";
     html += "<img class=\"qr\" src=\"" + fileURL(content.qrImagePath) + "\" alt=\"kestro pairing QR code\">";
     html += "<div class=\"meta\">";
-    html += "<div class=\"row\"><span class=\"label\">Machine</span><strong>" + kestroHTMLEscaped(content.machineName) +
-            "</strong></div>";
+    html += "<div class=\"row\"><span class=\"label\">Machine</span><strong>" +
+            kestroHTMLEscaped(content.machineName) + "</strong></div>";
     html += "<div class=\"row\"><span class=\"label\">Network Host</span><strong>" +
-            kestroHTMLEscaped(content.advertisedHost) + ":" + std::to_string(content.port) + "</strong></div>";
-    html += "<div class=\"row\"><span class=\"label\">Fallback Pair Link</span><a href=\"" + escapedLink + "\">" +
-            escapedLink + "</a></div>";
+            kestroHTMLEscaped(content.advertisedHost) + ":" + std::to_string(content.port) +
+            "</strong></div>";
+    html += "<div class=\"row\"><span class=\"label\">Fallback Pair Link</span><a href=\"" + escapedLink +
+            "\">" + escapedLink + "</a></div>";
     html += "</div></div></div></body></html>\n";
     return html;
 }

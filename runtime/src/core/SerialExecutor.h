@@ -16,7 +16,7 @@
 namespace kestro {
 
 class SerialExecutor {
-public:
+  public:
     SerialExecutor() : m_work(asio::make_work_guard(m_context)), m_thread([this] { m_context.run(); }) {}
     ~SerialExecutor() {
         m_work.reset();
@@ -32,7 +32,9 @@ public:
         using Result = std::invoke_result_t<Operation>;
         co_return co_await asio::co_spawn(
             m_context,
-            [operation = std::move(operation)]() mutable -> asio::awaitable<Result> { co_return operation(); },
+            [operation = std::move(operation)]() mutable -> asio::awaitable<Result> {
+                co_return operation();
+            },
             asio::use_awaitable);
     }
 
@@ -41,7 +43,9 @@ public:
         using Result = std::invoke_result_t<Operation>;
         return asio::co_spawn(
                    m_context,
-                   [operation = std::move(operation)]() mutable -> asio::awaitable<Result> { co_return operation(); },
+                   [operation = std::move(operation)]() mutable -> asio::awaitable<Result> {
+                       co_return operation();
+                   },
                    asio::use_future)
             .get();
     }
@@ -49,7 +53,7 @@ public:
     // Fire and forget: runs `operation` in turn; the caller does not wait.
     template <class Operation> void post(Operation operation) { asio::post(m_context, std::move(operation)); }
 
-private:
+  private:
     asio::io_context m_context{1};
     asio::executor_work_guard<asio::io_context::executor_type> m_work;
     std::thread m_thread;

@@ -28,7 +28,8 @@ template <class T> json valueToJson(const T& value) {
         return json(value);
     } else if constexpr (IsVector<T>::value) {
         json array = json::array();
-        for (const auto& item : value) array.push_back(valueToJson(item));
+        for (const auto& item : value)
+            array.push_back(valueToJson(item));
         return array;
     } else {
         return toJson(value);
@@ -73,7 +74,8 @@ template <class T> T valueFromJson(const json& value, const std::string& name) {
     } else if constexpr (IsVector<T>::value) {
         if (!value.is_array()) wrongType(name);
         T items;
-        for (const auto& item : value) items.push_back(valueFromJson<typename T::value_type>(item, name));
+        for (const auto& item : value)
+            items.push_back(valueFromJson<typename T::value_type>(item, name));
         return items;
     } else {
         if (!value.is_object()) wrongType(name);
@@ -113,8 +115,8 @@ template <class Record> Record decodeRecord(std::string_view body) {
     return fromJson<Record>(document);
 }
 
-#define KESTRO_WIRE_RECORD(Record)                                                                            \
-    template std::string encodeRecord<Record>(const Record&);                                                  \
+#define KESTRO_WIRE_RECORD(Record)                                                                           \
+    template std::string encodeRecord<Record>(const Record&);                                                \
     template Record decodeRecord<Record>(std::string_view);
 
 KESTRO_WIRE_RECORD(KestroAgentStatusRequest)

@@ -16,19 +16,25 @@ namespace kestro {
 
 struct KestroAgentStatusRequest {
     std::optional<std::string> workingDirectory;
-    template <class Self, class Visit> static void visitFields(Self& self, Visit&& visit) { KESTRO_FIELD(workingDirectory); }
+    template <class Self, class Visit> static void visitFields(Self& self, Visit&& visit) {
+        KESTRO_FIELD(workingDirectory);
+    }
     bool operator==(const KestroAgentStatusRequest&) const = default;
 };
 
 struct KestroAgentThreadHistoryRequest {
     std::string threadID;
-    template <class Self, class Visit> static void visitFields(Self& self, Visit&& visit) { KESTRO_FIELD(threadID); }
+    template <class Self, class Visit> static void visitFields(Self& self, Visit&& visit) {
+        KESTRO_FIELD(threadID);
+    }
     bool operator==(const KestroAgentThreadHistoryRequest&) const = default;
 };
 
 struct KestroAgentSurfacePreviewRequest {
     std::string kind;
-    template <class Self, class Visit> static void visitFields(Self& self, Visit&& visit) { KESTRO_FIELD(kind); }
+    template <class Self, class Visit> static void visitFields(Self& self, Visit&& visit) {
+        KESTRO_FIELD(kind);
+    }
     bool operator==(const KestroAgentSurfacePreviewRequest&) const = default;
 };
 

@@ -15,11 +15,14 @@ namespace kestro {
 namespace {
 
 std::string withoutTrailingSlash(std::string path) {
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
     return path;
 }
 
-std::string standardized(const fs::path& path) { return withoutTrailingSlash(path.lexically_normal().string()); }
+std::string standardized(const fs::path& path) {
+    return withoutTrailingSlash(path.lexically_normal().string());
+}
 
 std::optional<std::string> homeOfUser(const std::string& user) {
     long size = sysconf(_SC_GETPW_R_SIZE_MAX);
@@ -65,7 +68,8 @@ std::vector<std::string> currentDesktopPathCandidates(const std::string& home) {
     return candidates;
 }
 
-std::optional<std::string> repairedDesktopPathIfPossible(const std::optional<std::string>& path, const std::string& home) {
+std::optional<std::string> repairedDesktopPathIfPossible(const std::optional<std::string>& path,
+                                                         const std::string& home) {
     if (!path) return std::nullopt;
     if (pathExists(*path)) return path;
     std::vector<std::string> components;
@@ -74,10 +78,12 @@ std::optional<std::string> repairedDesktopPathIfPossible(const std::optional<std
         if (text != "/" && !text.empty()) components.push_back(text);
     }
     size_t desktopIndex = 0;
-    while (desktopIndex < components.size() && lowercased(components[desktopIndex]) != "desktop") ++desktopIndex;
+    while (desktopIndex < components.size() && lowercased(components[desktopIndex]) != "desktop")
+        ++desktopIndex;
     if (desktopIndex + 1 >= components.size()) return path;
     fs::path remainder;
-    for (size_t i = desktopIndex + 1; i < components.size(); ++i) remainder /= components[i];
+    for (size_t i = desktopIndex + 1; i < components.size(); ++i)
+        remainder /= components[i];
     for (const auto& candidate : currentDesktopPathCandidates(home)) {
         const std::string repaired = standardized(fs::path(candidate) / remainder);
         if (pathExists(repaired)) return repaired;
@@ -85,7 +91,8 @@ std::optional<std::string> repairedDesktopPathIfPossible(const std::optional<std
     return path;
 }
 
-std::optional<std::string> normalizedKestroPath(const std::optional<std::string>& path, const std::string& home) {
+std::optional<std::string> normalizedKestroPath(const std::optional<std::string>& path,
+                                                const std::string& home) {
     if (!path) return std::nullopt;
     const std::string text = trimmed(*path);
     if (text.empty()) return std::nullopt;
@@ -103,7 +110,8 @@ std::optional<std::string> normalizedKestroPath(const std::optional<std::string>
     return normalizedKestroPath(path, homeDirectory());
 }
 
-std::string resolvedWorkingDirectory(const std::optional<std::string>& requested, const std::string& defaultDirectory) {
+std::string resolvedWorkingDirectory(const std::optional<std::string>& requested,
+                                     const std::string& defaultDirectory) {
     if (auto path = normalizedKestroPath(requested)) return *path;
     if (auto path = normalizedKestroPath(defaultDirectory)) return *path;
     return defaultDirectory;

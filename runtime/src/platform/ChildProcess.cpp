@@ -19,7 +19,7 @@ namespace {
 
 std::string launchError(const ProcessOptions& options, int error) {
     if (options.currentDirectory) {
-        struct stat info{};
+        struct stat info {};
         if (::stat(options.currentDirectory->c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
             return "The folder " + *options.currentDirectory + " does not exist or is not a folder.";
     }
@@ -29,14 +29,15 @@ std::string launchError(const ProcessOptions& options, int error) {
 std::vector<char*> nullTerminated(std::vector<std::string>& texts) {
     std::vector<char*> pointers;
     pointers.reserve(texts.size() + 1);
-    for (auto& text : texts) pointers.push_back(text.data());
+    for (auto& text : texts)
+        pointers.push_back(text.data());
     pointers.push_back(nullptr);
     return pointers;
 }
 
 // Owns the spawn attributes and file actions; keeps the error number of the first failed step.
 class SpawnSetup {
-public:
+  public:
     SpawnSetup() {
         m_error = posix_spawn_file_actions_init(&m_actions);
         m_hasActions = m_error == 0;
@@ -57,7 +58,7 @@ public:
     posix_spawn_file_actions_t* actions() { return &m_actions; }
     posix_spawnattr_t* attributes() { return &m_attributes; }
 
-private:
+  private:
     posix_spawn_file_actions_t m_actions{};
     posix_spawnattr_t m_attributes{};
     bool m_hasActions = false;
@@ -73,8 +74,8 @@ void routeOutput(SpawnSetup& setup, const std::optional<Pipe>& pipe, int target)
 }
 
 // 0 and the child's pid, or the error number of the first step that failed.
-int startChild(const ProcessOptions& options, const std::optional<Pipe>& output, const std::optional<Pipe>& errors,
-               char* const* argv, char* const* envp, pid_t& pid) {
+int startChild(const ProcessOptions& options, const std::optional<Pipe>& output,
+               const std::optional<Pipe>& errors, char* const* argv, char* const* envp, pid_t& pid) {
     SpawnSetup setup;
     short flags = 0;
     setup.step(posix_spawn_file_actions_addopen(setup.actions(), 0, "/dev/null", O_RDONLY, 0));
@@ -114,8 +115,8 @@ SpawnResult ChildProcess::spawn(const ProcessOptions& options) {
     std::vector<char*> envp = nullTerminated(environmentTexts);
 
     ChildProcess child;
-    const int failure =
-        startChild(options, output, errors, argv.data(), options.environment ? envp.data() : environ, child.m_pid);
+    const int failure = startChild(options, output, errors, argv.data(),
+                                   options.environment ? envp.data() : environ, child.m_pid);
     if (failure != 0) return {std::nullopt, launchError(options, failure)};
     if (output) {
         child.m_standardOutput = std::move(output->readEnd);
@@ -153,7 +154,9 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
     return *this;
 }
 
-ChildProcess::~ChildProcess() { killAndReap(); }
+ChildProcess::~ChildProcess() {
+    killAndReap();
+}
 
 void ChildProcess::killAndReap() {
     if (m_pid <= 0 || m_status) return;

@@ -30,7 +30,7 @@ struct ProcessOptions {
 struct SpawnResult;
 
 class ChildProcess {
-public:
+  public:
     static SpawnResult spawn(const ProcessOptions& options);
 
     ChildProcess(ChildProcess&& other) noexcept;
@@ -54,7 +54,7 @@ public:
     // Asks the child to end (SIGTERM); nothing once it has been reaped.
     void terminate();
 
-private:
+  private:
     ChildProcess() = default;
     void killAndReap();
 

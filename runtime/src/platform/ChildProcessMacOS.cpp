@@ -11,7 +11,9 @@ namespace kestro::spawning {
 
 namespace {
 
-bool markCloseOnExec(int fd) { return ::fcntl(fd, F_SETFD, FD_CLOEXEC) == 0; }
+bool markCloseOnExec(int fd) {
+    return ::fcntl(fd, F_SETFD, FD_CLOEXEC) == 0;
+}
 
 } // namespace
 
@@ -40,7 +42,8 @@ std::optional<FileDescriptor> exitNoticeFor(pid_t pid) {
     // The exit note fires only for an exit after it was registered: a child that has already
     // ended (and waits to be reaped) makes the queue readable through a user event instead.
     siginfo_t info{};
-    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid) {
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+        info.si_pid == pid) {
         EV_SET(&change, 1, EVFILT_USER, EV_ADD | EV_ONESHOT, NOTE_TRIGGER, 0, nullptr);
         if (::kevent(queue.get(), &change, 1, nullptr, 0, nullptr) != 0) return std::nullopt;
     }

@@ -6,7 +6,7 @@
 namespace kestro {
 
 class FileDescriptor {
-public:
+  public:
     FileDescriptor() = default;
     explicit FileDescriptor(int fd) : m_fd(fd) {}
     ~FileDescriptor() { reset(); }
@@ -28,7 +28,7 @@ public:
     // Closes the descriptor now (if any).
     void reset();
 
-private:
+  private:
     int m_fd = -1;
 };
 

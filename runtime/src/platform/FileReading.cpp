@@ -11,7 +11,7 @@ namespace kestro {
 namespace {
 
 class OpenFile {
-public:
+  public:
     explicit OpenFile(const std::string& path) : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
     ~OpenFile() {
         if (m_fd >= 0) ::close(m_fd);
@@ -20,7 +20,7 @@ public:
     OpenFile& operator=(const OpenFile&) = delete;
     int fd() const { return m_fd; }
 
-private:
+  private:
     int m_fd;
 };
 
@@ -54,7 +54,7 @@ bool isValidUTF8(const std::string& bytes) {
 std::optional<std::string> readWholeFile(const std::string& path) {
     OpenFile file(path);
     if (file.fd() < 0) return std::nullopt;
-    struct stat info{};
+    struct stat info {};
     if (::fstat(file.fd(), &info) != 0 || S_ISDIR(info.st_mode)) return std::nullopt;
     std::string bytes;
     if (!readToEnd(file.fd(), bytes)) return std::nullopt;

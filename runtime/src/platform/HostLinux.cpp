@@ -1,8 +1,7 @@
-#include "platform/Host.h"
-
 #include "platform/ChildProcess.h"
 #include "platform/FileChecks.h"
 #include "platform/FileReading.h"
+#include "platform/Host.h"
 #include "text/Text.h"
 
 #include <arpa/inet.h>
@@ -22,7 +21,8 @@ namespace {
 
 // Values in /etc/machine-info follow shell quoting: strip one level of quotes and backslashes.
 std::string unquotedShellValue(std::string_view value) {
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
         const char quote = value.front();
         value = value.substr(1, value.size() - 2);
         if (quote == '\'') return std::string(value);
@@ -116,10 +116,11 @@ std::optional<std::string> privateTemporaryDirectory() {
         return std::string(runtime);
     const char* tmp = std::getenv("TMPDIR");
     std::string base = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
-    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    while (base.size() > 1 && base.back() == '/')
+        base.pop_back();
     const std::string folder = base + "/kestro-" + std::to_string(getuid());
     if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return std::nullopt;
-    struct stat info{};
+    struct stat info {};
     // lstat: a link planted by someone else must not redirect the token files.
     if (lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != getuid())
         return std::nullopt;

@@ -1,7 +1,6 @@
-#include "platform/Host.h"
-
 #include "platform/ChildProcess.h"
 #include "platform/FileChecks.h"
+#include "platform/Host.h"
 #include "text/Text.h"
 
 #include <CoreFoundation/CoreFoundation.h>
@@ -85,7 +84,8 @@ std::optional<std::string> privateTemporaryDirectory() {
     char buffer[PATH_MAX] = {};
     if (confstr(_CS_DARWIN_USER_TEMP_DIR, buffer, sizeof buffer) == 0) return std::nullopt;
     std::string path(buffer);
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
     return path;
 }
 

@@ -22,6 +22,8 @@ std::string randomUUIDString() {
     return text;
 }
 
-std::string randomToken() { return lowercased(replacingAll(randomUUIDString(), "-", "")); }
+std::string randomToken() {
+    return lowercased(replacingAll(randomUUIDString(), "-", ""));
+}
 
 } // namespace kestro

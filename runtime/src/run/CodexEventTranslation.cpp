@@ -79,7 +79,8 @@ std::vector<KestroAgentStreamEvent> translateCodexEvent(const CodexJSONEvent& ev
     if (event.type == "thread.started") {
         if (event.threadID && !event.threadID->empty()) {
             capture.storeThreadID(*event.threadID);
-            events.push_back({.type = "thread.started", .message = "Codex session linked", .threadID = event.threadID});
+            events.push_back(
+                {.type = "thread.started", .message = "Codex session linked", .threadID = event.threadID});
         } else {
             events.push_back({.type = "job.progress", .message = "Codex session started"});
         }
@@ -91,9 +92,11 @@ std::vector<KestroAgentStreamEvent> translateCodexEvent(const CodexJSONEvent& ev
         if (!text || text->empty()) return events;
         capture.appendFinalText(*text);
         events.push_back({.type = "job.progress", .message = "Streaming response"});
-        for (auto& chunk : kestroStreamingChunks(*text)) events.push_back({.type = "assistant.delta", .text = std::move(chunk)});
+        for (auto& chunk : kestroStreamingChunks(*text))
+            events.push_back({.type = "assistant.delta", .text = std::move(chunk)});
     } else if (event.type == "error" || event.type == "turn.failed") {
-        capture.storeProtocolErrorMessage(event.readableMessage().value_or("Codex reported an unknown error."));
+        capture.storeProtocolErrorMessage(
+            event.readableMessage().value_or("Codex reported an unknown error."));
     } else if (event.type == "turn.completed") {
         const KestroAgentUsagePayload usage = usagePayload(event.usage);
         capture.storeUsage(usage);

@@ -49,7 +49,9 @@ std::optional<CodexJSONEvent> decodeCodexEvent(std::string_view line);
 // followed by the pacing pause (kChunkPause) when sent.
 std::vector<KestroAgentStreamEvent> translateCodexEvent(const CodexJSONEvent& event, RunCapture& capture);
 inline constexpr int kChunkPauseMilliseconds = 35;
-inline bool pausesAfter(const KestroAgentStreamEvent& event) { return event.type == "assistant.delta"; }
+inline bool pausesAfter(const KestroAgentStreamEvent& event) {
+    return event.type == "assistant.delta";
+}
 
 // Words split at U+0020 only, in groups of three; every chunk but the last ends with a space.
 std::vector<std::string> kestroStreamingChunks(std::string_view text);

@@ -5,14 +5,16 @@
 #include "text/Text.h"
 
 #include <future>
-#include <unistd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace kestro {
 
 namespace {
 
-bool contains(const std::string& text, std::string_view needle) { return text.find(needle) != std::string::npos; }
+bool contains(const std::string& text, std::string_view needle) {
+    return text.find(needle) != std::string::npos;
+}
 
 } // namespace
 
@@ -25,13 +27,15 @@ std::optional<std::string> resolveCodexPath(const EnvironmentLookup& environment
     for (const auto& candidate : candidates)
         if (isExecutableFile(candidate)) return candidate;
     if (!isExecutableFile(tools.which)) return std::nullopt;
-    const std::string found = trimmed(runProcess({.executable = tools.which, .arguments = {"codex"}}).standardOutput);
+    const std::string found =
+        trimmed(runProcess({.executable = tools.which, .arguments = {"codex"}}).standardOutput);
     if (found.empty()) return std::nullopt;
     return found;
 }
 
 std::optional<std::string> detectDesktopAppPath(const std::string& home) {
-    for (const std::string& candidate : {std::string("/Applications/Codex.app"), home + "/Applications/Codex.app"})
+    for (const std::string& candidate :
+         {std::string("/Applications/Codex.app"), home + "/Applications/Codex.app"})
         if (pathExists(candidate)) return candidate;
     return std::nullopt;
 }
@@ -40,7 +44,8 @@ void applyProbeTexts(const CodexProbeTexts& texts, CodexInspection& inspection) 
     if (std::string version = trimmed(texts.version); !version.empty()) inspection.version = version;
     inspection.resumeSupported = contains(texts.resumeHelp, "Resume a previous session");
     inspection.imageInputSupported = contains(texts.execHelp, "--image");
-    inspection.ossProviderSupported = contains(texts.execHelp, "--oss") && contains(texts.execHelp, "--local-provider");
+    inspection.ossProviderSupported =
+        contains(texts.execHelp, "--oss") && contains(texts.execHelp, "--local-provider");
     inspection.appServerSupported = contains(texts.appServerHelp, "Usage: codex app-server");
     if (!inspection.version) {
         inspection.diagnosticMessage = "Codex executable was found, but its version could not be read.";
@@ -50,9 +55,11 @@ void applyProbeTexts(const CodexProbeTexts& texts, CodexInspection& inspection) 
     if (!inspection.resumeSupported) parts.push_back("resume not detected");
     parts.push_back(std::to_string(inspection.installedSkills.size()) + " skills");
     parts.push_back(std::to_string(inspection.configuredMCPServers.size()) + " MCP servers");
-    if (contains(texts.generalHelp, "codex app") && inspection.desktopAppPath) parts.push_back("desktop app installed");
+    if (contains(texts.generalHelp, "codex app") && inspection.desktopAppPath)
+        parts.push_back("desktop app installed");
     std::string message;
-    for (size_t i = 0; i < parts.size(); ++i) message += (i == 0 ? "" : " · ") + parts[i];
+    for (size_t i = 0; i < parts.size(); ++i)
+        message += (i == 0 ? "" : " · ") + parts[i];
     inspection.diagnosticMessage = message;
 }
 
@@ -65,7 +72,8 @@ CodexInspection inspectCodex(const std::optional<std::string>& codexPath, const 
     }
     const std::string path = *codexPath;
     auto launch = [&path](std::vector<std::string> arguments) {
-        return std::async(std::launch::async, [path, arguments = std::move(arguments)] { return runCommand(path, arguments); });
+        return std::async(std::launch::async,
+                          [path, arguments = std::move(arguments)] { return runCommand(path, arguments); });
     };
     // The MCP listing is by far the slowest of the six, so it starts first.
     auto mcpServers = std::async(std::launch::async, [&] {

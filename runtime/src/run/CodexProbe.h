@@ -24,7 +24,8 @@ struct CodexInspection {
     std::string diagnosticMessage;
 };
 
-inline constexpr const char* kCodexUnavailableMessage = "Codex CLI is not installed or not available on this machine.";
+inline constexpr const char* kCodexUnavailableMessage =
+    "Codex CLI is not installed or not available on this machine.";
 
 // KESTRO_CODEX_PATH, VESK_CODEX_PATH, the two Homebrew locations, then `which codex`.
 std::optional<std::string> resolveCodexPath(const EnvironmentLookup& environment, const SystemTools& tools);

@@ -10,8 +10,8 @@
 #include <array>
 #include <asio/buffer.hpp>
 #include <asio/experimental/awaitable_operators.hpp>
-#include <asio/post.hpp>
 #include <asio/posix/stream_descriptor.hpp>
+#include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/this_coro.hpp>
 #include <chrono>
@@ -56,8 +56,8 @@ asio::awaitable<std::optional<std::string>> deliverLine(const std::string& line,
 }
 
 // Reads standard output to its end. After a failed send the rest is drained and discarded.
-asio::awaitable<std::optional<std::string>> readOutput(asio::posix::stream_descriptor& pipe, RunCapture& capture,
-                                                       const StreamSender& send) {
+asio::awaitable<std::optional<std::string>> readOutput(asio::posix::stream_descriptor& pipe,
+                                                       RunCapture& capture, const StreamSender& send) {
     LineSplitter splitter;
     std::optional<std::string> failure;
     std::array<char, kReadChunk> chunk;
@@ -84,10 +84,12 @@ asio::awaitable<void> readErrors(asio::posix::stream_descriptor& pipe, RunCaptur
     while (true) {
         auto [error, received] = co_await pipe.async_read_some(asio::buffer(chunk), useTupleAwaitable);
         if (received > 0 && !capture.hasAllErrorLines())
-            for (const auto& line : splitter.feed(std::string_view(chunk.data(), received))) capture.appendStderrLine(line);
+            for (const auto& line : splitter.feed(std::string_view(chunk.data(), received)))
+                capture.appendStderrLine(line);
         if (error) break;
     }
-    for (const auto& line : splitter.finish()) capture.appendStderrLine(line);
+    for (const auto& line : splitter.finish())
+        capture.appendStderrLine(line);
 }
 
 } // namespace
@@ -100,7 +102,8 @@ std::vector<std::string> codexRunArguments(const CodexRunRequest& request, const
     }
     arguments.push_back("--json");
     arguments.push_back("--skip-git-repo-check");
-    if (request.preferredModel && !request.preferredModel->empty() && lowercased(*request.preferredModel) != "codex") {
+    if (request.preferredModel && !request.preferredModel->empty() &&
+        lowercased(*request.preferredModel) != "codex") {
         arguments.push_back("--model");
         arguments.push_back(*request.preferredModel);
     }
@@ -109,12 +112,14 @@ std::vector<std::string> codexRunArguments(const CodexRunRequest& request, const
 }
 
 std::string codexStartMessage(const CodexRunRequest& request) {
-    return (request.resumeExistingSession ? "Resuming Codex session in " : "Launching Codex in ") + request.workingDirectory;
+    return (request.resumeExistingSession ? "Resuming Codex session in " : "Launching Codex in ") +
+           request.workingDirectory;
 }
 
 std::optional<std::string> codexRunFailure(int status, const RunCaptureSnapshot& snapshot) {
     if (status == 0) {
-        if (trimmed(snapshot.finalText).empty() && snapshot.protocolErrorMessage) return snapshot.protocolErrorMessage;
+        if (trimmed(snapshot.finalText).empty() && snapshot.protocolErrorMessage)
+            return snapshot.protocolErrorMessage;
         return std::nullopt;
     }
     if (snapshot.protocolErrorMessage) return snapshot.protocolErrorMessage;
@@ -141,13 +146,14 @@ asio::awaitable<void> CodexRunner::run(CodexRunRequest request, StreamSender sen
     asio::posix::stream_descriptor output(executor, child.standardOutput().release());
     asio::posix::stream_descriptor errors(executor, child.standardError().release());
     RunCapture capture;
-    auto [outputFailure, status] = co_await (readOutput(output, capture, send) && readErrors(errors, capture) &&
-                                             waitForTermination(child));
+    auto [outputFailure, status] = co_await (readOutput(output, capture, send) &&
+                                             readErrors(errors, capture) && waitForTermination(child));
     if (outputFailure) throw KestroAgentError::processFailed(*outputFailure);
 
     const RunCaptureSnapshot snapshot = capture.snapshot();
     if (auto failure = codexRunFailure(status, snapshot)) throw KestroAgentError::processFailed(*failure);
-    const KestroAgentStreamEvent completed{.type = "job.completed", .message = "Codex run complete", .usage = snapshot.usage};
+    const KestroAgentStreamEvent completed{
+        .type = "job.completed", .message = "Codex run complete", .usage = snapshot.usage};
     co_await send(completed);
 }
 

@@ -34,9 +34,10 @@ std::string codexStartMessage(const CodexRunRequest& request);
 std::optional<std::string> codexRunFailure(int status, const RunCaptureSnapshot& snapshot);
 
 class CodexRunner {
-public:
+  public:
     CodexRunner() = default;
-    explicit CodexRunner(std::string codexExecutablePath) : m_codexExecutablePath(std::move(codexExecutablePath)) {}
+    explicit CodexRunner(std::string codexExecutablePath)
+        : m_codexExecutablePath(std::move(codexExecutablePath)) {}
 
     // Returns after "job.completed" was sent; throws with the message to show on any failure.
     // Once launched, the child is always waited for and its output drained, even after `send` fails.
@@ -44,7 +45,7 @@ public:
 
     const std::string& codexExecutablePath() const { return m_codexExecutablePath; }
 
-private:
+  private:
     std::string m_codexExecutablePath;
 };
 

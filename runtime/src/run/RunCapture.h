@@ -18,7 +18,7 @@ struct RunCaptureSnapshot {
 };
 
 class RunCapture {
-public:
+  public:
     static constexpr size_t kMaximumErrorLines = 8;
 
     void appendFinalText(std::string text) { m_textFragments.push_back(std::move(text)); }
@@ -31,7 +31,7 @@ public:
 
     RunCaptureSnapshot snapshot() const;
 
-private:
+  private:
     std::vector<std::string> m_textFragments;
     std::optional<KestroAgentUsagePayload> m_usage;
     std::vector<std::string> m_errorLines;

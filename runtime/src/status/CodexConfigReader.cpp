@@ -2,8 +2,8 @@
 
 #include "core/CodexHome.h"
 #include "core/LenientJSON.h"
-#include "platform/ProcessRunner.h"
 #include "platform/FileReading.h"
+#include "platform/ProcessRunner.h"
 #include "status/PluginCatalog.h"
 #include "text/Text.h"
 #include "text/TextPatterns.h"

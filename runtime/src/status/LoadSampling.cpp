@@ -4,8 +4,8 @@
 
 namespace kestro {
 
-CPULoadReading cpuLoadBetween(const std::optional<CPUTickSample>& previous, const std::optional<CPUTickSample>& current,
-                              bool busy) {
+CPULoadReading cpuLoadBetween(const std::optional<CPUTickSample>& previous,
+                              const std::optional<CPUTickSample>& current, bool busy) {
     if (!current) return {busy ? 0.34 : 0.08, false};
     // A counter that went backwards (wrapped or reset) scores like a first reading.
     const bool wrapped = previous && (current->user < previous->user || current->system < previous->system ||

@@ -14,8 +14,8 @@ struct CPULoadReading {
 };
 
 // `current` absent means the platform query failed.
-CPULoadReading cpuLoadBetween(const std::optional<CPUTickSample>& previous, const std::optional<CPUTickSample>& current,
-                              bool busy);
+CPULoadReading cpuLoadBetween(const std::optional<CPUTickSample>& previous,
+                              const std::optional<CPUTickSample>& current, bool busy);
 
 double ramLoadOf(const std::optional<MemorySample>& sample, bool busy);
 

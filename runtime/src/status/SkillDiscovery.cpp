@@ -31,7 +31,8 @@ std::vector<SkillRoot> skillRoots(const std::string& workingDirectory, const std
     return roots;
 }
 
-std::optional<KestroAgentSkillPayload> parseSkill(const std::string& path, const std::string& fallbackSource) {
+std::optional<KestroAgentSkillPayload> parseSkill(const std::string& path,
+                                                  const std::string& fallbackSource) {
     const auto text = readUTF8File(path);
     if (!text) return std::nullopt;
     const std::vector<std::string> lines = splitLines(*text);
@@ -46,28 +47,33 @@ std::optional<KestroAgentSkillPayload> parseSkill(const std::string& path, const
             }
             const size_t colon = line.find(':');
             if (colon == std::string::npos) continue;
-            frontMatter[trimmed(std::string_view(line).substr(0, colon))] = trimmed(std::string_view(line).substr(colon + 1));
+            frontMatter[trimmed(std::string_view(line).substr(0, colon))] =
+                trimmed(std::string_view(line).substr(colon + 1));
         }
     }
     KestroAgentSkillPayload skill;
     const std::string name = frontMatter.count("name") ? trimmed(frontMatter["name"]) : "";
     skill.name = name.empty() ? fs::path(path).parent_path().filename().string() : name;
-    const std::string description = frontMatter.count("description") ? trimmed(frontMatter["description"]) : "";
+    const std::string description =
+        frontMatter.count("description") ? trimmed(frontMatter["description"]) : "";
     skill.description = description;
-    for (size_t i = bodyStart; skill.description.empty() && i < lines.size(); ++i) skill.description = trimmed(lines[i]);
+    for (size_t i = bodyStart; skill.description.empty() && i < lines.size(); ++i)
+        skill.description = trimmed(lines[i]);
     if (skill.description.empty()) skill.description = "Reusable Codex skill";
     skill.source = path.find("/.system/") != std::string::npos ? "System" : fallbackSource;
     skill.path = path;
     return skill;
 }
 
-std::vector<KestroAgentSkillPayload> detectSkills(const std::string& workingDirectory, const std::string& home) {
+std::vector<KestroAgentSkillPayload> detectSkills(const std::string& workingDirectory,
+                                                  const std::string& home) {
     std::vector<KestroAgentSkillPayload> skills;
     std::set<std::string> seen;
     for (const auto& root : skillRoots(workingDirectory, home)) {
         std::error_code error;
         if (!pathExists(root.path)) continue;
-        fs::recursive_directory_iterator walk(root.path, fs::directory_options::skip_permission_denied, error);
+        fs::recursive_directory_iterator walk(root.path, fs::directory_options::skip_permission_denied,
+                                              error);
         if (error) continue;
         for (; walk != fs::recursive_directory_iterator(); walk.increment(error)) {
             if (error) break;

@@ -24,6 +24,7 @@ std::optional<KestroAgentSkillPayload> parseSkill(const std::string& path, const
 
 // Sorted by source, then name (case-insensitive, the user's locale); duplicates by
 // source, name and path are listed once.
-std::vector<KestroAgentSkillPayload> detectSkills(const std::string& workingDirectory, const std::string& home);
+std::vector<KestroAgentSkillPayload> detectSkills(const std::string& workingDirectory,
+                                                  const std::string& home);
 
 } // namespace kestro

@@ -42,15 +42,19 @@ std::optional<KestroAgentRateLimitWindowPayload> rateLimitWindow(const JSON* win
     JSONMembers members(*window);
     KestroAgentRateLimitWindowPayload payload;
     payload.usedPercent = members.number("used_percent").value_or(0);
-    if (const auto found = window->find("window_minutes"); found != window->end() && found->is_number_integer())
+    if (const auto found = window->find("window_minutes");
+        found != window->end() && found->is_number_integer())
         payload.windowMinutes = found->get<int64_t>();
-    if (const auto seconds = members.number("resets_at"); seconds && std::isfinite(*seconds) && std::abs(*seconds) < 1e13)
+    if (const auto seconds = members.number("resets_at");
+        seconds && std::isfinite(*seconds) && std::abs(*seconds) < 1e13)
         payload.resetsAt = isoTimeText(std::chrono::system_clock::time_point(
-            std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::duration<double>(*seconds))));
+            std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                std::chrono::duration<double>(*seconds))));
     return payload;
 }
 
-KestroAgentUsageSnapshotPayload snapshotFrom(const JSON& line, const JSON& rateLimits, const std::string& authMode) {
+KestroAgentUsageSnapshotPayload snapshotFrom(const JSON& line, const JSON& rateLimits,
+                                             const std::string& authMode) {
     JSONMembers limits(rateLimits);
     KestroAgentUsageSnapshotPayload snapshot;
     std::optional<std::string> planType;
@@ -66,7 +70,8 @@ KestroAgentUsageSnapshotPayload snapshotFrom(const JSON& line, const JSON& rateL
         if (auto balance = credits->find("balance"); balance != credits->end())
             snapshot.creditsBalance = numberOrNumericText(*balance);
     }
-    if (const auto timestamp = JSONMembers(line).string("timestamp")) snapshot.capturedAt = wholeSecondsTimeText(*timestamp);
+    if (const auto timestamp = JSONMembers(line).string("timestamp"))
+        snapshot.capturedAt = wholeSecondsTimeText(*timestamp);
     return snapshot;
 }
 
@@ -92,9 +97,11 @@ std::vector<std::string> recentSessionFiles(const std::string& root, size_t limi
         if (timeError) modified = fs::file_time_type::min();
         files.emplace_back(modified, walk->path().string());
     }
-    std::stable_sort(files.begin(), files.end(), [](const auto& left, const auto& right) { return left.first > right.first; });
+    std::stable_sort(files.begin(), files.end(),
+                     [](const auto& left, const auto& right) { return left.first > right.first; });
     std::vector<std::string> out;
-    for (size_t i = 0; i < files.size() && i < limit; ++i) out.push_back(files[i].second);
+    for (size_t i = 0; i < files.size() && i < limit; ++i)
+        out.push_back(files[i].second);
     return out;
 }
 
@@ -112,7 +119,8 @@ std::vector<std::string> recentJSONLLines(const std::string& path, size_t maxByt
         std::string line = trimmed(piece);
         if (!line.empty()) lines.push_back(std::move(line));
     }
-    if (lines.size() > maxLines) lines.erase(lines.begin(), lines.end() - static_cast<std::ptrdiff_t>(maxLines));
+    if (lines.size() > maxLines)
+        lines.erase(lines.begin(), lines.end() - static_cast<std::ptrdiff_t>(maxLines));
     return lines;
 }
 
@@ -126,12 +134,13 @@ std::string normalizedPlanLabel(const std::optional<std::string>& planType, cons
     return lowercased(authMode) == "chatgpt" ? "Personal account" : "Local account";
 }
 
-std::optional<KestroAgentUsageSnapshotPayload> detectUsageSnapshot(const std::string& home, const std::string& authMode) {
+std::optional<KestroAgentUsageSnapshotPayload> detectUsageSnapshot(const std::string& home,
+                                                                   const std::string& authMode) {
     for (const auto& file : recentSessionFiles(codexHome(home).sessionsFolder, kUsageSessionFiles)) {
         const auto lines = recentJSONLLines(file, kUsageTailBytes, kUsageTailLines);
         for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
-            if (line->find("\"rate_limits\"") == std::string::npos || line->find("\"payload\"") == std::string::npos ||
-                line->find("\"info\"") == std::string::npos)
+            if (line->find("\"rate_limits\"") == std::string::npos ||
+                line->find("\"payload\"") == std::string::npos || line->find("\"info\"") == std::string::npos)
                 continue;
             const auto document = parseJSONObject(*line);
             if (!document) continue;

@@ -15,7 +15,8 @@ inline constexpr size_t kUsageTailBytes = 131072;
 inline constexpr size_t kUsageTailLines = 120;
 
 // Searches home/.codex/sessions; absent when no line qualifies.
-std::optional<KestroAgentUsageSnapshotPayload> detectUsageSnapshot(const std::string& home, const std::string& authMode);
+std::optional<KestroAgentUsageSnapshotPayload> detectUsageSnapshot(const std::string& home,
+                                                                   const std::string& authMode);
 
 // Up to `limit` *.jsonl regular files below `root` (hidden entries skipped), newest first.
 std::vector<std::string> recentSessionFiles(const std::string& root, size_t limit);

@@ -27,16 +27,16 @@ struct BootedSimulator {
 
 inline constexpr const char* kDeveloperDirectory = "DEVELOPER_DIR=/Applications/Xcode.app/Contents/Developer";
 
-
-SurfaceFinding detectFrontmostBrowser(const std::vector<KestroAgentSkillPayload>& skills, const SystemTools& tools);
+SurfaceFinding detectFrontmostBrowser(const std::vector<KestroAgentSkillPayload>& skills,
+                                      const SystemTools& tools);
 // The booted device with the latest lastBootedAt in `simctl list devices booted --json` output.
 std::optional<BootedSimulator> bootedSimulatorFrom(const std::string& simctlOutput);
 std::optional<BootedSimulator> currentBootedSimulator(const SystemTools& tools);
 SurfaceFinding detectBootedSimulator(const SystemTools& tools);
 
 // Desktop, browser and simulator, in that order, with one shared lastUpdated.
-std::vector<KestroAgentRemoteSurfacePayload> detectRemoteSurfaces(const std::vector<KestroAgentSkillPayload>& skills,
-                                                                  const std::vector<std::string>& mcpServers,
-                                                                  const SystemTools& tools);
+std::vector<KestroAgentRemoteSurfacePayload>
+detectRemoteSurfaces(const std::vector<KestroAgentSkillPayload>& skills,
+                     const std::vector<std::string>& mcpServers, const SystemTools& tools);
 
 } // namespace kestro

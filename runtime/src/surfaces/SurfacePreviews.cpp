@@ -1,13 +1,13 @@
 #include "surfaces/SurfacePreviews.h"
 
 #include "platform/FileChecks.h"
-#include "platform/ProcessRunner.h"
 #include "platform/FileReading.h"
+#include "platform/ProcessRunner.h"
+#include "platform/SecureRandom.h"
 #include "surfaces/SurfaceDetection.h"
 #include "text/Base64.h"
 #include "text/Text.h"
 #include "text/TimeText.h"
-#include "platform/SecureRandom.h"
 
 #include <filesystem>
 
@@ -19,7 +19,7 @@ namespace {
 
 // Removes the file when it goes out of scope, whatever happened meanwhile.
 class TemporaryFile {
-public:
+  public:
     explicit TemporaryFile(std::string path) : m_path(std::move(path)) {}
     ~TemporaryFile() {
         std::error_code ignored;
@@ -29,7 +29,7 @@ public:
     TemporaryFile& operator=(const TemporaryFile&) = delete;
     const std::string& path() const { return m_path; }
 
-private:
+  private:
     std::string m_path;
 };
 
@@ -46,8 +46,10 @@ std::optional<PreviewData> loadPreviewData(const std::string& screenshotPath, co
     if (screenshotPath.empty() || !pathExists(screenshotPath)) return std::nullopt;
     const TemporaryFile preview(fs::path(screenshotPath).replace_extension("preview.jpg").string());
     if (isExecutableFile(tools.sips)) {
-        runCommand(tools.sips, {"-s", "format", "jpeg", "-Z", "900", screenshotPath, "--out", preview.path()});
-        if (auto bytes = readWholeFile(preview.path()); bytes && !bytes->empty()) return PreviewData{*bytes, true};
+        runCommand(tools.sips,
+                   {"-s", "format", "jpeg", "-Z", "900", screenshotPath, "--out", preview.path()});
+        if (auto bytes = readWholeFile(preview.path()); bytes && !bytes->empty())
+            return PreviewData{*bytes, true};
     }
     if (auto bytes = readWholeFile(screenshotPath)) return PreviewData{*bytes, false};
     return std::nullopt;
@@ -61,11 +63,13 @@ SurfaceCaptureResult captureDesktopPreview(const CaptureContext& context) {
         result.detail = "macOS screen capture tools are unavailable on this machine.";
         return result;
     }
-    if (!screenshot.path().empty()) runCommand(context.tools.screencapture, {"-x", "-t", "jpg", screenshot.path()});
+    if (!screenshot.path().empty())
+        runCommand(context.tools.screencapture, {"-x", "-t", "jpg", screenshot.path()});
     const auto preview = loadPreviewData(screenshot.path(), context.tools);
     if (!preview) {
         result.status = "Permission";
-        result.detail = "Allow Screen Recording for kestro Agent or the terminal to show live desktop previews.";
+        result.detail =
+            "Allow Screen Recording for kestro Agent or the terminal to show live desktop previews.";
         result.isAvailable = true;
         return result;
     }
@@ -77,9 +81,12 @@ SurfaceCaptureResult captureDesktopPreview(const CaptureContext& context) {
     return result;
 }
 
-SurfaceCaptureResult captureBrowserPreview(const std::vector<KestroAgentSkillPayload>& skills, const CaptureContext& context) {
+SurfaceCaptureResult captureBrowserPreview(const std::vector<KestroAgentSkillPayload>& skills,
+                                           const CaptureContext& context) {
     const SurfaceFinding finding = detectFrontmostBrowser(skills, context.tools);
-    SurfaceCaptureResult result{.title = "Browser Use", .status = finding.status, .detail = finding.detail,
+    SurfaceCaptureResult result{.title = "Browser Use",
+                                .status = finding.status,
+                                .detail = finding.detail,
                                 .isAvailable = finding.isAvailable};
     if (!finding.previewAvailable) return result;
     const SurfaceCaptureResult desktop = captureDesktopPreview(context);
@@ -91,14 +98,16 @@ SurfaceCaptureResult captureBrowserPreview(const std::vector<KestroAgentSkillPay
 
 SurfaceCaptureResult captureSimulatorPreview(const CaptureContext& context) {
     const SurfaceFinding finding = detectBootedSimulator(context.tools);
-    SurfaceCaptureResult result{.title = "iOS Simulator", .status = finding.status, .detail = finding.detail,
+    SurfaceCaptureResult result{.title = "iOS Simulator",
+                                .status = finding.status,
+                                .detail = finding.detail,
                                 .isAvailable = finding.isAvailable};
     const auto simulator = currentBootedSimulator(context.tools);
     if (!simulator) return result;
     const TemporaryFile screenshot(screenshotPath(context, "kestro-simulator-", ".png"));
     if (!screenshot.path().empty())
-        runCommand(context.tools.env,
-                   {kDeveloperDirectory, context.tools.xcrun, "simctl", "io", simulator->udid, "screenshot", screenshot.path()});
+        runCommand(context.tools.env, {kDeveloperDirectory, context.tools.xcrun, "simctl", "io",
+                                       simulator->udid, "screenshot", screenshot.path()});
     const auto preview = loadPreviewData(screenshot.path(), context.tools);
     if (!preview) {
         result.status = "Unavailable";

@@ -35,7 +35,8 @@ struct PreviewData {
 std::optional<PreviewData> loadPreviewData(const std::string& screenshotPath, const SystemTools& tools);
 
 SurfaceCaptureResult captureDesktopPreview(const CaptureContext& context);
-SurfaceCaptureResult captureBrowserPreview(const std::vector<KestroAgentSkillPayload>& skills, const CaptureContext& context);
+SurfaceCaptureResult captureBrowserPreview(const std::vector<KestroAgentSkillPayload>& skills,
+                                           const CaptureContext& context);
 SurfaceCaptureResult captureSimulatorPreview(const CaptureContext& context);
 
 // "browser", "simulator", or the desktop for every other kind (compared in lower case).

@@ -39,7 +39,8 @@ std::vector<std::string> LineSplitter::feed(std::string_view bytes) {
             ++at;
             continue;
         }
-        if (at > lineStart) lines.push_back(decodeUTF8Lossy(std::string_view(m_pending).substr(lineStart, at - lineStart)));
+        if (at > lineStart)
+            lines.push_back(decodeUTF8Lossy(std::string_view(m_pending).substr(lineStart, at - lineStart)));
         at += static_cast<size_t>(length);
         lineStart = at;
     }

@@ -9,13 +9,13 @@
 namespace kestro {
 
 class LineSplitter {
-public:
+  public:
     // The lines completed by `bytes`, in order.
     std::vector<std::string> feed(std::string_view bytes);
     // The last line when it had no terminator (empty when there is none).
     std::vector<std::string> finish();
 
-private:
+  private:
     std::string m_pending;
     size_t m_scanned = 0;
 };

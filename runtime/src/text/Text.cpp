@@ -12,7 +12,9 @@ namespace kestro {
 
 namespace {
 
-bool isSpaceOrLineBreak(UChar32 c) { return c >= 0 && u_isUWhiteSpace(c); }
+bool isSpaceOrLineBreak(UChar32 c) {
+    return c >= 0 && u_isUWhiteSpace(c);
+}
 
 } // namespace
 
@@ -96,10 +98,12 @@ std::vector<size_t> graphemeEnds(std::string_view text, size_t limit) {
     std::vector<size_t> ends;
     UErrorCode status = U_ZERO_ERROR;
     UText* utext = utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status);
-    std::unique_ptr<icu::BreakIterator> iterator(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    std::unique_ptr<icu::BreakIterator> iterator(
+        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
     if (U_SUCCESS(status)) {
         iterator->setText(utext, status);
-        for (int32_t end = iterator->next(); end != icu::BreakIterator::DONE && ends.size() < limit; end = iterator->next())
+        for (int32_t end = iterator->next(); end != icu::BreakIterator::DONE && ends.size() < limit;
+             end = iterator->next())
             ends.push_back(static_cast<size_t>(end));
     }
     utext_close(utext);
@@ -108,7 +112,9 @@ std::vector<size_t> graphemeEnds(std::string_view text, size_t limit) {
 
 } // namespace
 
-size_t graphemeCount(std::string_view text) { return graphemeEnds(text, SIZE_MAX).size(); }
+size_t graphemeCount(std::string_view text) {
+    return graphemeEnds(text, SIZE_MAX).size();
+}
 
 std::string graphemePrefix(std::string_view text, size_t count) {
     if (count == 0) return "";
@@ -139,7 +145,8 @@ std::string capitalizedWords(std::string_view text) {
         const int32_t start = index;
         UChar32 c;
         U8_NEXT(bytes, index, length, c);
-        const std::string_view piece = text.substr(static_cast<size_t>(start), static_cast<size_t>(index - start));
+        const std::string_view piece =
+            text.substr(static_cast<size_t>(start), static_cast<size_t>(index - start));
         if (isSpaceOrLineBreak(c)) {
             out += capitalizedWord(word) + std::string(piece);
             word.clear();
@@ -150,6 +157,8 @@ std::string capitalizedWords(std::string_view text) {
     return out + capitalizedWord(word);
 }
 
-bool startsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+bool startsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
 
 } // namespace kestro

@@ -15,7 +15,7 @@ icu::UnicodeString unicode(std::string_view text) {
 
 // Matches run over the UTF-8 text itself, so match positions are byte offsets into it.
 class UTF8Matcher {
-public:
+  public:
     UTF8Matcher(const icu::RegexPattern& pattern, std::string_view text) : m_text(text) {
         UErrorCode status = U_ZERO_ERROR;
         m_utext = utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status);
@@ -59,7 +59,7 @@ public:
         return found;
     }
 
-private:
+  private:
     std::string_view m_text;
     UText* m_utext = nullptr;
     std::unique_ptr<icu::RegexMatcher> m_matcher;
@@ -85,13 +85,15 @@ TextPattern::TextPattern(TextPattern&&) noexcept = default;
 std::vector<TextMatchAt> TextPattern::allMatchesWithOffsets(std::string_view text) const {
     UTF8Matcher matcher(*m_pattern, text);
     std::vector<TextMatchAt> out;
-    while (matcher.find()) out.push_back(matcher.current());
+    while (matcher.find())
+        out.push_back(matcher.current());
     return out;
 }
 
 std::vector<TextMatch> TextPattern::allMatches(std::string_view text) const {
     std::vector<TextMatch> out;
-    for (auto& found : allMatchesWithOffsets(text)) out.push_back(std::move(found.match));
+    for (auto& found : allMatchesWithOffsets(text))
+        out.push_back(std::move(found.match));
     return out;
 }
 

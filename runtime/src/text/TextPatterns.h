@@ -5,9 +5,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
-
 #include <unicode/uversion.h>
+#include <vector>
 
 U_NAMESPACE_BEGIN
 class RegexPattern;
@@ -16,7 +15,7 @@ U_NAMESPACE_END
 namespace kestro {
 
 class TextMatch {
-public:
+  public:
     // Absent when the group did not take part in the match.
     std::optional<std::string> group(size_t index) const;
     size_t groupCount() const { return m_groups.size(); }
@@ -32,7 +31,7 @@ struct TextMatchAt {
 };
 
 class TextPattern {
-public:
+  public:
     // Throws std::invalid_argument for a pattern ICU rejects.
     explicit TextPattern(std::string_view pattern);
     ~TextPattern();
@@ -42,7 +41,7 @@ public:
     std::vector<TextMatch> allMatches(std::string_view text) const;
     std::vector<TextMatchAt> allMatchesWithOffsets(std::string_view text) const;
 
-private:
+  private:
     std::unique_ptr<icu::RegexPattern> m_pattern;
 };
 

@@ -6,8 +6,8 @@
 namespace kestro {
 
 std::string isoTimeText(std::chrono::system_clock::time_point time) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(
-        std::chrono::floor<std::chrono::seconds>(time));
+    const std::time_t seconds =
+        std::chrono::system_clock::to_time_t(std::chrono::floor<std::chrono::seconds>(time));
     std::tm parts{};
     gmtime_r(&seconds, &parts);
     char buffer[32];
@@ -15,18 +15,22 @@ std::string isoTimeText(std::chrono::system_clock::time_point time) {
     return std::string(buffer, length);
 }
 
-std::string isoTimeTextNow() { return isoTimeText(std::chrono::system_clock::now()); }
+std::string isoTimeTextNow() {
+    return isoTimeText(std::chrono::system_clock::now());
+}
 
 std::optional<std::chrono::system_clock::time_point> parseIsoTimeText(std::string_view text) {
     using namespace std::chrono;
     // YYYY-MM-DDTHH:MM:SS then an optional fraction, then Z.
-    if (text.size() < 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' || text[16] != ':')
+    if (text.size() < 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
+        text[16] != ':')
         return std::nullopt;
     std::string_view rest = text.substr(19);
     if (!rest.empty() && rest.front() == '.') {
         rest.remove_prefix(1);
         size_t digits = 0;
-        while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9') ++digits;
+        while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9')
+            ++digits;
         if (digits == 0) return std::nullopt;
         rest.remove_prefix(digits);
     }
@@ -49,8 +53,9 @@ std::optional<std::chrono::system_clock::time_point> parseIsoTimeText(std::strin
 
 std::optional<std::chrono::system_clock::time_point> timeFromMilliseconds(double milliseconds) {
     if (!std::isfinite(milliseconds) || std::abs(milliseconds) > 1e16) return std::nullopt;
-    return std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
-        std::chrono::duration<double, std::milli>(milliseconds)));
+    return std::chrono::system_clock::time_point(
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::duration<double, std::milli>(milliseconds)));
 }
 
 } // namespace kestro

@@ -53,7 +53,8 @@ std::pair<int64_t, int64_t> numstatTotals(const std::string& numstat) {
     return {added, deleted};
 }
 
-std::optional<KestroAgentGitStatusPayload> detectGitStatus(const std::string& workingDirectory, const SystemTools& tools) {
+std::optional<KestroAgentGitStatusPayload> detectGitStatus(const std::string& workingDirectory,
+                                                           const SystemTools& tools) {
     if (!pathExists(tools.git) || !pathExists(workingDirectory)) return std::nullopt;
     const std::string& git = tools.git;
     // The four queries are independent and run at the same time; the other three answers are
@@ -64,7 +65,8 @@ std::optional<KestroAgentGitStatusPayload> detectGitStatus(const std::string& wo
         return trimmed(runCommand(git, {"-C", workingDirectory, "rev-parse", "--abbrev-ref", "HEAD"}));
     });
     auto numstat = std::async(std::launch::async, [&] {
-        return runCommand(git, {"-C", workingDirectory, "-c", "diff.autoRefreshIndex=false", "diff", "--numstat", "HEAD"});
+        return runCommand(
+            git, {"-C", workingDirectory, "-c", "diff.autoRefreshIndex=false", "diff", "--numstat", "HEAD"});
     });
     auto porcelain = std::async(std::launch::async, [&] {
         return runCommand(git, {"--no-optional-locks", "-C", workingDirectory, "status", "--porcelain"});
@@ -100,7 +102,8 @@ std::string slugifiedName(const std::string& name) {
     return slug.empty() ? "worktree" : slug;
 }
 
-std::string uniqueWorktreePath(const std::string& parent, const std::string& repoName, const std::string& slug) {
+std::string uniqueWorktreePath(const std::string& parent, const std::string& repoName,
+                               const std::string& slug) {
     std::string candidate = (fs::path(parent) / (repoName + "-" + slug)).string();
     for (int n = 2; pathExists(candidate); ++n)
         candidate = (fs::path(parent) / (repoName + "-" + slug + "-" + std::to_string(n))).string();
@@ -115,24 +118,27 @@ std::string worktreeTimeStamp() {
 KestroAgentWorktreePayload createGitWorktree(const std::string& sourceDirectory, const std::string& name,
                                              const SystemTools& tools) {
     const ProcessRunResult top =
-        runProcess({.executable = tools.env, .arguments = {"git", "-C", sourceDirectory, "rev-parse", "--show-toplevel"}});
+        runProcess({.executable = tools.env,
+                    .arguments = {"git", "-C", sourceDirectory, "rev-parse", "--show-toplevel"}});
     if (top.status != 0)
         throw KestroAgentError::processFailed(
             firstNonEmpty({top.standardError, top.standardOutput, "This project is not a Git repository."}));
     const std::string root = trimmed(top.standardOutput);
-    if (root.empty()) throw KestroAgentError::processFailed("Could not resolve the repository root for this workspace.");
+    if (root.empty())
+        throw KestroAgentError::processFailed("Could not resolve the repository root for this workspace.");
     const fs::path rootPath = fs::path(root).lexically_normal();
     const std::string repoName = rootPath.filename().string();
     const std::string parent = rootPath.parent_path().string();
     const std::string slug = slugifiedName(name);
     const std::string branch = "kestro/" + slug + "-" + worktreeTimeStamp();
     const std::string folder = uniqueWorktreePath(parent, repoName, slug);
-    const ProcessRunResult added =
-        runProcess({.executable = tools.env, .arguments = {"git", "-C", root, "worktree", "add", "-b", branch, folder}});
+    const ProcessRunResult added = runProcess(
+        {.executable = tools.env, .arguments = {"git", "-C", root, "worktree", "add", "-b", branch, folder}});
     if (added.status != 0)
-        throw KestroAgentError::processFailed(
-            firstNonEmpty({added.standardError, added.standardOutput, "Git could not create the new worktree."}));
-    return {.workingDirectory = folder, .branch = branch, .displayName = fs::path(folder).filename().string()};
+        throw KestroAgentError::processFailed(firstNonEmpty(
+            {added.standardError, added.standardOutput, "Git could not create the new worktree."}));
+    return {
+        .workingDirectory = folder, .branch = branch, .displayName = fs::path(folder).filename().string()};
 }
 
 } // namespace kestro

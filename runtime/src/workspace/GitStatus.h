@@ -10,7 +10,8 @@
 namespace kestro {
 
 // Absent without git or without the folder; isRepository false outside a work tree. Never throws.
-std::optional<KestroAgentGitStatusPayload> detectGitStatus(const std::string& workingDirectory, const SystemTools& tools);
+std::optional<KestroAgentGitStatusPayload> detectGitStatus(const std::string& workingDirectory,
+                                                           const SystemTools& tools);
 
 // Sums of the added and deleted columns of `git diff --numstat`; "-" (binary) counts 0.
 std::pair<int64_t, int64_t> numstatTotals(const std::string& numstat);
@@ -19,7 +20,8 @@ std::pair<int64_t, int64_t> numstatTotals(const std::string& numstat);
 std::string slugifiedName(const std::string& name);
 
 // parent/repo-slug, or the first of parent/repo-slug-2, -3, … at which nothing exists.
-std::string uniqueWorktreePath(const std::string& parent, const std::string& repoName, const std::string& slug);
+std::string uniqueWorktreePath(const std::string& parent, const std::string& repoName,
+                               const std::string& slug);
 
 // "20261208-013456" for the current UTC time.
 std::string worktreeTimeStamp();

@@ -3,13 +3,13 @@
 #include "core/CodexHome.h"
 #include "core/WorkingDirectory.h"
 #include "platform/FileChecks.h"
-#include "text/Numbers.h"
-#include "workspace/StateDatabase.h"
 #include "platform/FileReading.h"
+#include "text/Numbers.h"
 #include "text/Text.h"
 #include "text/TextCollation.h"
 #include "text/TextPatterns.h"
 #include "text/TimeText.h"
+#include "workspace/StateDatabase.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -40,7 +40,9 @@ LIMIT 80;)sql";
 
 namespace {
 
-std::string normalizedOrSelf(const std::string& path) { return normalizedKestroPath(path).value_or(path); }
+std::string normalizedOrSelf(const std::string& path) {
+    return normalizedKestroPath(path).value_or(path);
+}
 
 std::string lastComponent(const std::string& path) {
     const std::string name = fs::path(path).filename().string();
@@ -87,7 +89,8 @@ std::vector<CodexProjectRecord> parseRecentProjectRows(const std::string& output
         const auto path = normalizedKestroPath(fields[0]);
         if (!path) continue;
         CodexProjectRecord record{.path = *path, .source = "Recent"};
-        if (const auto milliseconds = parseNumber(fields[1])) record.lastUsedAt = timeFromMilliseconds(*milliseconds);
+        if (const auto milliseconds = parseNumber(fields[1]))
+            record.lastUsedAt = timeFromMilliseconds(*milliseconds);
         record.threadCount = parseInteger(fields[2]).value_or(0);
         if (fields.size() > 3) {
             const std::string title = trimmed(fields[3]);
@@ -104,10 +107,10 @@ std::vector<CodexProjectRecord> recentProjects(const std::string& home, const Sy
     return parseRecentProjectRows(queryStateDatabase(database, kRecentProjectsQuery, tools));
 }
 
-std::vector<KestroAgentProjectPayload> mergedProjectPayloads(const std::vector<CodexProjectRecord>& configured,
-                                                             const std::vector<CodexProjectRecord>& recent,
-                                                             const std::string& currentWorkingDirectory,
-                                                             const std::string& home) {
+std::vector<KestroAgentProjectPayload>
+mergedProjectPayloads(const std::vector<CodexProjectRecord>& configured,
+                      const std::vector<CodexProjectRecord>& recent,
+                      const std::string& currentWorkingDirectory, const std::string& home) {
     std::map<std::string, CodexProjectRecord> merged;
     for (auto record : configured) {
         record.path = normalizedOrSelf(record.path);
@@ -130,24 +133,27 @@ std::vector<KestroAgentProjectPayload> mergedProjectPayloads(const std::vector<C
             existing.lastUsedAt = record.lastUsedAt;
         if (!existing.lastThreadTitle) existing.lastThreadTitle = record.lastThreadTitle;
     }
-    const std::string current = normalizedKestroPath(currentWorkingDirectory).value_or(trimmed(currentWorkingDirectory));
+    const std::string current =
+        normalizedKestroPath(currentWorkingDirectory).value_or(trimmed(currentWorkingDirectory));
     if (!current.empty() && !merged.count(current)) merged[current] = {.path = current, .source = "Current"};
     merged.erase(home);
 
     std::vector<KestroAgentProjectPayload> payloads;
     for (const auto& [path, record] : merged) {
-        payloads.push_back({.path = path,
-                            .displayName = lastComponent(path),
-                            .parentPath = parentPathText(path, home),
-                            .source = record.source,
-                            .threadCount = record.threadCount,
-                            .lastUsedAt = record.lastUsedAt ? std::optional(isoTimeText(*record.lastUsedAt)) : std::nullopt,
-                            .lastThreadTitle = record.lastThreadTitle,
-                            .existsOnDisk = pathExists(path),
-                            .isCurrentWorkingDirectory = path == current});
+        payloads.push_back(
+            {.path = path,
+             .displayName = lastComponent(path),
+             .parentPath = parentPathText(path, home),
+             .source = record.source,
+             .threadCount = record.threadCount,
+             .lastUsedAt = record.lastUsedAt ? std::optional(isoTimeText(*record.lastUsedAt)) : std::nullopt,
+             .lastThreadTitle = record.lastThreadTitle,
+             .existsOnDisk = pathExists(path),
+             .isCurrentWorkingDirectory = path == current});
     }
     std::sort(payloads.begin(), payloads.end(), [](const auto& left, const auto& right) {
-        if (left.isCurrentWorkingDirectory != right.isCurrentWorkingDirectory) return left.isCurrentWorkingDirectory;
+        if (left.isCurrentWorkingDirectory != right.isCurrentWorkingDirectory)
+            return left.isCurrentWorkingDirectory;
         const long long leftTime = sortSeconds(left.lastUsedAt), rightTime = sortSeconds(right.lastUsedAt);
         if (leftTime != rightTime) return leftTime > rightTime;
         if (left.threadCount != right.threadCount) return left.threadCount > right.threadCount;
@@ -164,9 +170,10 @@ std::vector<KestroAgentProjectPayload> mergedProjectPayloads(const std::vector<C
     return kept;
 }
 
-std::vector<KestroAgentProjectPayload> detectProjects(const std::string& currentWorkingDirectory, const std::string& home,
-                                                      const SystemTools& tools) {
-    return mergedProjectPayloads(configuredProjects(home), recentProjects(home, tools), currentWorkingDirectory, home);
+std::vector<KestroAgentProjectPayload> detectProjects(const std::string& currentWorkingDirectory,
+                                                      const std::string& home, const SystemTools& tools) {
+    return mergedProjectPayloads(configuredProjects(home), recentProjects(home, tools),
+                                 currentWorkingDirectory, home);
 }
 
 } // namespace kestro

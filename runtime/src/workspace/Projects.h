@@ -29,12 +29,12 @@ std::vector<CodexProjectRecord> parseRecentProjectRows(const std::string& output
 std::vector<CodexProjectRecord> recentProjects(const std::string& home, const SystemTools& tools);
 
 // Merges the sources, then orders and de-duplicates the payloads by folder name.
-std::vector<KestroAgentProjectPayload> mergedProjectPayloads(const std::vector<CodexProjectRecord>& configured,
-                                                             const std::vector<CodexProjectRecord>& recent,
-                                                             const std::string& currentWorkingDirectory,
-                                                             const std::string& home);
+std::vector<KestroAgentProjectPayload>
+mergedProjectPayloads(const std::vector<CodexProjectRecord>& configured,
+                      const std::vector<CodexProjectRecord>& recent,
+                      const std::string& currentWorkingDirectory, const std::string& home);
 
-std::vector<KestroAgentProjectPayload> detectProjects(const std::string& currentWorkingDirectory, const std::string& home,
-                                                      const SystemTools& tools);
+std::vector<KestroAgentProjectPayload> detectProjects(const std::string& currentWorkingDirectory,
+                                                      const std::string& home, const SystemTools& tools);
 
 } // namespace kestro

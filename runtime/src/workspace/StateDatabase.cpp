@@ -14,8 +14,10 @@ constexpr int kAttempts = 5;
 std::string queryStateDatabase(const std::string& database, const char* query, const SystemTools& tools) {
     ProcessRunResult result;
     for (int attempt = 1; attempt <= kAttempts; ++attempt) {
-        result = runProcess({.executable = tools.sqlite3, .arguments = {"-separator", "\t", database, query}});
-        const bool busy = result.status != 0 && result.standardError.find("database is locked") != std::string::npos;
+        result =
+            runProcess({.executable = tools.sqlite3, .arguments = {"-separator", "\t", database, query}});
+        const bool busy =
+            result.status != 0 && result.standardError.find("database is locked") != std::string::npos;
         if (!busy) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(2 * attempt));
     }

@@ -4,13 +4,13 @@
 #include "core/LenientJSON.h"
 #include "core/WorkingDirectory.h"
 #include "platform/FileChecks.h"
-#include "text/Numbers.h"
-#include "workspace/StateDatabase.h"
 #include "platform/FileReading.h"
+#include "text/Numbers.h"
 #include "text/Text.h"
 #include "text/TextCollation.h"
 #include "text/TextPatterns.h"
 #include "text/TimeText.h"
+#include "workspace/StateDatabase.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -20,22 +20,23 @@ namespace fs = std::filesystem;
 
 namespace kestro {
 
-const char* const kRecentThreadsQuery = "SELECT\n"
-                                        "    id,\n"
-                                        "    cwd,\n"
-                                        "    SUBSTR(REPLACE(REPLACE(title, char(9), ' '), char(10), ' '), 1, 240) AS title,\n"
-                                        "    SUBSTR(REPLACE(REPLACE(first_user_message, char(9), ' '), char(10), ' '), 1, 320) "
-                                        "AS first_user_message,\n"
-                                        "    COALESCE(updated_at_ms, updated_at * 1000) AS last_used_ms,\n"
-                                        "    model,\n"
-                                        "    reasoning_effort,\n"
-                                        "    sandbox_policy,\n"
-                                        "    approval_mode,\n"
-                                        "    git_branch\n"
-                                        "FROM threads\n"
-                                        "WHERE archived = 0\n"
-                                        "ORDER BY last_used_ms DESC\n"
-                                        "LIMIT 48;";
+const char* const kRecentThreadsQuery =
+    "SELECT\n"
+    "    id,\n"
+    "    cwd,\n"
+    "    SUBSTR(REPLACE(REPLACE(title, char(9), ' '), char(10), ' '), 1, 240) AS title,\n"
+    "    SUBSTR(REPLACE(REPLACE(first_user_message, char(9), ' '), char(10), ' '), 1, 320) "
+    "AS first_user_message,\n"
+    "    COALESCE(updated_at_ms, updated_at * 1000) AS last_used_ms,\n"
+    "    model,\n"
+    "    reasoning_effort,\n"
+    "    sandbox_policy,\n"
+    "    approval_mode,\n"
+    "    git_branch\n"
+    "FROM threads\n"
+    "WHERE archived = 0\n"
+    "ORDER BY last_used_ms DESC\n"
+    "LIMIT 48;";
 
 namespace {
 
@@ -51,7 +52,9 @@ std::string shortened(const std::string& text, size_t limit) {
     return graphemePrefix(text, limit - 3) + "...";
 }
 
-std::string folderName(const std::string& path) { return fs::path(path).filename().string(); }
+std::string folderName(const std::string& path) {
+    return fs::path(path).filename().string();
+}
 
 long long sortSeconds(const std::optional<std::string>& text) {
     if (!text) return LLONG_MIN;
@@ -97,7 +100,8 @@ std::optional<CodexThreadRecord> parseThreadRow(const std::string& line) {
     record.cwd = *cwd;
     record.title = pieces[2];
     record.firstUserMessage = presentText(pieces, 3);
-    if (const auto milliseconds = parseNumber(pieces[4])) record.updatedAt = timeFromMilliseconds(*milliseconds);
+    if (const auto milliseconds = parseNumber(pieces[4]))
+        record.updatedAt = timeFromMilliseconds(*milliseconds);
     record.model = presentText(pieces, 5);
     record.reasoningEffort = presentText(pieces, 6);
     record.sandboxPolicy = presentText(pieces, 7);
@@ -120,7 +124,8 @@ std::string normalizedSingleLineText(const std::optional<std::string>& text) {
     static const TextPattern kSpaces(R"re(\s+)re");
     std::string joined;
     const auto lines = splitLines(*text);
-    for (size_t i = 0; i < lines.size(); ++i) joined += (i == 0 ? "" : " ") + lines[i];
+    for (size_t i = 0; i < lines.size(); ++i)
+        joined += (i == 0 ? "" : " ") + lines[i];
     std::string single;
     size_t at = 0;
     for (const auto& match : kSpaces.allMatchesWithOffsets(joined)) {
@@ -131,17 +136,20 @@ std::string normalizedSingleLineText(const std::optional<std::string>& text) {
     return trimmed(single);
 }
 
-std::string normalizedThreadTitle(const std::string& title, const std::optional<std::string>& firstUserMessage,
+std::string normalizedThreadTitle(const std::string& title,
+                                  const std::optional<std::string>& firstUserMessage,
                                   const std::string& fallbackProjectName) {
     std::string candidate = normalizedSingleLineText(title);
     if (candidate.empty()) candidate = normalizedSingleLineText(firstUserMessage);
     if (candidate.empty()) candidate = fallbackProjectName;
     static const TextPattern kHeadingMarks(R"re(^#+\s*)re");
-    if (auto marks = kHeadingMarks.allMatchesWithOffsets(candidate); !marks.empty()) candidate.erase(0, marks[0].end);
+    if (auto marks = kHeadingMarks.allMatchesWithOffsets(candidate); !marks.empty())
+        candidate.erase(0, marks[0].end);
     return shortened(trimmed(candidate), 56);
 }
 
-std::optional<std::string> normalizedPreview(const std::optional<std::string>& source, const std::string& excluding) {
+std::optional<std::string> normalizedPreview(const std::optional<std::string>& source,
+                                             const std::string& excluding) {
     const std::string text = normalizedSingleLineText(source);
     if (text.empty() || text == excluding) return std::nullopt;
     return shortened(text, 72);
@@ -149,7 +157,8 @@ std::optional<std::string> normalizedPreview(const std::optional<std::string>& s
 
 std::vector<KestroAgentThreadPayload> threadPayloads(const std::vector<CodexThreadRecord>& records,
                                                      const std::string& currentWorkingDirectory) {
-    const std::string reference = normalizedKestroPath(currentWorkingDirectory).value_or(currentWorkingDirectory);
+    const std::string reference =
+        normalizedKestroPath(currentWorkingDirectory).value_or(currentWorkingDirectory);
     std::vector<KestroAgentThreadPayload> payloads;
     for (const auto& record : records) {
         const std::string workingDirectory = normalizedKestroPath(record.cwd).value_or(record.cwd);
@@ -171,15 +180,16 @@ std::vector<KestroAgentThreadPayload> threadPayloads(const std::vector<CodexThre
     std::sort(payloads.begin(), payloads.end(), [&reference](const auto& left, const auto& right) {
         const long long leftTime = sortSeconds(left.updatedAt), rightTime = sortSeconds(right.updatedAt);
         if (leftTime != rightTime) return leftTime > rightTime;
-        const bool leftHere = left.workingDirectory == reference, rightHere = right.workingDirectory == reference;
+        const bool leftHere = left.workingDirectory == reference,
+                   rightHere = right.workingDirectory == reference;
         if (leftHere != rightHere) return leftHere;
         return compareForDisplay(left.title, right.title) < 0;
     });
     return payloads;
 }
 
-std::vector<KestroAgentThreadPayload> detectThreads(const std::string& currentWorkingDirectory, const std::string& home,
-                                                    const SystemTools& tools) {
+std::vector<KestroAgentThreadPayload> detectThreads(const std::string& currentWorkingDirectory,
+                                                    const std::string& home, const SystemTools& tools) {
     return threadPayloads(recentThreads(home, tools), currentWorkingDirectory);
 }
 
@@ -187,7 +197,8 @@ std::optional<std::string> sessionFilePath(const std::string& threadID, const st
     // Every file name contains the empty text; a blank identifier names no thread.
     if (trimmed(threadID).empty()) return std::nullopt;
     std::error_code error;
-    fs::recursive_directory_iterator walk(codexHome(home).sessionsFolder, fs::directory_options::skip_permission_denied, error);
+    fs::recursive_directory_iterator walk(codexHome(home).sessionsFolder,
+                                          fs::directory_options::skip_permission_denied, error);
     if (error) return std::nullopt;
     for (; walk != fs::recursive_directory_iterator(); walk.increment(error)) {
         if (error) return std::nullopt;
@@ -196,7 +207,8 @@ std::optional<std::string> sessionFilePath(const std::string& threadID, const st
             if (walk->is_directory(error)) walk.disable_recursion_pending();
             continue;
         }
-        if (walk->path().extension() == ".jsonl" && name.find(threadID) != std::string::npos) return walk->path().string();
+        if (walk->path().extension() == ".jsonl" && name.find(threadID) != std::string::npos)
+            return walk->path().string();
     }
     return std::nullopt;
 }
@@ -230,14 +242,18 @@ std::vector<CodexTranscriptMessageRecord> parseSessionTranscript(const std::stri
             continue;
         }
         if (text.empty()) continue;
-        messages.push_back({.role = role, .text = text, .timestamp = timestamp ? parseIsoTimeText(*timestamp) : std::nullopt});
+        messages.push_back({.role = role,
+                            .text = text,
+                            .timestamp = timestamp ? parseIsoTimeText(*timestamp) : std::nullopt});
     }
     if (messages.size() > kTranscriptMessageLimit)
-        messages.erase(messages.begin(), messages.end() - static_cast<std::ptrdiff_t>(kTranscriptMessageLimit));
+        messages.erase(messages.begin(),
+                       messages.end() - static_cast<std::ptrdiff_t>(kTranscriptMessageLimit));
     return messages;
 }
 
-std::vector<CodexTranscriptMessageRecord> sessionTranscriptMessages(const std::string& threadID, const std::string& home) {
+std::vector<CodexTranscriptMessageRecord> sessionTranscriptMessages(const std::string& threadID,
+                                                                    const std::string& home) {
     const auto path = sessionFilePath(threadID, home);
     if (!path) return {};
     const auto text = readUTF8File(*path);
@@ -248,9 +264,10 @@ std::vector<CodexTranscriptMessageRecord> sessionTranscriptMessages(const std::s
 KestroAgentThreadHistoryPayload threadHistoryPayload(const std::string& threadID, const std::string& home) {
     KestroAgentThreadHistoryPayload history{.threadID = threadID, .messages = {}};
     for (const auto& message : sessionTranscriptMessages(threadID, home))
-        history.messages.push_back({.role = message.role,
-                                    .text = message.text,
-                                    .timestamp = message.timestamp ? std::optional(isoTimeText(*message.timestamp)) : std::nullopt});
+        history.messages.push_back(
+            {.role = message.role,
+             .text = message.text,
+             .timestamp = message.timestamp ? std::optional(isoTimeText(*message.timestamp)) : std::nullopt});
     return history;
 }
 

@@ -39,20 +39,23 @@ std::optional<CodexThreadRecord> parseThreadRow(const std::string& line);
 std::vector<CodexThreadRecord> recentThreads(const std::string& home, const SystemTools& tools);
 std::vector<KestroAgentThreadPayload> threadPayloads(const std::vector<CodexThreadRecord>& records,
                                                      const std::string& currentWorkingDirectory);
-std::vector<KestroAgentThreadPayload> detectThreads(const std::string& currentWorkingDirectory, const std::string& home,
-                                                    const SystemTools& tools);
+std::vector<KestroAgentThreadPayload> detectThreads(const std::string& currentWorkingDirectory,
+                                                    const std::string& home, const SystemTools& tools);
 
 // Title: single line, no leading "#" marks, at most 56 user-perceived characters.
-std::string normalizedThreadTitle(const std::string& title, const std::optional<std::string>& firstUserMessage,
+std::string normalizedThreadTitle(const std::string& title,
+                                  const std::optional<std::string>& firstUserMessage,
                                   const std::string& fallbackProjectName);
 // Preview: single line, at most 72 characters; absent when empty or equal to `excluding`.
-std::optional<std::string> normalizedPreview(const std::optional<std::string>& source, const std::string& excluding);
+std::optional<std::string> normalizedPreview(const std::optional<std::string>& source,
+                                             const std::string& excluding);
 // Line breaks and runs of white space become single spaces; trimmed.
 std::string normalizedSingleLineText(const std::optional<std::string>& text);
 
 std::optional<std::string> sessionFilePath(const std::string& threadID, const std::string& home);
 std::vector<CodexTranscriptMessageRecord> parseSessionTranscript(const std::string& logText);
-std::vector<CodexTranscriptMessageRecord> sessionTranscriptMessages(const std::string& threadID, const std::string& home);
+std::vector<CodexTranscriptMessageRecord> sessionTranscriptMessages(const std::string& threadID,
+                                                                    const std::string& home);
 KestroAgentThreadHistoryPayload threadHistoryPayload(const std::string& threadID, const std::string& home);
 
 } // namespace kestro

@@ -1,9 +1,8 @@
-#include "core/KestroAgentError.h"
 #include "agent/KestroAgentState.h"
-
-#include <filesystem>
+#include "core/KestroAgentError.h"
 #include "support/TemporaryFolder.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,22 +13,28 @@ namespace fs = std::filesystem;
 namespace {
 
 class KestroAgentStateTest : public ::testing::Test {
-protected:
-
+  protected:
     std::unique_ptr<KestroAgentState> makeState(KestroAgentConfiguration configuration = {}) {
         if (configuration.machineName.empty()) configuration.machineName = "Studio";
         if (configuration.defaultWorkingDirectory.empty()) configuration.defaultWorkingDirectory = m_dir;
         StateDependencies dependencies;
         dependencies.host.computerName = [] { return std::optional<std::string>(); };
         dependencies.host.interfaceAddresses = [] {
-            return std::optional(std::vector<InterfaceAddress>{
-                {.name = "en0", .isIPv4 = true, .isUp = true, .isLoopback = false, .numericAddress = "192.168.1.20"}});
+            return std::optional(std::vector<InterfaceAddress>{{.name = "en0",
+                                                                .isIPv4 = true,
+                                                                .isUp = true,
+                                                                .isLoopback = false,
+                                                                .numericAddress = "192.168.1.20"}});
         };
         dependencies.host.cpuTickSample = [this] { return m_ticks; };
-        dependencies.host.memorySample = [] { return std::optional(MemorySample{.usedBytes = 1, .physicalBytes = 4}); };
+        dependencies.host.memorySample = [] {
+            return std::optional(MemorySample{.usedBytes = 1, .physicalBytes = 4});
+        };
         dependencies.host.homeDirectory = [this] { return m_dir; };
         dependencies.host.temporaryDirectory = [this] { return std::optional(m_dir); };
-        dependencies.host.openLocation = [this](const std::string& location) { m_opened.push_back(location); };
+        dependencies.host.openLocation = [this](const std::string& location) {
+            m_opened.push_back(location);
+        };
         dependencies.tools.which = "/nonexistent/which";
         dependencies.environment = [](const std::string&) { return std::optional<std::string>(); };
         return std::make_unique<KestroAgentState>(configuration, dependencies);
@@ -84,8 +89,8 @@ TEST_F(KestroAgentStateTest, ThePageIsWrittenAndOpenedOnlyWhenAsked) {
     EXPECT_TRUE(fs::exists(m_dir + "/kestro-pair-studio.png"));
     EXPECT_EQ(state->openPairingPageIfAvailable(true), page);
     EXPECT_EQ(m_opened, std::vector<std::string>{*page});
-    EXPECT_EQ(state->pairingLink(),
-              "kestro://pair?name=Studio&host=192.168.1.20&port=8787&token=&workdir=" + m_dir + "&preferred=1");
+    EXPECT_EQ(state->pairingLink(), "kestro://pair?name=Studio&host=192.168.1.20&port=8787&token=&workdir=" +
+                                        m_dir + "&preferred=1");
 }
 
 TEST_F(KestroAgentStateTest, AnUnwritablePageFallsBackToTheImage) {

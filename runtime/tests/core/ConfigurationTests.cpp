@@ -22,10 +22,12 @@ ConfigurationFallbacks fixedFallbacks(std::optional<std::string> computer = "Stu
             .randomToken = [] { return std::string("feedfacefeedfacefeedfacefeedface"); }};
 }
 
-KestroAgentConfiguration build(std::vector<std::string> arguments, std::map<std::string, std::string> variables = {},
+KestroAgentConfiguration build(std::vector<std::string> arguments,
+                               std::map<std::string, std::string> variables = {},
                                std::optional<std::string> computer = "Studio") {
     arguments.insert(arguments.begin(), "kestro-agent");
-    return buildConfiguration(arguments, environmentOf(std::move(variables)), fixedFallbacks(std::move(computer)));
+    return buildConfiguration(arguments, environmentOf(std::move(variables)),
+                              fixedFallbacks(std::move(computer)));
 }
 
 } // namespace
@@ -78,4 +80,3 @@ TEST(ConfigurationTest, WorkingDirectoryIsNormalizedOrTheCurrentDirectory) {
     EXPECT_EQ(build({"--working-dir", "   "}).defaultWorkingDirectory, "/");
     EXPECT_EQ(build({}, {{"VESK_AGENT_WORKDIR", "/usr//bin/"}}).defaultWorkingDirectory, "/usr/bin");
 }
-

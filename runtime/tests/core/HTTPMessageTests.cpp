@@ -37,7 +37,8 @@ TEST(HTTPMessageTest, HeaderNamesAreLowerCasedAndValuesTrimmed) {
 
 TEST(HTTPMessageTest, UnreadableOrNegativeLengthsMeanNoBody) {
     for (const std::string length : {"abc", "-5", "1.5", ""}) {
-        const ParseResult result = parseRequest("POST /status HTTP/1.1\r\nContent-Length: " + length + "\r\n\r\nextra");
+        const ParseResult result =
+            parseRequest("POST /status HTTP/1.1\r\nContent-Length: " + length + "\r\n\r\nextra");
         ASSERT_EQ(result.outcome, ParseOutcome::complete) << length;
         EXPECT_EQ(result.request.body, "");
     }
@@ -54,12 +55,15 @@ TEST(HTTPMessageTest, RequestLinesNeedTwoWordsAndBareLineFeedsNeverComplete) {
 TEST(HTTPMessageTest, OversizedHeadsAndBodiesAreRefused) {
     EXPECT_EQ(parseRequest("GET /status HTTP/1.1\r\nX: " + std::string(kMaximumHeadBytes, 'a')).outcome,
               ParseOutcome::tooLarge);
-    EXPECT_EQ(parseRequest("GET /status HTTP/1.1\r\nX: " + std::string(kMaximumHeadBytes, 'a') + "\r\n\r\n").outcome,
+    EXPECT_EQ(parseRequest("GET /status HTTP/1.1\r\nX: " + std::string(kMaximumHeadBytes, 'a') + "\r\n\r\n")
+                  .outcome,
               ParseOutcome::tooLarge);
-    EXPECT_EQ(parseRequest("POST /run HTTP/1.1\r\nContent-Length: 8388609\r\n\r\n").outcome, ParseOutcome::tooLarge);
+    EXPECT_EQ(parseRequest("POST /run HTTP/1.1\r\nContent-Length: 8388609\r\n\r\n").outcome,
+              ParseOutcome::tooLarge);
     EXPECT_EQ(parseRequest("POST /run HTTP/1.1\r\nContent-Length: 99999999999999999999999\r\n\r\n").outcome,
               ParseOutcome::tooLarge);
-    EXPECT_EQ(parseRequest("POST /run HTTP/1.1\r\nContent-Length: 8388608\r\n\r\n").outcome, ParseOutcome::incomplete);
+    EXPECT_EQ(parseRequest("POST /run HTTP/1.1\r\nContent-Length: 8388608\r\n\r\n").outcome,
+              ParseOutcome::incomplete);
 }
 
 TEST(HTTPMessageTest, InvalidUTF8InTheHeadIsReplaced) {
@@ -69,14 +73,16 @@ TEST(HTTPMessageTest, InvalidUTF8InTheHeadIsReplaced) {
 }
 
 TEST(HTTPMessageTest, ResponsesAreFramedWithLengthAndClose) {
-    EXPECT_EQ(serializedResponse({.status = 404, .contentType = "application/json", .body = R"({"error":"Not Found"})"}),
+    EXPECT_EQ(serializedResponse(
+                  {.status = 404, .contentType = "application/json", .body = R"({"error":"Not Found"})"}),
               "HTTP/1.1 404 Not Found\r\nContent-Type: application/json\r\nContent-Length: 21\r\n"
               "Connection: close\r\nAccess-Control-Allow-Origin: *\r\n\r\n{\"error\":\"Not Found\"}");
     EXPECT_EQ(reasonPhrase(200), "OK");
     EXPECT_EQ(reasonPhrase(401), "Unauthorized");
     EXPECT_EQ(reasonPhrase(500), "Error");
-    EXPECT_EQ(eventStreamHead(), "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-cache\r\n"
-                                 "Connection: close\r\nAccess-Control-Allow-Origin: *\r\n\r\n");
+    EXPECT_EQ(eventStreamHead(),
+              "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-cache\r\n"
+              "Connection: close\r\nAccess-Control-Allow-Origin: *\r\n\r\n");
 }
 
 TEST(HTTPMessageTest, ErrorBodiesEscapeTheMessage) {

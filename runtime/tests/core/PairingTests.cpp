@@ -8,12 +8,22 @@ using namespace kestro;
 namespace {
 
 KestroAgentConfiguration studio() {
-    return {.host = "0.0.0.0", .port = 8787, .token = "tok", .machineName = "Studio", .advertisedHost = "",
-            .defaultWorkingDirectory = "/Users/me/app", .opensPairingPageAutomatically = true};
+    return {.host = "0.0.0.0",
+            .port = 8787,
+            .token = "tok",
+            .machineName = "Studio",
+            .advertisedHost = "",
+            .defaultWorkingDirectory = "/Users/me/app",
+            .opensPairingPageAutomatically = true};
 }
 
-InterfaceAddress interface(std::string name, bool ipv4, bool up, bool loopback, std::optional<std::string> address) {
-    return {.name = std::move(name), .isIPv4 = ipv4, .isUp = up, .isLoopback = loopback, .numericAddress = std::move(address)};
+InterfaceAddress interface(std::string name, bool ipv4, bool up, bool loopback,
+                           std::optional<std::string> address) {
+    return {.name = std::move(name),
+            .isIPv4 = ipv4,
+            .isUp = up,
+            .isLoopback = loopback,
+            .numericAddress = std::move(address)};
 }
 
 } // namespace
@@ -21,14 +31,18 @@ InterfaceAddress interface(std::string name, bool ipv4, bool up, bool loopback, 
 TEST(PairingTest, DetectsTheFirstUpNonLoopbackIPv4Address) {
     EXPECT_EQ(detectIPAddress(std::nullopt), "127.0.0.1");
     EXPECT_EQ(detectIPAddress(std::vector<InterfaceAddress>{}), "127.0.0.1");
-    EXPECT_EQ(detectIPAddress(std::vector<InterfaceAddress>{
-                  interface("lo", true, true, true, "127.0.0.1"), interface("en0", false, true, false, "fe80::1"),
-                  interface("en1", true, false, false, "10.0.0.9"), interface("en2", true, true, false, std::nullopt),
-                  interface("en3", true, true, false, "192.168.1.20"), interface("en4", true, true, false, "10.0.0.5")}),
-              "192.168.1.20");
-    EXPECT_EQ(detectIPAddress(std::vector<InterfaceAddress>{interface("lo", true, true, true, "127.0.0.1"),
-                                                            interface("en0", false, true, false, "2001:db8::1")}),
-              "127.0.0.1");
+    EXPECT_EQ(
+        detectIPAddress(std::vector<InterfaceAddress>{interface("lo", true, true, true, "127.0.0.1"),
+                                                      interface("en0", false, true, false, "fe80::1"),
+                                                      interface("en1", true, false, false, "10.0.0.9"),
+                                                      interface("en2", true, true, false, std::nullopt),
+                                                      interface("en3", true, true, false, "192.168.1.20"),
+                                                      interface("en4", true, true, false, "10.0.0.5")}),
+        "192.168.1.20");
+    EXPECT_EQ(
+        detectIPAddress(std::vector<InterfaceAddress>{interface("lo", true, true, true, "127.0.0.1"),
+                                                      interface("en0", false, true, false, "2001:db8::1")}),
+        "127.0.0.1");
 }
 
 TEST(PairingTest, ChoosesTheAdvertisedHost) {
@@ -45,11 +59,13 @@ TEST(PairingTest, ChoosesTheAdvertisedHost) {
 }
 
 TEST(PairingTest, BuildsTheLinkWithEncodedValues) {
-    EXPECT_EQ(pairingLink(studio(), "192.168.1.20"),
-              "kestro://pair?name=Studio&host=192.168.1.20&port=8787&token=tok&workdir=/Users/me/app&preferred=1");
+    EXPECT_EQ(
+        pairingLink(studio(), "192.168.1.20"),
+        "kestro://pair?name=Studio&host=192.168.1.20&port=8787&token=tok&workdir=/Users/me/app&preferred=1");
     auto configuration = studio();
     configuration.machineName = "Lab's MacBook Pro";
-    EXPECT_TRUE(pairingLink(configuration, "h").starts_with("kestro://pair?name=Lab's%20MacBook%20Pro&host=h"));
+    EXPECT_TRUE(
+        pairingLink(configuration, "h").starts_with("kestro://pair?name=Lab's%20MacBook%20Pro&host=h"));
     EXPECT_EQ(percentEncodedQueryValue("R&D = #1+é"), "R%26D%20%3D%20%231%2B%C3%A9");
     EXPECT_EQ(percentEncodedQueryValue("/a:b?c@d"), "/a:b?c@d");
 }
@@ -62,8 +78,11 @@ TEST(PairingTest, SlugsAndHTMLEscaping) {
 }
 
 TEST(PairingTest, ThePageCarriesTheEscapedValuesAndTheImage) {
-    const std::string html = pairingPageHTML({.machineName = "<b>&", .advertisedHost = "studio.lan", .port = 8787,
-                                              .link = "kestro://pair?name=a&host=b", .qrImagePath = "/tmp/x y.png"});
+    const std::string html = pairingPageHTML({.machineName = "<b>&",
+                                              .advertisedHost = "studio.lan",
+                                              .port = 8787,
+                                              .link = "kestro://pair?name=a&host=b",
+                                              .qrImagePath = "/tmp/x y.png"});
     EXPECT_TRUE(html.starts_with("<!doctype html><html lang=\"en\">"));
     EXPECT_NE(html.find("<title>kestro Pairing</title>"), std::string::npos);
     EXPECT_NE(html.find("<strong>&lt;b&gt;&amp;</strong>"), std::string::npos);

@@ -10,11 +10,12 @@ using namespace kestro;
 TEST(WireRecordsTest, AbsentOptionalsAreLeftOutAndOrderIsKept) {
     EXPECT_EQ(encodeRecord(KestroAgentStreamEvent{.type = "assistant.delta", .text = "Hello "}),
               R"({"type":"assistant.delta","text":"Hello "})");
-    EXPECT_EQ(encodeRecord(KestroAgentStreamEvent{.type = "thread.started", .message = "Codex session linked",
-                                                  .threadID = "t-1"}),
+    EXPECT_EQ(encodeRecord(KestroAgentStreamEvent{
+                  .type = "thread.started", .message = "Codex session linked", .threadID = "t-1"}),
               R"({"type":"thread.started","message":"Codex session linked","threadID":"t-1"})");
     EXPECT_EQ(encodeRecord(KestroAgentUsagePayload{}), "{}");
-    EXPECT_EQ(encodeRecord(KestroAgentStreamEvent{.type = "job.completed", .usage = KestroAgentUsagePayload{.outputTokens = 7}}),
+    EXPECT_EQ(encodeRecord(KestroAgentStreamEvent{.type = "job.completed",
+                                                  .usage = KestroAgentUsagePayload{.outputTokens = 7}}),
               R"({"type":"job.completed","usage":{"outputTokens":7}})");
     EXPECT_EQ(encodeRecord(KestroAgentGitStatusPayload{.changedFiles = 2, .isRepository = true}),
               R"({"changedFiles":2,"addedLines":0,"deletedLines":0,"isRepository":true})");
@@ -27,18 +28,24 @@ TEST(WireRecordsTest, StatusNestsRecordsAndListsInFieldOrder) {
     status.installedSkills = {{.name = "s", .description = "d", .source = "System", .path = "/p"}};
     status.gitStatus = KestroAgentGitStatusPayload{.branchName = "main", .isRepository = true};
     status.usageSnapshot = KestroAgentUsageSnapshotPayload{
-        .planLabel = "Plus", .authMode = "chatgpt",
+        .planLabel = "Plus",
+        .authMode = "chatgpt",
         .primary = KestroAgentRateLimitWindowPayload{.usedPercent = 12.5, .windowMinutes = 300}};
     const std::string json = encodeRecord(status);
-    EXPECT_TRUE(json.starts_with(R"({"machineName":"Studio","hostName":"","ipAddress":"","cpuLoad":0.25,)")) << json;
-    EXPECT_NE(json.find(R"("installedSkills":[{"name":"s","description":"d","source":"System","path":"/p"}])"),
-              std::string::npos);
+    EXPECT_TRUE(json.starts_with(R"({"machineName":"Studio","hostName":"","ipAddress":"","cpuLoad":0.25,)"))
+        << json;
+    EXPECT_NE(
+        json.find(R"("installedSkills":[{"name":"s","description":"d","source":"System","path":"/p"}])"),
+        std::string::npos);
     EXPECT_NE(json.find(R"("gitStatus":{"branchName":"main","changedFiles":0)"), std::string::npos);
-    EXPECT_NE(json.find(R"("usageSnapshot":{"planLabel":"Plus","authMode":"chatgpt","primary":{"usedPercent":12.5,"windowMinutes":300},"hasCredits":false)"),
-              std::string::npos);
+    EXPECT_NE(
+        json.find(
+            R"("usageSnapshot":{"planLabel":"Plus","authMode":"chatgpt","primary":{"usedPercent":12.5,"windowMinutes":300},"hasCredits":false)"),
+        std::string::npos);
     EXPECT_EQ(json.find("codexPath"), std::string::npos);
     EXPECT_EQ(json.find("null"), std::string::npos);
-    EXPECT_TRUE(json.ends_with(R"("isOnline":false,"workingDirectory":"","lastSeen":"","diagnosticMessage":""})"));
+    EXPECT_TRUE(
+        json.ends_with(R"("isOnline":false,"workingDirectory":"","lastSeen":"","diagnosticMessage":""})"));
     EXPECT_EQ(decodeRecord<KestroAgentStatusPayload>(json), status);
 }
 
@@ -53,21 +60,26 @@ TEST(WireRecordsTest, NonFiniteDoublesFailTheEncoding) {
 
 TEST(WireRecordsTest, RequestsAreReadStrictly) {
     EXPECT_THROW(decodeRecord<KestroAgentRunRequest>(R"({"prompt":"hi"})"), DecodingError);
-    const auto run = decodeRecord<KestroAgentRunRequest>(R"({"prompt":"hi","resumeExistingSession":false,"extra":1})");
+    const auto run =
+        decodeRecord<KestroAgentRunRequest>(R"({"prompt":"hi","resumeExistingSession":false,"extra":1})");
     EXPECT_EQ(run.prompt, "hi");
     EXPECT_FALSE(run.threadID.has_value());
-    const auto worktree = decodeRecord<KestroAgentWorktreeRequest>(R"({"name":"feature","workingDirectory":null})");
+    const auto worktree =
+        decodeRecord<KestroAgentWorktreeRequest>(R"({"name":"feature","workingDirectory":null})");
     EXPECT_EQ(worktree.name, "feature");
     EXPECT_FALSE(worktree.workingDirectory.has_value());
     EXPECT_THROW(decodeRecord<KestroAgentThreadHistoryRequest>(R"({"threadID":42})"), DecodingError);
     EXPECT_THROW(decodeRecord<KestroAgentThreadHistoryRequest>(R"({"threadID":null})"), DecodingError);
     EXPECT_THROW(decodeRecord<KestroAgentThreadHistoryRequest>("[]"), DecodingError);
     EXPECT_THROW(decodeRecord<KestroAgentThreadHistoryRequest>(""), DecodingError);
-    EXPECT_THROW(decodeRecord<KestroAgentRunRequest>(R"({"prompt":"hi","resumeExistingSession":"no"})"), DecodingError);
+    EXPECT_THROW(decodeRecord<KestroAgentRunRequest>(R"({"prompt":"hi","resumeExistingSession":"no"})"),
+                 DecodingError);
     EXPECT_THROW(decodeRecord<KestroAgentUsagePayload>(R"({"inputTokens":1.5})"), DecodingError);
-    EXPECT_THROW(decodeRecord<KestroAgentUsagePayload>(R"({"inputTokens":18446744073709551615})"), DecodingError);
-    EXPECT_EQ(decodeRecord<KestroAgentStatusRequest>(R"({"workingDirectory":"\/tmp\u00e9"})").workingDirectory,
-              "/tmpé");
+    EXPECT_THROW(decodeRecord<KestroAgentUsagePayload>(R"({"inputTokens":18446744073709551615})"),
+                 DecodingError);
+    EXPECT_EQ(
+        decodeRecord<KestroAgentStatusRequest>(R"({"workingDirectory":"\/tmp\u00e9"})").workingDirectory,
+        "/tmpé");
     try {
         decodeRecord<KestroAgentThreadHistoryRequest>("{}");
         ADD_FAILURE();
@@ -78,23 +90,46 @@ TEST(WireRecordsTest, RequestsAreReadStrictly) {
 
 TEST(WireRecordsTest, EveryAnswerRecordRoundTrips) {
     const KestroAgentThreadHistoryPayload history{
-        .threadID = "t", .messages = {{.role = "user", .text = "hi"}, {.role = "assistant", .text = "yo", .timestamp = "2026-12-07T01:27:50Z"}}};
+        .threadID = "t",
+        .messages = {{.role = "user", .text = "hi"},
+                     {.role = "assistant", .text = "yo", .timestamp = "2026-12-07T01:27:50Z"}}};
     EXPECT_EQ(decodeRecord<KestroAgentThreadHistoryPayload>(encodeRecord(history)), history);
-    const KestroAgentSurfacePreviewPayload preview{.kind = "desktop", .title = "Desktop", .status = "Ready",
-                                                   .detail = "d", .isAvailable = true, .mimeType = "image/jpeg",
-                                                   .imageBase64 = "AA==", .capturedAt = "2026-12-07T01:27:50Z"};
+    const KestroAgentSurfacePreviewPayload preview{.kind = "desktop",
+                                                   .title = "Desktop",
+                                                   .status = "Ready",
+                                                   .detail = "d",
+                                                   .isAvailable = true,
+                                                   .mimeType = "image/jpeg",
+                                                   .imageBase64 = "AA==",
+                                                   .capturedAt = "2026-12-07T01:27:50Z"};
     EXPECT_EQ(decodeRecord<KestroAgentSurfacePreviewPayload>(encodeRecord(preview)), preview);
-    const KestroAgentProjectPayload project{.path = "/p", .displayName = "p", .parentPath = "~", .source = "Recent",
-                                            .threadCount = 3, .lastThreadTitle = "t", .existsOnDisk = true};
+    const KestroAgentProjectPayload project{.path = "/p",
+                                            .displayName = "p",
+                                            .parentPath = "~",
+                                            .source = "Recent",
+                                            .threadCount = 3,
+                                            .lastThreadTitle = "t",
+                                            .existsOnDisk = true};
     EXPECT_EQ(decodeRecord<KestroAgentProjectPayload>(encodeRecord(project)), project);
-    const KestroAgentThreadPayload thread{.threadID = "id", .title = "t", .workingDirectory = "/w", .projectName = "w",
-                                          .model = "m", .gitBranch = "main"};
+    const KestroAgentThreadPayload thread{.threadID = "id",
+                                          .title = "t",
+                                          .workingDirectory = "/w",
+                                          .projectName = "w",
+                                          .model = "m",
+                                          .gitBranch = "main"};
     EXPECT_EQ(decodeRecord<KestroAgentThreadPayload>(encodeRecord(thread)), thread);
-    const KestroAgentPluginPayload plugin{.identifier = "a@b", .displayName = "A", .source = "b", .category = "c",
-                                          .description = "d", .isEnabled = true};
+    const KestroAgentPluginPayload plugin{.identifier = "a@b",
+                                          .displayName = "A",
+                                          .source = "b",
+                                          .category = "c",
+                                          .description = "d",
+                                          .isEnabled = true};
     EXPECT_EQ(decodeRecord<KestroAgentPluginPayload>(encodeRecord(plugin)), plugin);
-    const KestroAgentRemoteSurfacePayload surface{.kind = "browser", .title = "Browser", .status = "Off",
-                                                  .detail = "x", .lastUpdated = "2026-12-07T01:27:50Z"};
+    const KestroAgentRemoteSurfacePayload surface{.kind = "browser",
+                                                  .title = "Browser",
+                                                  .status = "Off",
+                                                  .detail = "x",
+                                                  .lastUpdated = "2026-12-07T01:27:50Z"};
     EXPECT_EQ(decodeRecord<KestroAgentRemoteSurfacePayload>(encodeRecord(surface)), surface);
     const KestroAgentWorktreePayload worktree{.workingDirectory = "/w-2", .branch = "w", .displayName = "w"};
     EXPECT_EQ(encodeRecord(worktree), R"({"workingDirectory":"/w-2","branch":"w","displayName":"w"})");

@@ -1,8 +1,7 @@
 #include "core/WorkingDirectory.h"
-
-#include <filesystem>
 #include "support/TemporaryFolder.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -12,8 +11,7 @@ namespace fs = std::filesystem;
 namespace {
 
 class WorkingDirectoryTest : public ::testing::Test {
-protected:
-
+  protected:
     std::string make(const std::string& relative) {
         const fs::path path = fs::path(m_home) / relative;
         fs::create_directories(path);

@@ -1,13 +1,13 @@
 // What a real Codex CLI leaves in its home (skills, session logs, configuration) as the runtime
 // reports it.
 
+#include "platform/ProcessRunner.h"
 #include "support/AgentProcess.h"
+#include "support/FakeModelServer.h"
 #include "support/LoopbackHTTP.h"
+#include "support/PinnedCodex.h"
 #include "support/ProcessInspection.h"
 #include "support/TemporaryFolder.h"
-#include "platform/ProcessRunner.h"
-#include "support/FakeModelServer.h"
-#include "support/PinnedCodex.h"
 
 #include <filesystem>
 #include <fstream>
@@ -38,8 +38,11 @@ TEST(CodexHomeTest, SkillsUsageAndSettingsFromARealSession) {
 
     const uint16_t port = freePort();
     AgentProcess agent({"--port", std::to_string(port), "--token", "t", "--no-open-pair-page"},
-                       {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}, {"KESTRO_CODEX_PATH", kPinnedCodex},
-                        {"KESTRO_AGENT_ENABLE_USAGE_SNAPSHOT", "1"}, {"PATH", "/usr/bin:/bin"}},
+                       {{"HOME", home.path()},
+                        {"XDG_RUNTIME_DIR", home.path()},
+                        {"KESTRO_CODEX_PATH", kPinnedCodex},
+                        {"KESTRO_AGENT_ENABLE_USAGE_SNAPSHOT", "1"},
+                        {"PATH", "/usr/bin:/bin"}},
                        home.path());
     ASSERT_EQ(agent.waitForLines(9).size(), 9u) << agent.standardError();
     const json status = json::parse(request(port, "GET", "/status", {{"X-Kestro-Token", "t"}}).body);
@@ -58,8 +61,10 @@ TEST(CodexHomeTest, SkillsUsageAndSettingsFromARealSession) {
 
     const json& usage = status["usageSnapshot"];
     ASSERT_TRUE(usage.is_object()) << status.dump();
-    EXPECT_EQ(usage["primary"], json({{"usedPercent", 42.5}, {"windowMinutes", 300}, {"resetsAt", "2026-01-01T00:00:00Z"}}));
-    EXPECT_EQ(usage["secondary"], json({{"usedPercent", 7.0}, {"windowMinutes", 10080}, {"resetsAt", "2026-01-08T00:00:00Z"}}));
+    EXPECT_EQ(usage["primary"],
+              json({{"usedPercent", 42.5}, {"windowMinutes", 300}, {"resetsAt", "2026-01-01T00:00:00Z"}}));
+    EXPECT_EQ(usage["secondary"],
+              json({{"usedPercent", 7.0}, {"windowMinutes", 10080}, {"resetsAt", "2026-01-08T00:00:00Z"}}));
     EXPECT_EQ(usage["hasCredits"], true);
     EXPECT_EQ(usage["creditsUnlimited"], false);
     EXPECT_EQ(usage["creditsBalance"], 12.5);
@@ -76,8 +81,11 @@ TEST(CodexHomeTest, TheUsageSnapshotNeedsTheSwitch) {
         << "\n";
     const uint16_t port = freePort();
     AgentProcess agent({"--port", std::to_string(port), "--token", "t", "--no-open-pair-page"},
-                       {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}, {"KESTRO_CODEX_PATH", kPinnedCodex},
-                        {"KESTRO_AGENT_ENABLE_USAGE_SNAPSHOT", "true"}, {"PATH", "/usr/bin:/bin"}});
+                       {{"HOME", home.path()},
+                        {"XDG_RUNTIME_DIR", home.path()},
+                        {"KESTRO_CODEX_PATH", kPinnedCodex},
+                        {"KESTRO_AGENT_ENABLE_USAGE_SNAPSHOT", "true"},
+                        {"PATH", "/usr/bin:/bin"}});
     ASSERT_EQ(agent.waitForLines(9).size(), 9u);
     const json status = json::parse(request(port, "GET", "/status", {{"X-Kestro-Token", "t"}}).body);
     EXPECT_FALSE(status.contains("usageSnapshot"));
@@ -85,9 +93,13 @@ TEST(CodexHomeTest, TheUsageSnapshotNeedsTheSwitch) {
     // The legacy switch alone turns it on.
     const uint16_t legacyPort = freePort();
     AgentProcess legacy({"--port", std::to_string(legacyPort), "--token", "t", "--no-open-pair-page"},
-                        {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}, {"KESTRO_CODEX_PATH", kPinnedCodex},
-                         {"VESK_AGENT_ENABLE_USAGE_SNAPSHOT", "1"}, {"PATH", "/usr/bin:/bin"}});
+                        {{"HOME", home.path()},
+                         {"XDG_RUNTIME_DIR", home.path()},
+                         {"KESTRO_CODEX_PATH", kPinnedCodex},
+                         {"VESK_AGENT_ENABLE_USAGE_SNAPSHOT", "1"},
+                         {"PATH", "/usr/bin:/bin"}});
     ASSERT_EQ(legacy.waitForLines(9).size(), 9u);
-    const json legacyStatus = json::parse(request(legacyPort, "GET", "/status", {{"X-Kestro-Token", "t"}}).body);
+    const json legacyStatus =
+        json::parse(request(legacyPort, "GET", "/status", {{"X-Kestro-Token", "t"}}).body);
     EXPECT_EQ(legacyStatus["usageSnapshot"]["primary"]["usedPercent"], 5);
 }

@@ -1,11 +1,11 @@
 // The real, pinned Codex CLI behind the runtime: probe, MCP servers, banner and status.
 
+#include "platform/ProcessRunner.h"
 #include "support/AgentProcess.h"
 #include "support/LoopbackHTTP.h"
+#include "support/PinnedCodex.h"
 #include "support/ProcessInspection.h"
 #include "support/TemporaryFolder.h"
-#include "platform/ProcessRunner.h"
-#include "support/PinnedCodex.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -16,7 +16,6 @@ using namespace kestro::testing;
 using json = nlohmann::json;
 
 namespace {
-
 
 // Runs the Codex CLI with a throwaway HOME, as a user would in a shell.
 ProcessRunResult codexWithHome(const std::string& home, std::vector<std::string> arguments) {
@@ -30,14 +29,20 @@ TEST(CodexStatusTest, TheRealCLIIsProbedAndItsMCPServersListed) {
     ASSERT_TRUE(std::filesystem::exists(kPinnedCodex)) << "run scripts/install-test-codex first";
     TemporaryFolder home;
     ASSERT_EQ(codexWithHome(home.path(), {"mcp", "add", "docs", "--", "npx", "-y", "docs-server"}).status, 0);
-    ASSERT_EQ(codexWithHome(home.path(), {"mcp", "add", "computer-use-bridge", "--url", "http://127.0.0.1:9/mcp"}).status, 0);
+    ASSERT_EQ(
+        codexWithHome(home.path(), {"mcp", "add", "computer-use-bridge", "--url", "http://127.0.0.1:9/mcp"})
+            .status,
+        0);
     std::string version = codexWithHome(home.path(), {"--version"}).standardOutput;
-    while (!version.empty() && (version.back() == '\n' || version.back() == ' ')) version.pop_back();
+    while (!version.empty() && (version.back() == '\n' || version.back() == ' '))
+        version.pop_back();
     ASSERT_EQ(version, "codex-cli 0.169.0");
 
     const uint16_t port = freePort();
     AgentProcess agent({"--port", std::to_string(port), "--token", "t", "--no-open-pair-page"},
-                       {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}, {"KESTRO_CODEX_PATH", kPinnedCodex},
+                       {{"HOME", home.path()},
+                        {"XDG_RUNTIME_DIR", home.path()},
+                        {"KESTRO_CODEX_PATH", kPinnedCodex},
                         {"PATH", "/usr/bin:/bin"}});
     const auto lines = agent.waitForLines(9);
     ASSERT_EQ(lines.size(), 9u) << agent.standardError();

@@ -1,10 +1,10 @@
 // The written pairing files, read by a real QR decoder and rendered by a real browser.
 
+#include "platform/ProcessRunner.h"
 #include "support/AgentProcess.h"
 #include "support/LoopbackHTTP.h"
 #include "support/ProcessInspection.h"
 #include "support/TemporaryFolder.h"
-#include "platform/ProcessRunner.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -17,8 +17,9 @@ using namespace kestro::testing;
 namespace {
 
 std::string decodedQR(const std::string& pngPath) {
-    std::string text = runProcess({.executable = "/usr/bin/zbarimg", .arguments = {"--raw", "-q", "--nodbus", pngPath}})
-                           .standardOutput;
+    std::string text =
+        runProcess({.executable = "/usr/bin/zbarimg", .arguments = {"--raw", "-q", "--nodbus", pngPath}})
+            .standardOutput;
     if (!text.empty() && text.back() == '\n') text.pop_back();
     return text;
 }
@@ -32,7 +33,8 @@ struct StartedAgent {
 StartedAgent startAgent(AgentProcess& agent) {
     StartedAgent started;
     started.lines = agent.waitForLines(8);
-    if (started.lines.size() == 8 && started.lines[7] != "Pair Page: unavailable") started.lines = agent.waitForLines(9);
+    if (started.lines.size() == 8 && started.lines[7] != "Pair Page: unavailable")
+        started.lines = agent.waitForLines(9);
     for (const auto& line : started.lines) {
         if (line.starts_with("Pair Link: ")) started.link = line.substr(11);
         if (line.starts_with("Pair Page: ")) started.pagePath = line.substr(11);
@@ -45,8 +47,9 @@ StartedAgent startAgent(AgentProcess& agent) {
 TEST(PairingPageTest, TheQRImageDecodesToTheBannerLinkForAwkwardNames) {
     for (const std::string name : {"Studio", "Lab's MacBook Pro", "R&D = #1", "Café Größe 山"}) {
         TemporaryFolder home;
-        AgentProcess agent({"--port", std::to_string(freePort()), "--name", name, "--no-open-pair-page"},
-                           {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}, {"PATH", "/usr/bin:/bin"}});
+        AgentProcess agent(
+            {"--port", std::to_string(freePort()), "--name", name, "--no-open-pair-page"},
+            {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}, {"PATH", "/usr/bin:/bin"}});
         const StartedAgent started = startAgent(agent);
         ASSERT_EQ(started.lines.size(), 9u) << agent.standardError();
         ASSERT_TRUE(started.pagePath.ends_with(".html")) << started.pagePath;
@@ -54,7 +57,7 @@ TEST(PairingPageTest, TheQRImageDecodesToTheBannerLinkForAwkwardNames) {
         EXPECT_EQ(decodedQR(png), started.link) << name;
 
         // Only this user may read the files: they carry the token.
-        struct stat info{};
+        struct stat info {};
         ASSERT_EQ(::stat(png.c_str(), &info), 0);
         EXPECT_EQ(info.st_mode & 0777, 0600u);
         ASSERT_EQ(::stat(started.pagePath.c_str(), &info), 0);
@@ -69,7 +72,7 @@ TEST(PairingPageTest, ThePrivateFolderIsUsedWithoutARuntimeDirectory) {
     const StartedAgent started = startAgent(agent);
     const std::string folder = tmp.path() + "/kestro-" + std::to_string(::getuid());
     EXPECT_EQ(started.pagePath, folder + "/kestro-pair-a-b.html");
-    struct stat info{};
+    struct stat info {};
     ASSERT_EQ(::lstat(folder.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
 }
@@ -97,8 +100,8 @@ TEST(PairingPageTest, ChromiumRendersThePageWithAScannableCode) {
         {.executable = "/usr/bin/chromium",
          .arguments = {"--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
                        "--disable-component-update", "--disable-sync", "--no-first-run",
-                       "--user-data-dir=" + profile.path(), "--screenshot=" + screenshot, "--window-size=800,1200",
-                       "file://" + started.pagePath}});
+                       "--user-data-dir=" + profile.path(), "--screenshot=" + screenshot,
+                       "--window-size=800,1200", "file://" + started.pagePath}});
     ASSERT_TRUE(std::filesystem::exists(screenshot)) << chromium.standardError;
     EXPECT_EQ(decodedQR(screenshot), started.link);
 }

@@ -1,13 +1,13 @@
 // "/run" end to end: the real Codex CLI against a fake model server, and fake Codex scripts for
 // the failures the real one cannot be made to show.
 
+#include "platform/ProcessRunner.h"
 #include "support/AgentProcess.h"
+#include "support/FakeModelServer.h"
 #include "support/LoopbackHTTP.h"
+#include "support/PinnedCodex.h"
 #include "support/ProcessInspection.h"
 #include "support/TemporaryFolder.h"
-#include "platform/ProcessRunner.h"
-#include "support/FakeModelServer.h"
-#include "support/PinnedCodex.h"
 
 #include <filesystem>
 #include <fstream>
@@ -27,18 +27,25 @@ namespace {
 
 constexpr const char* kToken = "run-token";
 
-json event(const RunStream& stream, size_t index) { return json::parse(stream.events.at(index)); }
+json event(const RunStream& stream, size_t index) {
+    return json::parse(stream.events.at(index));
+}
 
 std::vector<std::string> types(const RunStream& stream) {
     std::vector<std::string> out;
-    for (const auto& text : stream.events) out.push_back(json::parse(text)["type"]);
+    for (const auto& text : stream.events)
+        out.push_back(json::parse(text)["type"]);
     return out;
 }
 
-json status(uint16_t port) { return json::parse(request(port, "GET", "/status", {{"X-Kestro-Token", kToken}}).body); }
+json status(uint16_t port) {
+    return json::parse(request(port, "GET", "/status", {{"X-Kestro-Token", kToken}}).body);
+}
 
 std::string runBody(const std::string& prompt, const std::string& directory, const std::string& extra = "") {
-    return json{{"prompt", prompt}, {"workingDirectory", directory}, {"resumeExistingSession", false}}.dump().insert(1, extra);
+    return json{{"prompt", prompt}, {"workingDirectory", directory}, {"resumeExistingSession", false}}
+        .dump()
+        .insert(1, extra);
 }
 
 // Sends a run request on a new connection and returns it for reading, or -1.
@@ -59,9 +66,10 @@ struct Runtime {
         environment["XDG_RUNTIME_DIR"] = home.path();
         environment["KESTRO_CODEX_PATH"] = codex;
         environment.emplace("PATH", "/usr/bin:/bin");
-        agent = std::make_unique<AgentProcess>(
-            std::vector<std::string>{"--port", std::to_string(port), "--token", kToken, "--no-open-pair-page"},
-            environment);
+        agent =
+            std::make_unique<AgentProcess>(std::vector<std::string>{"--port", std::to_string(port), "--token",
+                                                                    kToken, "--no-open-pair-page"},
+                                           environment);
         banner = agent->waitForLines(9);
     }
     TemporaryFolder home;
@@ -71,11 +79,13 @@ struct Runtime {
 };
 
 class FakeCodexTest : public ::testing::Test {
-protected:
+  protected:
     // A fake Codex: a shell script standing in for the CLI. The start-up probe gets a version.
     std::string fakeCodex(const std::string& body) {
         const std::string path = m_scripts.path() + "/codex-" + std::to_string(m_count++);
-        std::ofstream(path) << "#!/bin/sh\ncase \" $* \" in *\" --json \"*) ;; *) echo codex-cli-fake; exit 0 ;; esac\n" << body;
+        std::ofstream(path)
+            << "#!/bin/sh\ncase \" $* \" in *\" --json \"*) ;; *) echo codex-cli-fake; exit 0 ;; esac\n"
+            << body;
         ::chmod(path.c_str(), 0755);
         return path;
     }
@@ -93,16 +103,18 @@ TEST(RealCodexRunTest, StreamsARunAndResumesItsThread) {
     std::filesystem::create_directories(project);
     const uint16_t port = freePort();
     AgentProcess agent({"--port", std::to_string(port), "--token", kToken, "--no-open-pair-page"},
-                       {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}, {"KESTRO_CODEX_PATH", kPinnedCodex},
+                       {{"HOME", home.path()},
+                        {"XDG_RUNTIME_DIR", home.path()},
+                        {"KESTRO_CODEX_PATH", kPinnedCodex},
                         {"PATH", "/usr/bin:/bin"}});
     ASSERT_EQ(agent.waitForLines(9).size(), 9u) << agent.standardError();
 
     const RunStream first = run(port, kToken, runBody("  Say hello \n", project));
     ASSERT_EQ(first.status, 200);
     EXPECT_TRUE(first.done);
-    EXPECT_EQ(types(first), (std::vector<std::string>{"job.started", "thread.started", "job.progress", "job.progress",
-                                                      "assistant.delta", "assistant.delta", "assistant.delta",
-                                                      "job.progress", "job.completed"}));
+    EXPECT_EQ(types(first), (std::vector<std::string>{"job.started", "thread.started", "job.progress",
+                                                      "job.progress", "assistant.delta", "assistant.delta",
+                                                      "assistant.delta", "job.progress", "job.completed"}));
     EXPECT_EQ(event(first, 0)["message"], "Launching Codex in " + project);
     const std::string threadID = event(first, 1)["threadID"];
     EXPECT_EQ(event(first, 1)["message"], "Codex session linked");
@@ -115,13 +127,18 @@ TEST(RealCodexRunTest, StreamsARunAndResumesItsThread) {
     const json usage = {{"inputTokens", 11}, {"cachedInputTokens", 3}, {"outputTokens", 7}};
     EXPECT_EQ(event(first, 7)["message"], "Codex finished generating");
     EXPECT_EQ(event(first, 7)["usage"], usage);
-    EXPECT_EQ(event(first, 8), json({{"type", "job.completed"}, {"message", "Codex run complete"}, {"usage", usage}}));
+    EXPECT_EQ(event(first, 8),
+              json({{"type", "job.completed"}, {"message", "Codex run complete"}, {"usage", usage}}));
     EXPECT_TRUE(status(port)["diagnosticMessage"].get<std::string>().starts_with("Codex ready · "));
     ASSERT_EQ(model.requestBodies().size(), 1u);
     EXPECT_NE(model.requestBodies()[0].find("Say hello"), std::string::npos);
 
-    const std::string followUp = json{{"prompt", "And again"}, {"workingDirectory", project}, {"threadID", threadID},
-                                      {"resumeExistingSession", true}}.dump();
+    const std::string followUp = json{
+        {"prompt", "And again"},
+        {"workingDirectory", project},
+        {"threadID", threadID},
+        {"resumeExistingSession",
+         true}}.dump();
     const RunStream second = run(port, kToken, followUp);
     EXPECT_TRUE(second.done);
     EXPECT_EQ(event(second, 0)["message"], "Resuming Codex session in " + project);
@@ -141,7 +158,9 @@ TEST(RealCodexRunTest, AModelErrorEndsTheStreamWithItsMessage) {
     model.configureCodexHome(home.path());
     const uint16_t port = freePort();
     AgentProcess agent({"--port", std::to_string(port), "--token", kToken, "--no-open-pair-page"},
-                       {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}, {"KESTRO_CODEX_PATH", kPinnedCodex},
+                       {{"HOME", home.path()},
+                        {"XDG_RUNTIME_DIR", home.path()},
+                        {"KESTRO_CODEX_PATH", kPinnedCodex},
                         {"PATH", "/usr/bin:/bin"}});
     ASSERT_EQ(agent.waitForLines(9).size(), 9u) << agent.standardError();
     const RunStream stream = run(port, kToken, runBody("Say hello", home.path()));
@@ -161,7 +180,8 @@ TEST_F(FakeCodexTest, ExitStatusesWithoutOutputBecomeTheirMessage) {
         EXPECT_EQ(types(stream), (std::vector<std::string>{"job.started", "job.error"}));
         EXPECT_EQ(event(stream, 1)["message"], "Codex exited with status " + std::to_string(code) + ".");
         EXPECT_TRUE(stream.done);
-        EXPECT_EQ(status(runtime.port)["diagnosticMessage"], "Codex exited with status " + std::to_string(code) + ".");
+        EXPECT_EQ(status(runtime.port)["diagnosticMessage"],
+                  "Codex exited with status " + std::to_string(code) + ".");
         EXPECT_EQ(status(runtime.port)["activeJobs"], 0);
     }
 }
@@ -173,7 +193,8 @@ exit 1
 )"));
     const RunStream stream = run(runtime.port, kToken, runBody("go", runtime.home.path()));
     ASSERT_EQ(stream.events.size(), 2u);
-    EXPECT_EQ(event(stream, 1)["message"], "line 1 from json\nline 2\nline 3\nline 4\nline 5\nline 6\nline 7\nline 8");
+    EXPECT_EQ(event(stream, 1)["message"],
+              "line 1 from json\nline 2\nline 3\nline 4\nline 5\nline 6\nline 7\nline 8");
 }
 
 TEST_F(FakeCodexTest, AnErrorEventDecidesOnlyWithoutAgentText) {
@@ -196,7 +217,8 @@ exit 0
 TEST_F(FakeCodexTest, PromptsAndDirectoriesAreCheckedInsideTheStream) {
     Runtime runtime(fakeCodex("exit 0\n"));
     const RunStream blank = run(runtime.port, kToken, runBody(" \n ", runtime.home.path()));
-    EXPECT_EQ(blank.events, (std::vector<std::string>{R"({"type":"job.error","message":"Prompt was empty."})"}));
+    EXPECT_EQ(blank.events,
+              (std::vector<std::string>{R"({"type":"job.error","message":"Prompt was empty."})"}));
     EXPECT_TRUE(blank.done);
     EXPECT_EQ(status(runtime.port)["diagnosticMessage"], "Prompt was empty.");
 
@@ -211,21 +233,28 @@ TEST_F(FakeCodexTest, PromptsAndDirectoriesAreCheckedInsideTheStream) {
 
 TEST_F(FakeCodexTest, ArgumentsReachCodexUnchanged) {
     const std::string log = m_scripts.path() + "/arguments";
-    Runtime runtime(fakeCodex("for a in \"$@\"; do printf '%s|' \"$a\"; done > " + log + "\necho >> " + log + "\npwd >> " + log + "\n"));
+    Runtime runtime(fakeCodex("for a in \"$@\"; do printf '%s|' \"$a\"; done > " + log + "\necho >> " + log +
+                              "\npwd >> " + log + "\n"));
     run(runtime.port, kToken,
-        json{{"prompt", " two  words; $(rm -rf x) "}, {"workingDirectory", runtime.home.path()},
-             {"preferredModel", "gpt-x"}, {"threadID", "T-1"}, {"resumeExistingSession", true}}.dump());
+        json{{"prompt", " two  words; $(rm -rf x) "},
+             {"workingDirectory", runtime.home.path()},
+             {"preferredModel", "gpt-x"},
+             {"threadID", "T-1"},
+             {"resumeExistingSession", true}}
+            .dump());
     std::ifstream file(log);
     std::string arguments, directory;
     std::getline(file, arguments);
     std::getline(file, directory);
-    EXPECT_EQ(arguments, "exec|resume|T-1|--json|--skip-git-repo-check|--model|gpt-x|two  words; $(rm -rf x)|");
+    EXPECT_EQ(arguments,
+              "exec|resume|T-1|--json|--skip-git-repo-check|--model|gpt-x|two  words; $(rm -rf x)|");
     EXPECT_EQ(directory, runtime.home.path());
 }
 
 TEST_F(FakeCodexTest, LinesReachThePhoneBeforeCodexEnds) {
     const std::string release = m_scripts.path() + "/release";
-    Runtime runtime(fakeCodex("echo '{\"type\":\"turn.started\"}'\nwhile [ ! -e " + release + " ]; do sleep 0.05; done\n"));
+    Runtime runtime(fakeCodex("echo '{\"type\":\"turn.started\"}'\nwhile [ ! -e " + release +
+                              " ]; do sleep 0.05; done\n"));
     const int fd = openRunStream(runtime.port, runBody("go", runtime.home.path()));
     ASSERT_GE(fd, 0);
     std::string received;
@@ -248,7 +277,8 @@ TEST_F(FakeCodexTest, APhoneThatLeavesDoesNotStopOrLeakTheRun) {
     // After the phone has gone, 50 MB of output must be drained for Codex to finish.
     Runtime runtime(fakeCodex("echo '{\"type\":\"turn.started\"}'\nwhile [ ! -e " + release +
                               " ]; do sleep 0.05; done\nhead -c 52428800 /dev/zero | tr '\\0' x\necho\n"
-                              "head -c 1000000 /dev/zero | tr '\\0' y >&2\ntouch " + finished + "\n"));
+                              "head -c 1000000 /dev/zero | tr '\\0' y >&2\ntouch " +
+                              finished + "\n"));
     const size_t descriptorsBefore = openDescriptorCount(runtime.agent->pid());
     {
         const int fd = openRunStream(runtime.port, runBody("go", runtime.home.path()));
@@ -296,8 +326,9 @@ echo '{"type":"turn.completed","usage":{"input_tokens":1}}'
         const RunStream stream = runs[static_cast<size_t>(i)].get();
         const std::string prompt = "prompt" + std::to_string(i);
         ASSERT_TRUE(stream.done);
-        EXPECT_EQ(types(stream), (std::vector<std::string>{"job.started", "thread.started", "job.progress",
-                                                           "assistant.delta", "job.progress", "job.completed"}));
+        EXPECT_EQ(types(stream),
+                  (std::vector<std::string>{"job.started", "thread.started", "job.progress",
+                                            "assistant.delta", "job.progress", "job.completed"}));
         EXPECT_EQ(event(stream, 1)["threadID"], "t-" + prompt);
         EXPECT_EQ(event(stream, 3)["text"], "reply to " + prompt);
     }

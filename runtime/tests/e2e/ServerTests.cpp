@@ -21,15 +21,15 @@ namespace {
 constexpr const char* kToken = "0123456789abcdef0123456789abcdef";
 
 class ServerTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         s_home = new TemporaryFolder();
         s_runtimeDir = new TemporaryFolder();
         s_port = freePort();
-        s_agent = new AgentProcess({"--port", std::to_string(s_port), "--token", kToken, "--name", "Test Rig",
-                                    "--working-dir", s_home->path(), "--no-open-pair-page"},
-                                   {{"HOME", s_home->path()}, {"XDG_RUNTIME_DIR", s_runtimeDir->path()},
-                                    {"PATH", "/usr/bin:/bin"}});
+        s_agent = new AgentProcess(
+            {"--port", std::to_string(s_port), "--token", kToken, "--name", "Test Rig", "--working-dir",
+             s_home->path(), "--no-open-pair-page"},
+            {{"HOME", s_home->path()}, {"XDG_RUNTIME_DIR", s_runtimeDir->path()}, {"PATH", "/usr/bin:/bin"}});
         s_banner = s_agent->waitForLines(9);
     }
     static void TearDownTestSuite() {
@@ -62,8 +62,12 @@ TEST_F(ServerTest, PrintsEveryBannerLineInOrder) {
 }
 
 TEST_F(ServerTest, UnknownRoutesAre404WhateverTheToken) {
-    for (const auto& [method, path] : std::vector<std::pair<std::string, std::string>>{
-             {"GET", "/nowhere"}, {"PUT", "/status"}, {"get", "/status"}, {"GET", "/status/"}, {"GET", "/status?x=1"}}) {
+    for (const auto& [method, path] :
+         std::vector<std::pair<std::string, std::string>>{{"GET", "/nowhere"},
+                                                          {"PUT", "/status"},
+                                                          {"get", "/status"},
+                                                          {"GET", "/status/"},
+                                                          {"GET", "/status?x=1"}}) {
         HTTPAnswer answer = request(s_port, method, path);
         EXPECT_EQ(answer.status, 404) << method << " " << path;
         EXPECT_EQ(answer.body, R"({"error":"Not Found"})");
@@ -107,14 +111,34 @@ TEST_F(ServerTest, StatusAnswersTheFullRecordInWireOrder) {
     EXPECT_EQ(answer.headers.at("content-type"), "application/json");
     const json status = json::parse(answer.body);
     std::vector<std::string> keys;
-    for (const auto& item : status.items()) keys.push_back(item.key());
+    for (const auto& item : status.items())
+        keys.push_back(item.key());
     // No Codex: its optional members are left out entirely.
-    const std::vector<std::string> expected = {
-        "machineName", "hostName", "ipAddress", "cpuLoad", "ramLoad", "activeJobs", "currentRunner",
-        "codexInstalled", "resumableSessionsSupported", "supportsImageInput", "supportsOSSProvider",
-        "supportsAppServer", "desktopAppInstalled", "computerUseConfigured", "configuredMCPServers",
-        "installedSkills", "installedPlugins", "recentProjects", "recentThreads", "gitStatus", "remoteSurfaces",
-        "isOnline", "workingDirectory", "lastSeen", "diagnosticMessage"};
+    const std::vector<std::string> expected = {"machineName",
+                                               "hostName",
+                                               "ipAddress",
+                                               "cpuLoad",
+                                               "ramLoad",
+                                               "activeJobs",
+                                               "currentRunner",
+                                               "codexInstalled",
+                                               "resumableSessionsSupported",
+                                               "supportsImageInput",
+                                               "supportsOSSProvider",
+                                               "supportsAppServer",
+                                               "desktopAppInstalled",
+                                               "computerUseConfigured",
+                                               "configuredMCPServers",
+                                               "installedSkills",
+                                               "installedPlugins",
+                                               "recentProjects",
+                                               "recentThreads",
+                                               "gitStatus",
+                                               "remoteSurfaces",
+                                               "isOnline",
+                                               "workingDirectory",
+                                               "lastSeen",
+                                               "diagnosticMessage"};
     std::vector<std::string> withoutGit = expected;
     std::erase(withoutGit, "gitStatus");
     EXPECT_TRUE(keys == expected || keys == withoutGit) << answer.body;
@@ -145,7 +169,8 @@ TEST_F(ServerTest, ErrorAnswersAreValidJSON) {
     const HTTPAnswer missing = request(s_port, "POST", "/thread-history", authorized(), "{}");
     EXPECT_EQ(missing.status, 400);
     EXPECT_EQ(json::parse(missing.body)["error"], "Missing required field 'threadID'.");
-    const HTTPAnswer wrongType = request(s_port, "POST", "/thread-history", authorized(), R"({"threadID":42})");
+    const HTTPAnswer wrongType =
+        request(s_port, "POST", "/thread-history", authorized(), R"({"threadID":42})");
     EXPECT_EQ(wrongType.status, 400);
     EXPECT_TRUE(json::parse(wrongType.body)["error"].is_string());
     const HTTPAnswer blankName = request(s_port, "POST", "/worktree", authorized(), R"({"name":"   "})");
@@ -157,7 +182,8 @@ TEST_F(ServerTest, ErrorAnswersAreValidJSON) {
     const HTTPAnswer noCodex =
         request(s_port, "POST", "/run", authorized(), R"({"prompt":"hi","resumeExistingSession":false})");
     EXPECT_EQ(noCodex.status, 400);
-    EXPECT_EQ(json::parse(noCodex.body)["error"], "Codex CLI is not installed or not available on this machine.");
+    EXPECT_EQ(json::parse(noCodex.body)["error"],
+              "Codex CLI is not installed or not available on this machine.");
     const HTTPAnswer unreadableRun = request(s_port, "POST", "/run", authorized(), R"({"prompt":"hi"})");
     EXPECT_EQ(unreadableRun.status, 400);
     EXPECT_EQ(json::parse(unreadableRun.body)["error"], "Missing required field 'resumeExistingSession'.");
@@ -186,7 +212,8 @@ TEST_F(ServerTest, AssemblesARequestTrickledByteByByte) {
     const std::string text = "POST /status HTTP/1.1\r\nx-kestro-token: " + std::string(kToken) +
                              "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
     std::vector<std::string> bytes;
-    for (const char c : text) bytes.emplace_back(1, c);
+    for (const char c : text)
+        bytes.emplace_back(1, c);
     const RawExchange result = exchange(s_port, bytes, milliseconds(1));
     const HTTPAnswer answer = parseAnswer(result.received);
     ASSERT_EQ(answer.status, 200);
@@ -234,7 +261,8 @@ TEST_F(ServerTest, ServesOverIPv6Loopback) {
     std::string received;
     char buffer[256];
     ssize_t got;
-    while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0) received.append(buffer, static_cast<size_t>(got));
+    while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+        received.append(buffer, static_cast<size_t>(got));
     ::close(fd);
     EXPECT_EQ(parseAnswer(received).status, 404);
 }
@@ -256,7 +284,8 @@ TEST_F(ServerTest, ManyIdleConnectionsDoNotStopTheServer) {
     const auto started = steady_clock::now();
     EXPECT_EQ(request(s_port, "GET", "/status", authorized()).status, 200);
     EXPECT_LT(steady_clock::now() - started, seconds(5));
-    for (const int fd : idle) ::close(fd);
+    for (const int fd : idle)
+        ::close(fd);
 }
 
 TEST(StartupTest, APortInUseIsAStartUpFailureWithoutBanner) {
@@ -278,7 +307,8 @@ TEST(StartupTest, APortInUseIsAStartUpFailureWithoutBanner) {
     ASSERT_TRUE(status.has_value());
     EXPECT_NE(*status, 0);
     EXPECT_TRUE(agent.waitForLines(1, milliseconds(100)).empty());
-    EXPECT_NE(agent.standardError().find("Could not listen on port " + std::to_string(port)), std::string::npos)
+    EXPECT_NE(agent.standardError().find("Could not listen on port " + std::to_string(port)),
+              std::string::npos)
         << agent.standardError();
 }
 
@@ -286,8 +316,10 @@ TEST(StartupTest, DefaultsGiveARandomTokenAndThePortFromTheEnvironment) {
     TemporaryFolder home;
     const uint16_t port = freePort();
     AgentProcess agent({"--no-open-pair-page"},
-                       {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()},
-                        {"KESTRO_AGENT_PORT", std::to_string(port)}, {"VESK_AGENT_PORT", "1"},
+                       {{"HOME", home.path()},
+                        {"XDG_RUNTIME_DIR", home.path()},
+                        {"KESTRO_AGENT_PORT", std::to_string(port)},
+                        {"VESK_AGENT_PORT", "1"},
                         {"VESK_AGENT_HOST", "studio.lan"}},
                        home.path());
     const auto lines = agent.waitForLines(9);
@@ -320,7 +352,8 @@ TEST_F(ServerTest, SurfacesWithoutTheMacToolsAreOffAndPreviewsCarryNoImage) {
         {"browser", "No browser control surface detected from the current Codex setup."},
         {"simulator", "Xcode simulator tools are not available on this Mac."}};
     for (const auto& [kind, detail] : expected) {
-        const HTTPAnswer answer = request(s_port, "POST", "/surface-preview", authorized(), json{{"kind", kind}}.dump());
+        const HTTPAnswer answer =
+            request(s_port, "POST", "/surface-preview", authorized(), json{{"kind", kind}}.dump());
         ASSERT_EQ(answer.status, 200) << kind;
         const json preview = json::parse(answer.body);
         EXPECT_EQ(preview["kind"], kind);

@@ -1,13 +1,13 @@
 // Projects, threads and transcripts that real Codex sessions leave behind, and git worktrees,
 // through the runtime's routes.
 
+#include "platform/ProcessRunner.h"
 #include "support/AgentProcess.h"
+#include "support/FakeModelServer.h"
 #include "support/LoopbackHTTP.h"
+#include "support/PinnedCodex.h"
 #include "support/ProcessInspection.h"
 #include "support/TemporaryFolder.h"
-#include "platform/ProcessRunner.h"
-#include "support/FakeModelServer.h"
-#include "support/PinnedCodex.h"
 #include "workspace/GitStatus.h"
 
 #include <filesystem>
@@ -24,9 +24,11 @@ const std::map<std::string, std::string> kToken{{"X-Kestro-Token", "t"}};
 
 std::unique_ptr<AgentProcess> startAgent(const std::string& home, uint16_t port) {
     auto agent = std::make_unique<AgentProcess>(
-        std::vector<std::string>{"--port", std::to_string(port), "--token", "t", "--no-open-pair-page", "--working-dir",
-                                 home},
-        std::map<std::string, std::string>{{"HOME", home}, {"XDG_RUNTIME_DIR", home}, {"KESTRO_CODEX_PATH", kPinnedCodex},
+        std::vector<std::string>{"--port", std::to_string(port), "--token", "t", "--no-open-pair-page",
+                                 "--working-dir", home},
+        std::map<std::string, std::string>{{"HOME", home},
+                                           {"XDG_RUNTIME_DIR", home},
+                                           {"KESTRO_CODEX_PATH", kPinnedCodex},
                                            {"PATH", "/usr/bin:/bin"}});
     agent->waitForLines(9);
     return agent;
@@ -46,15 +48,18 @@ TEST(WorkspaceTest, RealSessionsBecomeProjectsThreadsAndHistory) {
     const auto agent = startAgent(home.path(), port);
 
     const auto runIn = [&](const std::string& directory, const std::string& prompt) {
-        const RunStream stream = run(port, "t", json{{"prompt", prompt}, {"workingDirectory", directory},
-                                                     {"resumeExistingSession", false}}.dump());
+        const RunStream stream =
+            run(port, "t",
+                json{{"prompt", prompt}, {"workingDirectory", directory}, {"resumeExistingSession", false}}
+                    .dump());
         EXPECT_TRUE(stream.done);
         return json::parse(stream.events.at(1))["threadID"].get<std::string>();
     };
     runIn(alpha, "First task in alpha");
     const std::string betaThread = runIn(beta, "Second task in beta");
 
-    const json status = json::parse(request(port, "POST", "/status", kToken, json{{"workingDirectory", alpha}}.dump()).body);
+    const json status =
+        json::parse(request(port, "POST", "/status", kToken, json{{"workingDirectory", alpha}}.dump()).body);
     const json& threads = status["recentThreads"];
     ASSERT_EQ(threads.size(), 2u) << status.dump();
     EXPECT_EQ(threads[0]["threadID"], betaThread);
@@ -75,8 +80,8 @@ TEST(WorkspaceTest, RealSessionsBecomeProjectsThreadsAndHistory) {
     EXPECT_EQ(projects[1]["source"], "Configured + Recent");
     EXPECT_EQ(projects[1]["lastThreadTitle"], "Second task in beta");
 
-    const json history =
-        json::parse(request(port, "POST", "/thread-history", kToken, json{{"threadID", betaThread}}.dump()).body);
+    const json history = json::parse(
+        request(port, "POST", "/thread-history", kToken, json{{"threadID", betaThread}}.dump()).body);
     EXPECT_EQ(history["threadID"], betaThread);
     ASSERT_EQ(history["messages"].size(), 2u) << history.dump();
     EXPECT_EQ(history["messages"][0]["role"], "user");
@@ -85,7 +90,8 @@ TEST(WorkspaceTest, RealSessionsBecomeProjectsThreadsAndHistory) {
     EXPECT_EQ(history["messages"][1]["text"], "Hello from the fake model server today");
     EXPECT_EQ(history["messages"][1]["timestamp"].get<std::string>().size(), 20u);
 
-    const json unknown = json::parse(request(port, "POST", "/thread-history", kToken, R"({"threadID":"nope"})").body);
+    const json unknown =
+        json::parse(request(port, "POST", "/thread-history", kToken, R"({"threadID":"nope"})").body);
     EXPECT_EQ(unknown, json({{"threadID", "nope"}, {"messages", json::array()}}));
 }
 
@@ -93,9 +99,10 @@ TEST(WorkspaceTest, WorktreesThroughTheRoute) {
     TemporaryFolder home;
     const std::string repo = home.path() + "/code/app";
     std::filesystem::create_directories(repo);
-    for (const auto& arguments : std::vector<std::vector<std::string>>{
-             {"init", "-q", "-b", "main"}, {"-c", "user.name=T", "-c", "user.email=t@example.invalid", "commit", "-q",
-                                            "--allow-empty", "-m", "first"}}) {
+    for (const auto& arguments :
+         std::vector<std::vector<std::string>>{{"init", "-q", "-b", "main"},
+                                               {"-c", "user.name=T", "-c", "user.email=t@example.invalid",
+                                                "commit", "-q", "--allow-empty", "-m", "first"}}) {
         std::vector<std::string> full{"-C", repo};
         full.insert(full.end(), arguments.begin(), arguments.end());
         ASSERT_EQ(runProcess({.executable = "/usr/bin/git", .arguments = full}).status, 0);
@@ -103,7 +110,8 @@ TEST(WorkspaceTest, WorktreesThroughTheRoute) {
     const uint16_t port = freePort();
     const auto agent = startAgent(home.path(), port);
     const auto create = [&](const std::string& directory) {
-        return request(port, "POST", "/worktree", kToken, json{{"name", "Add login page!"}, {"workingDirectory", directory}}.dump());
+        return request(port, "POST", "/worktree", kToken,
+                       json{{"name", "Add login page!"}, {"workingDirectory", directory}}.dump());
     };
     const HTTPAnswer first = create(repo);
     ASSERT_EQ(first.status, 200) << first.body;
@@ -115,11 +123,16 @@ TEST(WorkspaceTest, WorktreesThroughTheRoute) {
     ASSERT_EQ(second.status, 200) << second.body;
     EXPECT_EQ(json::parse(second.body)["displayName"], "app-add-login-page-2");
 
-    const json status = json::parse(request(port, "POST", "/status", kToken, json{{"workingDirectory", repo}}.dump()).body);
-    EXPECT_EQ(status["gitStatus"], json({{"branchName", "main"}, {"changedFiles", 0}, {"addedLines", 0},
-                                         {"deletedLines", 0}, {"isRepository", true}}));
+    const json status =
+        json::parse(request(port, "POST", "/status", kToken, json{{"workingDirectory", repo}}.dump()).body);
+    EXPECT_EQ(status["gitStatus"], json({{"branchName", "main"},
+                                         {"changedFiles", 0},
+                                         {"addedLines", 0},
+                                         {"deletedLines", 0},
+                                         {"isRepository", true}}));
 
     const HTTPAnswer outside = create(home.path());
     EXPECT_EQ(outside.status, 400);
-    EXPECT_NE(json::parse(outside.body)["error"].get<std::string>().find("not a git repository"), std::string::npos);
+    EXPECT_NE(json::parse(outside.body)["error"].get<std::string>().find("not a git repository"),
+              std::string::npos);
 }

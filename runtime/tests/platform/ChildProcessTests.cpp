@@ -26,13 +26,16 @@ bool readableWithin(int fd, milliseconds timeout) {
     return ::poll(&entry, 1, static_cast<int>(timeout.count())) == 1;
 }
 
-bool processExists(pid_t pid) { return ::kill(pid, 0) == 0 || errno != ESRCH; }
+bool processExists(pid_t pid) {
+    return ::kill(pid, 0) == 0 || errno != ESRCH;
+}
 
 std::string readAll(int fd) {
     std::string out;
     char chunk[4096];
     ssize_t got;
-    while ((got = ::read(fd, chunk, sizeof chunk)) > 0) out.append(chunk, static_cast<size_t>(got));
+    while ((got = ::read(fd, chunk, sizeof chunk)) > 0)
+        out.append(chunk, static_cast<size_t>(got));
     return out;
 }
 
@@ -70,7 +73,8 @@ TEST(ChildProcessTest, AnOwnerThatGoesKillsAndReapsItsChild) {
 }
 
 TEST(ChildProcessTest, TheEnvironmentCanBeReplacedWhole) {
-    ChildProcess child = start({.executable = "/usr/bin/env", .environment = std::vector<std::string>{"ONLY=this"}});
+    ChildProcess child =
+        start({.executable = "/usr/bin/env", .environment = std::vector<std::string>{"ONLY=this"}});
     EXPECT_EQ(readAll(child.standardOutput().get()), "ONLY=this\n");
     EXPECT_EQ(child.wait(), 0);
 }
@@ -79,7 +83,8 @@ TEST(ChildProcessTest, DiscardedOutputLeavesNoPipesAndAMissingFolderIsNamed) {
     ChildProcess quiet = start({.executable = "/bin/echo", .arguments = {"lost"}, .captureOutput = false});
     EXPECT_FALSE(quiet.standardOutput().isOpen());
     EXPECT_EQ(quiet.wait(), 0);
-    const SpawnResult missing = ChildProcess::spawn({.executable = "/bin/true", .currentDirectory = "/nonexistent/here"});
+    const SpawnResult missing =
+        ChildProcess::spawn({.executable = "/bin/true", .currentDirectory = "/nonexistent/here"});
     EXPECT_FALSE(missing.child.has_value());
     EXPECT_EQ(missing.error, "The folder /nonexistent/here does not exist or is not a folder.");
 }

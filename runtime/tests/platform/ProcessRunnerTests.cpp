@@ -19,7 +19,8 @@ size_t openDescriptorCount() {
 } // namespace
 
 TEST(ProcessRunnerTest, CollectsBothStreamsAndTheStatus) {
-    const auto result = runProcess({.executable = "/bin/sh", .arguments = {"-c", "printf 'out\\n'; printf 'err\\n' >&2; exit 3"}});
+    const auto result = runProcess(
+        {.executable = "/bin/sh", .arguments = {"-c", "printf 'out\\n'; printf 'err\\n' >&2; exit 3"}});
     EXPECT_EQ(result.status, 3);
     EXPECT_EQ(result.standardOutput, "out\n");
     EXPECT_EQ(result.standardError, "err\n");
@@ -28,8 +29,9 @@ TEST(ProcessRunnerTest, CollectsBothStreamsAndTheStatus) {
 TEST(ProcessRunnerTest, DrainsLargeOutputOnBothStreamsWithoutDeadlock) {
     const auto result = runProcess(
         {.executable = "/bin/sh",
-         .arguments = {"-c", "head -c 2097152 /dev/zero | tr '\\0' a; head -c 2097152 /dev/zero | tr '\\0' b >&2; "
-                             "head -c 1048576 /dev/zero | tr '\\0' c"}});
+         .arguments = {"-c",
+                       "head -c 2097152 /dev/zero | tr '\\0' a; head -c 2097152 /dev/zero | tr '\\0' b >&2; "
+                       "head -c 1048576 /dev/zero | tr '\\0' c"}});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.standardOutput.size(), 3u * 1024 * 1024);
     EXPECT_EQ(result.standardError.size(), 2u * 1024 * 1024);

@@ -18,22 +18,27 @@ TEST(CodexEventTranslationTest, ThreadAndTurnEvents) {
     RunCapture capture;
     auto events = translate(R"({"type":"thread.started","thread_id":"abc"})", capture);
     ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0], (KestroAgentStreamEvent{.type = "thread.started", .message = "Codex session linked", .threadID = "abc"}));
+    EXPECT_EQ(events[0],
+              (KestroAgentStreamEvent{
+                  .type = "thread.started", .message = "Codex session linked", .threadID = "abc"}));
     EXPECT_EQ(capture.snapshot().threadID, "abc");
 
     RunCapture empty;
     events = translate(R"({"type":"thread.started","thread_id":""})", empty);
-    EXPECT_EQ(events, (std::vector<KestroAgentStreamEvent>{{.type = "job.progress", .message = "Codex session started"}}));
+    EXPECT_EQ(events, (std::vector<KestroAgentStreamEvent>{
+                          {.type = "job.progress", .message = "Codex session started"}}));
     EXPECT_FALSE(empty.snapshot().threadID.has_value());
 
-    EXPECT_EQ(translate(R"({"type":"turn.started"})", capture),
-              (std::vector<KestroAgentStreamEvent>{{.type = "job.progress", .message = "Codex is reasoning"}}));
+    EXPECT_EQ(
+        translate(R"({"type":"turn.started"})", capture),
+        (std::vector<KestroAgentStreamEvent>{{.type = "job.progress", .message = "Codex is reasoning"}}));
 }
 
 TEST(CodexEventTranslationTest, AgentMessagesAreStoredThenStreamedInChunks) {
     RunCapture capture;
     const auto events = translate(
-        R"({"type":"item.completed","item":{"type":"agent_message","text":"one two three four five"}})", capture);
+        R"({"type":"item.completed","item":{"type":"agent_message","text":"one two three four five"}})",
+        capture);
     ASSERT_EQ(events.size(), 3u);
     EXPECT_EQ(events[0].message, "Streaming response");
     EXPECT_EQ(events[1], (KestroAgentStreamEvent{.type = "assistant.delta", .text = "one two three "}));
@@ -41,19 +46,25 @@ TEST(CodexEventTranslationTest, AgentMessagesAreStoredThenStreamedInChunks) {
     EXPECT_TRUE(pausesAfter(events[2]));
     EXPECT_FALSE(pausesAfter(events[0]));
 
-    translate(R"({"type":"item.completed","item":{"type":"agent_message","content":[{"text":" Hi "},{"type":"x"},{"text":"there "}]}})",
-              capture);
+    translate(
+        R"({"type":"item.completed","item":{"type":"agent_message","content":[{"text":" Hi "},{"type":"x"},{"text":"there "}]}})",
+        capture);
     EXPECT_EQ(capture.snapshot().finalText, "one two three four five\n\nHi there");
 }
 
 TEST(CodexEventTranslationTest, ItemsWithoutTextOrOfOtherKindsAreIgnored) {
     RunCapture capture;
-    EXPECT_TRUE(translate(R"({"type":"item.completed","item":{"type":"agent_message","text":""}})", capture).empty());
-    EXPECT_TRUE(translate(R"({"type":"item.completed","item":{"type":"reasoning","text":"hmm"}})", capture).empty());
-    EXPECT_TRUE(translate(R"({"type":"item.completed","item":{"type":"error","message":"metadata"}})", capture).empty());
+    EXPECT_TRUE(
+        translate(R"({"type":"item.completed","item":{"type":"agent_message","text":""}})", capture).empty());
+    EXPECT_TRUE(
+        translate(R"({"type":"item.completed","item":{"type":"reasoning","text":"hmm"}})", capture).empty());
+    EXPECT_TRUE(
+        translate(R"({"type":"item.completed","item":{"type":"error","message":"metadata"}})", capture)
+            .empty());
     EXPECT_EQ(capture.snapshot().finalText, "");
     // Only spaces: stored and announced, but no chunks.
-    const auto spaces = translate(R"({"type":"item.completed","item":{"type":"agent_message","text":"   "}})", capture);
+    const auto spaces =
+        translate(R"({"type":"item.completed","item":{"type":"agent_message","text":"   "}})", capture);
     ASSERT_EQ(spaces.size(), 1u);
     EXPECT_EQ(spaces[0].message, "Streaming response");
     EXPECT_EQ(capture.snapshot().finalText, "   ");
@@ -71,13 +82,16 @@ TEST(CodexEventTranslationTest, ErrorsAreStoredSilentlyAndTheLastWins) {
 
 TEST(CodexEventTranslationTest, TurnCompletionCarriesUsage) {
     RunCapture capture;
-    const auto events = translate(R"({"type":"turn.completed","usage":{"input_tokens":10,"output_tokens":5}})", capture);
+    const auto events =
+        translate(R"({"type":"turn.completed","usage":{"input_tokens":10,"output_tokens":5}})", capture);
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].usage, (KestroAgentUsagePayload{.inputTokens = 10, .outputTokens = 5}));
-    EXPECT_EQ(encodeRecord(events[0]),
-              R"({"type":"job.progress","message":"Codex finished generating","usage":{"inputTokens":10,"outputTokens":5}})");
+    EXPECT_EQ(
+        encodeRecord(events[0]),
+        R"({"type":"job.progress","message":"Codex finished generating","usage":{"inputTokens":10,"outputTokens":5}})");
     const auto bare = translate(R"({"type":"turn.completed"})", capture);
-    EXPECT_EQ(encodeRecord(bare.at(0)), R"({"type":"job.progress","message":"Codex finished generating","usage":{}})");
+    EXPECT_EQ(encodeRecord(bare.at(0)),
+              R"({"type":"job.progress","message":"Codex finished generating","usage":{}})");
     EXPECT_EQ(capture.snapshot().usage, KestroAgentUsagePayload{});
 }
 

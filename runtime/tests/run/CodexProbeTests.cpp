@@ -1,10 +1,9 @@
 #include "run/CodexProbe.h"
+#include "support/TemporaryFolder.h"
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include "support/TemporaryFolder.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,8 +14,7 @@ namespace fs = std::filesystem;
 namespace {
 
 class CodexProbeTest : public ::testing::Test {
-protected:
-
+  protected:
     std::string script(const std::string& name, const std::string& body, bool executable = true) {
         const std::string path = m_dir + "/" + name;
         std::ofstream(path) << "#!/bin/sh\n" << body;
@@ -52,7 +50,9 @@ TEST_F(CodexProbeTest, ResolvesTheFirstExecutableCandidate) {
     const std::string legacy = script("legacy", "exit 0\n");
     SystemTools tools;
     tools.which = "/nonexistent/which";
-    EXPECT_EQ(resolveCodexPath(environmentOf({{"KESTRO_CODEX_PATH", plain}, {"VESK_CODEX_PATH", legacy}}), tools), legacy);
+    EXPECT_EQ(
+        resolveCodexPath(environmentOf({{"KESTRO_CODEX_PATH", plain}, {"VESK_CODEX_PATH", legacy}}), tools),
+        legacy);
     EXPECT_EQ(resolveCodexPath(environmentOf({{"VESK_CODEX_PATH", legacy}}), tools), legacy);
     EXPECT_EQ(resolveCodexPath(environmentOf({{"KESTRO_CODEX_PATH", m_dir}}), tools), std::nullopt);
     tools.which = script("which", "printf '/found/codex\\n'\n");
@@ -64,22 +64,29 @@ TEST_F(CodexProbeTest, ResolvesTheFirstExecutableCandidate) {
 TEST_F(CodexProbeTest, ReadsEveryCapabilityAndTheDiagnostic) {
     const std::string codex = script("codex", kFullCodex);
     fs::create_directories(m_dir + "/Applications/Codex.app");
-    const auto inspection = inspectCodex(
-        codex, {.mcpServers = [](const std::string&) { return std::vector<std::string>{"a", "b"}; },
-                .skills = [] { return std::vector<KestroAgentSkillPayload>(4); },
-                .home = m_dir});
+    const auto inspection =
+        inspectCodex(codex, {.mcpServers =
+                                 [](const std::string&) {
+                                     return std::vector<std::string>{"a", "b"};
+                                 },
+                             .skills = [] { return std::vector<KestroAgentSkillPayload>(4); },
+                             .home = m_dir});
     EXPECT_EQ(inspection.version, "codex-cli 9.9.9");
     EXPECT_TRUE(inspection.resumeSupported);
     EXPECT_TRUE(inspection.imageInputSupported);
     EXPECT_TRUE(inspection.ossProviderSupported);
     EXPECT_TRUE(inspection.appServerSupported);
     EXPECT_EQ(inspection.desktopAppPath, m_dir + "/Applications/Codex.app");
-    EXPECT_EQ(inspection.diagnosticMessage, "codex-cli 9.9.9 ready · 4 skills · 2 MCP servers · desktop app installed");
+    EXPECT_EQ(inspection.diagnosticMessage,
+              "codex-cli 9.9.9 ready · 4 skills · 2 MCP servers · desktop app installed");
 }
 
 TEST_F(CodexProbeTest, MissingMarkersTurnFlagsOff) {
     CodexInspection inspection;
-    applyProbeTexts({.version = "  v1\n", .generalHelp = "", .execHelp = "--oss only", .resumeHelp = "",
+    applyProbeTexts({.version = "  v1\n",
+                     .generalHelp = "",
+                     .execHelp = "--oss only",
+                     .resumeHelp = "",
                      .appServerHelp = "error: unrecognized subcommand"},
                     inspection);
     EXPECT_EQ(inspection.version, "v1");
@@ -97,10 +104,11 @@ TEST_F(CodexProbeTest, MissingMarkersTurnFlagsOff) {
 
 TEST_F(CodexProbeTest, WithoutCodexNothingElseIsInspected) {
     bool asked = false;
-    const auto inspection = inspectCodex(std::nullopt, {.mcpServers = [&](const std::string&) {
-                                                            asked = true;
-                                                            return std::vector<std::string>{"x"};
-                                                        },
+    const auto inspection = inspectCodex(std::nullopt, {.mcpServers =
+                                                            [&](const std::string&) {
+                                                                asked = true;
+                                                                return std::vector<std::string>{"x"};
+                                                            },
                                                         .skills = {},
                                                         .home = m_dir});
     EXPECT_FALSE(asked);
@@ -112,11 +120,12 @@ TEST_F(CodexProbeTest, TheProbeLaunchesRunTogether) {
     // Each invocation sleeps; run one after another they would take six times as long.
     const std::string codex = script("slow-codex", std::string("sleep 0.4\n") + kFullCodex);
     const auto started = std::chrono::steady_clock::now();
-    const auto inspection = inspectCodex(codex, {.mcpServers = [](const std::string& path) {
-                                                     (void)path;
-                                                     ::usleep(400'000);
-                                                     return std::vector<std::string>{};
-                                                 },
+    const auto inspection = inspectCodex(codex, {.mcpServers =
+                                                     [](const std::string& path) {
+                                                         (void)path;
+                                                         ::usleep(400'000);
+                                                         return std::vector<std::string>{};
+                                                     },
                                                  .skills = {},
                                                  .home = m_dir});
     const auto elapsed = std::chrono::steady_clock::now() - started;

@@ -6,13 +6,15 @@ using namespace kestro;
 
 TEST(CodexRunnerTest, ArgumentsForNewAndResumedThreads) {
     CodexRunRequest request{.prompt = "p", .workingDirectory = "/w"};
-    EXPECT_EQ(codexRunArguments(request, "p"), (std::vector<std::string>{"exec", "--json", "--skip-git-repo-check", "p"}));
+    EXPECT_EQ(codexRunArguments(request, "p"),
+              (std::vector<std::string>{"exec", "--json", "--skip-git-repo-check", "p"}));
     request.threadID = "T";
     EXPECT_EQ(codexRunArguments(request, "p").size(), 4u);
     request.resumeExistingSession = true;
     request.preferredModel = "gpt-x";
     EXPECT_EQ(codexRunArguments(request, "p"),
-              (std::vector<std::string>{"exec", "resume", "T", "--json", "--skip-git-repo-check", "--model", "gpt-x", "p"}));
+              (std::vector<std::string>{"exec", "resume", "T", "--json", "--skip-git-repo-check", "--model",
+                                        "gpt-x", "p"}));
     request.threadID = "  ";
     EXPECT_EQ(codexRunArguments(request, "p").at(1), "--json");
     EXPECT_EQ(codexStartMessage(request), "Resuming Codex session in /w");
@@ -37,7 +39,8 @@ TEST(CodexRunnerTest, OutcomeRules) {
 
 TEST(CodexRunnerTest, TheCaptureKeepsEightHumanizedErrorLines) {
     RunCapture capture;
-    for (int i = 1; i <= 12; ++i) capture.appendStderrLine(" {\"message\":\"line " + std::to_string(i) + "\"} ");
+    for (int i = 1; i <= 12; ++i)
+        capture.appendStderrLine(" {\"message\":\"line " + std::to_string(i) + "\"} ");
     EXPECT_TRUE(capture.hasAllErrorLines());
     EXPECT_EQ(capture.snapshot().errorText, "line 1\nline 2\nline 3\nline 4\nline 5\nline 6\nline 7\nline 8");
 }

@@ -9,10 +9,12 @@ using kestro::testing::TemporaryFolder;
 TEST(CodexConfigReaderTest, TheFirstLineThatStartsWithTheKeyWins) {
     EXPECT_EQ(firstConfigValue("model", "model = \"fast\"\nmodel = \"slow\"\n"), "fast");
     EXPECT_EQ(firstConfigValue("model", "  model = \"x\"\nother = 1\n"), std::nullopt);
-    EXPECT_EQ(firstConfigValue("model", "[profiles.work]\nmodel = \"profiled\"\n\nmodel = \"top\"\n"), "profiled");
+    EXPECT_EQ(firstConfigValue("model", "[profiles.work]\nmodel = \"profiled\"\n\nmodel = \"top\"\n"),
+              "profiled");
     EXPECT_EQ(firstConfigValue("model", "model_reasoning_effort = high\n"), std::nullopt);
     EXPECT_EQ(firstConfigValue("model_reasoning_effort", "model_reasoning_effort = high # note\n"), "high");
-    EXPECT_EQ(firstConfigValue("model_reasoning_effort", "model_reasoning_effort = \"high # note\"\n"), "high # note");
+    EXPECT_EQ(firstConfigValue("model_reasoning_effort", "model_reasoning_effort = \"high # note\"\n"),
+              "high # note");
     EXPECT_EQ(firstConfigValue("model", "model = 'x'\n"), "'x'");
     EXPECT_EQ(firstConfigValue("model", "model=gpt-5\n"), "gpt-5");
     EXPECT_EQ(firstConfigValue("model", "model = \"  spaced  \"\n"), "spaced");
@@ -21,7 +23,9 @@ TEST(CodexConfigReaderTest, TheFirstLineThatStartsWithTheKeyWins) {
 
 TEST(CodexConfigReaderTest, AuthModeComesOnlyFromAStringMember) {
     TemporaryFolder folder;
-    const auto mode = [&](const std::string& contents) { return detectAuthMode(folder.write("auth.json", contents)); };
+    const auto mode = [&](const std::string& contents) {
+        return detectAuthMode(folder.write("auth.json", contents));
+    };
     EXPECT_EQ(mode(R"({"auth_mode": "ChatGPT", "tokens": {"secret": "x"}})"), "ChatGPT");
     EXPECT_EQ(mode(R"({"auth_mode": ""})"), "unknown");
     EXPECT_EQ(mode(R"({"auth_mode": 3})"), "unknown");
@@ -32,7 +36,8 @@ TEST(CodexConfigReaderTest, AuthModeComesOnlyFromAStringMember) {
 
 TEST(CodexConfigReaderTest, ReadsTheCodexHome) {
     TemporaryFolder home;
-    home.write(".codex/config.toml", "model = \"gpt-x\"\nmodel_reasoning_effort = \"high\"\n[plugins.\"github\"]\n");
+    home.write(".codex/config.toml",
+               "model = \"gpt-x\"\nmodel_reasoning_effort = \"high\"\n[plugins.\"github\"]\n");
     home.write(".codex/auth.json", R"({"auth_mode":"apikey"})");
     const auto snapshot = readCodexConfig(home.path());
     EXPECT_EQ(snapshot.defaultModel, "gpt-x");

@@ -25,7 +25,8 @@ TEST(LoadSamplingTest, CPUFallbacksDependOnBusy) {
 }
 
 TEST(LoadSamplingTest, CPULoadIsTheNonIdleShareClamped) {
-    EXPECT_DOUBLE_EQ(cpuLoadBetween(ticks(100, 50, 800, 10), ticks(130, 60, 850, 20), false).load, 50.0 / 100.0);
+    EXPECT_DOUBLE_EQ(cpuLoadBetween(ticks(100, 50, 800, 10), ticks(130, 60, 850, 20), false).load,
+                     50.0 / 100.0);
     EXPECT_EQ(cpuLoadBetween(ticks(0, 0, 0, 0), ticks(0, 0, 1000, 0), false).load, 0.03);
     EXPECT_EQ(cpuLoadBetween(ticks(0, 0, 0, 0), ticks(1000, 0, 0, 0), false).load, 0.96);
 }

@@ -5,16 +5,22 @@
 using namespace kestro;
 
 TEST(PluginCatalogTest, HeadersGiveIdentifiersSourcesAndCatalogTexts) {
-    const auto plugins = detectPlugins("[plugins.\"github@shared\"]\n\n[plugins.\"my-tool\"]\nenabled = false\n");
+    const auto plugins =
+        detectPlugins("[plugins.\"github@shared\"]\n\n[plugins.\"my-tool\"]\nenabled = false\n");
     ASSERT_EQ(plugins.size(), 2u);
-    EXPECT_EQ(plugins[0], (KestroAgentPluginPayload{.identifier = "my-tool", .displayName = "My Tool", .source = "local",
+    EXPECT_EQ(plugins[0], (KestroAgentPluginPayload{.identifier = "my-tool",
+                                                    .displayName = "My Tool",
+                                                    .source = "local",
                                                     .category = "Connected",
                                                     .description = "Available through this Codex setup.",
                                                     .isEnabled = false}));
-    EXPECT_EQ(plugins[1], (KestroAgentPluginPayload{.identifier = "github@shared", .displayName = "Github",
-                                                    .source = "shared", .category = "Development",
-                                                    .description = "Triages PRs, issues, CI, and publishing flows.",
-                                                    .isEnabled = true}));
+    EXPECT_EQ(plugins[1],
+              (KestroAgentPluginPayload{.identifier = "github@shared",
+                                        .displayName = "Github",
+                                        .source = "shared",
+                                        .category = "Development",
+                                        .description = "Triages PRs, issues, CI, and publishing flows.",
+                                        .isEnabled = true}));
 }
 
 TEST(PluginCatalogTest, OnlyTheTextFalseDisables) {
@@ -40,13 +46,15 @@ TEST(PluginCatalogTest, MalformedHeadersAreNotRecognised) {
 }
 
 TEST(PluginCatalogTest, SortedByCategoryThenName) {
-    const auto plugins = detectPlugins("[plugins.\"vercel\"]\n[plugins.\"zeta\"]\n[plugins.\"computer-use\"]\n"
-                                       "[plugins.\"gmail\"]\n[plugins.\"alpha\"]\n[plugins.\"documents\"]\n"
-                                       "[plugins.\"linear\"]\n[plugins.\"figma\"]\n");
+    const auto plugins =
+        detectPlugins("[plugins.\"vercel\"]\n[plugins.\"zeta\"]\n[plugins.\"computer-use\"]\n"
+                      "[plugins.\"gmail\"]\n[plugins.\"alpha\"]\n[plugins.\"documents\"]\n"
+                      "[plugins.\"linear\"]\n[plugins.\"figma\"]\n");
     std::vector<std::string> names;
-    for (const auto& plugin : plugins) names.push_back(plugin.displayName);
-    EXPECT_EQ(names, (std::vector<std::string>{"Alpha", "Zeta", "Computer Use", "Figma", "Linear", "Documents", "Vercel",
-                                               "Gmail"}));
+    for (const auto& plugin : plugins)
+        names.push_back(plugin.displayName);
+    EXPECT_EQ(names, (std::vector<std::string>{"Alpha", "Zeta", "Computer Use", "Figma", "Linear",
+                                               "Documents", "Vercel", "Gmail"}));
 }
 
 TEST(PluginCatalogTest, DisplayNames) {

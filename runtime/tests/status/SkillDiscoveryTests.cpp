@@ -51,7 +51,8 @@ TEST(SkillDiscoveryTest, WalksRootsLabelsSortsAndDeduplicates) {
     home.write("project/.agents/skills/again/SKILL.md", "---\nname: same\n---\n");
     const auto skills = detectSkills(home.path() + "/project", home.path());
     std::vector<std::string> listed;
-    for (const auto& skill : skills) listed.push_back(skill.source + ":" + skill.name);
+    for (const auto& skill : skills)
+        listed.push_back(skill.source + ":" + skill.name);
     // ~/.agents/skills is reached again as a repository root of the project's ancestor (home);
     // its /.system/ skill is the same record both times and is listed once.
     EXPECT_EQ(listed, (std::vector<std::string>{"Repo:same", "Repo:same", "Repo:shared", "System:imagegen",

@@ -14,7 +14,8 @@ ChildProcess startAgent(std::vector<std::string> arguments, std::map<std::string
                         std::optional<std::string> currentDirectory) {
     if (!environment.count("PATH")) environment["PATH"] = "/usr/local/bin:/usr/bin:/bin";
     std::vector<std::string> entries;
-    for (const auto& [name, value] : environment) entries.push_back(name + "=" + value);
+    for (const auto& [name, value] : environment)
+        entries.push_back(name + "=" + value);
     SpawnResult spawned = ChildProcess::spawn({.executable = kAgentBinary,
                                                .arguments = std::move(arguments),
                                                .currentDirectory = std::move(currentDirectory),
@@ -67,7 +68,8 @@ std::vector<std::string> AgentProcess::waitForLines(size_t count, milliseconds t
 
 std::optional<int> AgentProcess::waitForExit(milliseconds timeout) {
     const auto deadline = steady_clock::now() + timeout;
-    while (!m_child.tryWait() && steady_clock::now() < deadline) pump(milliseconds(20));
+    while (!m_child.tryWait() && steady_clock::now() < deadline)
+        pump(milliseconds(20));
     return m_child.tryWait();
 }
 

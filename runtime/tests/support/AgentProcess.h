@@ -16,7 +16,7 @@ namespace kestro::testing {
 inline const std::string kAgentBinary = KESTRO_AGENT_BINARY;
 
 class AgentProcess {
-public:
+  public:
     // `environment` replaces the inherited one entirely (PATH is added when missing).
     AgentProcess(std::vector<std::string> arguments, std::map<std::string, std::string> environment,
                  std::optional<std::string> currentDirectory = std::nullopt);
@@ -25,13 +25,14 @@ public:
     AgentProcess& operator=(const AgentProcess&) = delete;
 
     // Banner lines read so far, waiting up to `timeout` for at least `count` of them.
-    std::vector<std::string> waitForLines(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    std::vector<std::string> waitForLines(size_t count,
+                                          std::chrono::milliseconds timeout = std::chrono::seconds(30));
     // Waits for the process to exit; the exit status, or absent on time-out.
     std::optional<int> waitForExit(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     std::string standardError();
     pid_t pid() const { return m_child.pid(); }
 
-private:
+  private:
     void pump(std::chrono::milliseconds timeout);
 
     ChildProcess m_child;

@@ -39,7 +39,8 @@ FakeModelServer::FakeModelServer(ModelReply reply) : m_reply(std::move(reply)) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(m_listener, 64) != 0)
+    if (::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(m_listener, 64) != 0)
         throw std::runtime_error("fake model server cannot listen");
     socklen_t length = sizeof address;
     ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
@@ -60,9 +61,10 @@ std::vector<std::string> FakeModelServer::requestBodies() {
 
 void FakeModelServer::configureCodexHome(const std::string& home, const std::string& extraConfig) const {
     std::filesystem::create_directories(home + "/.codex");
-    std::ofstream(home + "/.codex/config.toml") << "model = \"fake-model\"\nmodel_provider = \"mock\"\n"
-                                                << extraConfig << "\n[model_providers.mock]\nname = \"mock\"\nbase_url = \""
-                                                << baseURL() << "\"\nwire_api = \"responses\"\n";
+    std::ofstream(home + "/.codex/config.toml")
+        << "model = \"fake-model\"\nmodel_provider = \"mock\"\n"
+        << extraConfig << "\n[model_providers.mock]\nname = \"mock\"\nbase_url = \"" << baseURL()
+        << "\"\nwire_api = \"responses\"\n";
 }
 
 void FakeModelServer::serve() {
@@ -92,7 +94,8 @@ void FakeModelServer::answer(int connection) {
             headEnd = buffer.find("\r\n\r\n");
             if (headEnd == std::string::npos) continue;
             std::string head = buffer.substr(0, headEnd);
-            for (auto& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            for (auto& c : head)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
             if (const size_t at = head.find("content-length:"); at != std::string::npos)
                 bodyLength = std::stoul(head.substr(at + 15));
         }
@@ -104,7 +107,9 @@ void FakeModelServer::answer(int connection) {
     }
     if (m_reply.errorMessage) {
         const std::string body =
-            json{{"error", {{"message", *m_reply.errorMessage}, {"type", "invalid_request_error"}, {"code", nullptr}}}}.dump();
+            json{{"error",
+                  {{"message", *m_reply.errorMessage}, {"type", "invalid_request_error"}, {"code", nullptr}}}}
+                .dump();
         sendAll(connection, "HTTP/1.1 400 Bad Request\r\nContent-Type: application/json\r\nContent-Length: " +
                                 std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
         return;
@@ -128,7 +133,8 @@ void FakeModelServer::answer(int connection) {
                             {"total_tokens", m_reply.inputTokens + m_reply.outputTokens}}}}}});
     std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nContent-Length: " +
                        std::to_string(events.size()) + "\r\nConnection: close\r\n";
-    for (const auto& [name, value] : m_reply.headers) head += name + ": " + value + "\r\n";
+    for (const auto& [name, value] : m_reply.headers)
+        head += name + ": " + value + "\r\n";
     sendAll(connection, head + "\r\n" + events);
 }
 

@@ -5,8 +5,8 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,13 +18,12 @@ struct ModelReply {
     int64_t inputTokens = 11;
     int64_t cachedTokens = 3;
     int64_t outputTokens = 7;
-    std::optional<std::string> errorMessage;       // answer 400 with this message instead
-    std::map<std::string, std::string> headers;    // extra response headers
+    std::optional<std::string> errorMessage;    // answer 400 with this message instead
+    std::map<std::string, std::string> headers; // extra response headers
 };
 
 class FakeModelServer {
-public:
-
+  public:
     explicit FakeModelServer(ModelReply reply = ModelReply());
     ~FakeModelServer();
 
@@ -35,7 +34,7 @@ public:
     // Writes $home/.codex/config.toml pointing the Codex CLI at this server.
     void configureCodexHome(const std::string& home, const std::string& extraConfig = "") const;
 
-private:
+  private:
     void serve();
     void answer(int connection);
 

@@ -20,7 +20,8 @@ uint16_t freePort() {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) throw std::runtime_error("bind");
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        throw std::runtime_error("bind");
     socklen_t length = sizeof address;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
     ::close(fd);
@@ -82,7 +83,8 @@ HTTPAnswer parseAnswer(const std::string& raw) {
             first = false;
         } else if (const size_t colon = line.find(':'); colon != std::string::npos) {
             std::string name = line.substr(0, colon);
-            for (auto& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            for (auto& c : name)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
             answer.headers[name] = line.substr(colon + 2);
         }
         lineStart = lineEnd + 2;
@@ -93,7 +95,8 @@ HTTPAnswer parseAnswer(const std::string& raw) {
 HTTPAnswer request(uint16_t port, const std::string& method, const std::string& path,
                    const std::map<std::string, std::string>& headers, const std::string& body) {
     std::string text = method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
-    for (const auto& [name, value] : headers) text += name + ": " + value + "\r\n";
+    for (const auto& [name, value] : headers)
+        text += name + ": " + value + "\r\n";
     if (!body.empty()) text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
     text += "\r\n" + body;
     return parseAnswer(exchange(port, {text}).received);

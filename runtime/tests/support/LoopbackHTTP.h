@@ -48,6 +48,7 @@ RunStream parseRunStream(const HTTPAnswer& answer);
 RunStream run(uint16_t port, const std::string& token, const std::string& body);
 
 // Polls `condition` until it holds or the deadline passes; the last value.
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+bool eventually(const std::function<bool()>& condition,
+                std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 } // namespace kestro::testing

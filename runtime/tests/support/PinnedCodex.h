@@ -5,6 +5,7 @@
 
 namespace kestro::testing {
 
-inline const std::string kPinnedCodex = std::string(KESTRO_FIXTURES_DIR) + "/codex-cli/node_modules/.bin/codex";
+inline const std::string kPinnedCodex =
+    std::string(KESTRO_FIXTURES_DIR) + "/codex-cli/node_modules/.bin/codex";
 
 } // namespace kestro::testing

@@ -10,7 +10,7 @@
 namespace kestro::testing {
 
 class TemporaryFolder {
-public:
+  public:
     TemporaryFolder() {
         std::string pattern = (std::filesystem::temp_directory_path() / "kestro-unit-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
@@ -39,7 +39,7 @@ public:
         return full.string();
     }
 
-private:
+  private:
     std::string m_path;
 };
 

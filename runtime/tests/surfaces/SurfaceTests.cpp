@@ -18,7 +18,9 @@ namespace {
 
 const std::string kImages = std::string(KESTRO_FIXTURES_DIR) + "/images";
 
-std::string fixture(const std::string& name) { return readWholeFile(kImages + "/" + name).value(); }
+std::string fixture(const std::string& name) {
+    return readWholeFile(kImages + "/" + name).value();
+}
 
 // Two booted devices an hour apart, one with an unreadable time, one without a name.
 constexpr const char* kSimulators = R"({"devices":{
@@ -31,7 +33,7 @@ constexpr const char* kSimulators = R"({"devices":{
   "note":"not a list"}})";
 
 class SurfaceTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         m_tools.osascript = m_tools.xcrun = m_tools.screencapture = m_tools.sips = m_bin.path() + "/missing";
         m_context.temporaryDirectory = m_temporary.path();
@@ -42,17 +44,22 @@ protected:
         ::chmod(path.c_str(), 0755);
         return path;
     }
-    void frontmost(const std::string& application) { m_tools.osascript = tool("osascript", "echo '" + application + "'\n"); }
+    void frontmost(const std::string& application) {
+        m_tools.osascript = tool("osascript", "echo '" + application + "'\n");
+    }
     void screencaptureWritingImage() {
         // The last argument is the file to write, as with the real tool.
-        m_tools.screencapture = tool("screencapture", "for last; do :; done\ncp '" + kImages + "/desktop.jpg' \"$last\"\n");
+        m_tools.screencapture =
+            tool("screencapture", "for last; do :; done\ncp '" + kImages + "/desktop.jpg' \"$last\"\n");
     }
     void sipsShrinking() {
-        m_tools.sips = tool("sips", "for last; do :; done\ncp '" + kImages + "/desktop-shrunk.jpg' \"$last\"\n");
+        m_tools.sips =
+            tool("sips", "for last; do :; done\ncp '" + kImages + "/desktop-shrunk.jpg' \"$last\"\n");
     }
     void xcrunWithSimulators() {
-        m_tools.xcrun = tool("xcrun", std::string("case \"$2\" in\n  list) cat <<'JSON'\n") + kSimulators +
-                                          "\nJSON\n  ;;\n  io) cp '" + kImages + "/simulator.png' \"$5\" ;;\nesac\n");
+        m_tools.xcrun =
+            tool("xcrun", std::string("case \"$2\" in\n  list) cat <<'JSON'\n") + kSimulators +
+                              "\nJSON\n  ;;\n  io) cp '" + kImages + "/simulator.png' \"$5\" ;;\nesac\n");
     }
     void updateContext() { m_context.tools = m_tools; }
     bool temporaryFilesRemain() const { return !std::filesystem::is_empty(m_temporary.path()); }
@@ -71,10 +78,14 @@ TEST_F(SurfaceTest, ABrowserInFrontIsLive) {
     ASSERT_EQ(surfaces.size(), 3u);
     EXPECT_EQ(surfaces[0].kind, "desktop");
     EXPECT_TRUE(surfaces[0].isAvailable && surfaces[0].previewAvailable);
-    EXPECT_EQ(surfaces[1], (KestroAgentRemoteSurfacePayload{.kind = "browser", .title = "Browser Use", .status = "Live",
-                                                           .detail = "Google Chrome is frontmost on the Mac right now.",
-                                                           .isAvailable = true, .previewAvailable = true,
-                                                           .lastUpdated = surfaces[0].lastUpdated}));
+    EXPECT_EQ(surfaces[1],
+              (KestroAgentRemoteSurfacePayload{.kind = "browser",
+                                               .title = "Browser Use",
+                                               .status = "Live",
+                                               .detail = "Google Chrome is frontmost on the Mac right now.",
+                                               .isAvailable = true,
+                                               .previewAvailable = true,
+                                               .lastUpdated = surfaces[0].lastUpdated}));
     EXPECT_EQ(surfaces[2].kind, "simulator");
     EXPECT_EQ(surfaces[2].lastUpdated, surfaces[0].lastUpdated);
     EXPECT_EQ(surfaces[2].status, "Off");
@@ -82,9 +93,12 @@ TEST_F(SurfaceTest, ABrowserInFrontIsLive) {
 
 TEST_F(SurfaceTest, BrowserSkillsAndComputerUseServers) {
     frontmost("TextEdit");
-    const std::vector<KestroAgentSkillPayload> skills{{.name = "web", .description = "Browser automation", .source = "User", .path = "/x"}};
+    const std::vector<KestroAgentSkillPayload> skills{
+        {.name = "web", .description = "Browser automation", .source = "User", .path = "/x"}};
     EXPECT_EQ(detectFrontmostBrowser(skills, m_tools),
-              (SurfaceFinding{"Ready", "Browser tools are installed. Open a browser task on the Mac to preview it here.", true, false}));
+              (SurfaceFinding{
+                  "Ready", "Browser tools are installed. Open a browser task on the Mac to preview it here.",
+                  true, false}));
     m_tools.osascript = tool("osascript", "echo 'execution error: Not authorized' >&2\nexit 1\n");
     const auto surfaces = detectRemoteSurfaces({}, {"My-Computer-Use-Server"}, m_tools);
     EXPECT_EQ(surfaces[1].status, "Off");
@@ -96,18 +110,22 @@ TEST_F(SurfaceTest, BrowserSkillsAndComputerUseServers) {
 
 TEST_F(SurfaceTest, TheLatestBootedSimulatorIsReported) {
     EXPECT_EQ(bootedSimulatorFrom(kSimulators), (BootedSimulator{"Booted simulator", "LATE"}));
-    EXPECT_EQ(bootedSimulatorFrom(R"({"devices":{"r":[{"state":"Booted","name":"Only","lastBootedAt":"x"}]}})"),
-              (BootedSimulator{"Only", "booted"}));
+    EXPECT_EQ(
+        bootedSimulatorFrom(R"({"devices":{"r":[{"state":"Booted","name":"Only","lastBootedAt":"x"}]}})"),
+        (BootedSimulator{"Only", "booted"}));
     EXPECT_FALSE(bootedSimulatorFrom("xcrun: error: unable to find utility \"simctl\"").has_value());
     EXPECT_FALSE(bootedSimulatorFrom(R"({"devices":[]})").has_value());
 
     EXPECT_EQ(detectBootedSimulator(m_tools).status, "Off");
     m_tools.xcrun = tool("xcrun", "echo 'xcrun: error: no developer tools' >&2\nexit 1\n");
     EXPECT_EQ(detectBootedSimulator(m_tools),
-              (SurfaceFinding{"Ready", "Simulator tools are installed, but no booted iPhone simulator was detected.", true, false}));
+              (SurfaceFinding{"Ready",
+                              "Simulator tools are installed, but no booted iPhone simulator was detected.",
+                              true, false}));
     xcrunWithSimulators();
-    EXPECT_EQ(detectBootedSimulator(m_tools),
-              (SurfaceFinding{"Live", "Booted simulator is booted and can be previewed remotely.", true, true}));
+    EXPECT_EQ(
+        detectBootedSimulator(m_tools),
+        (SurfaceFinding{"Live", "Booted simulator is booted and can be previewed remotely.", true, true}));
 }
 
 TEST_F(SurfaceTest, DesktopPreviewsAreShrunkWhenSipsIsThere) {
@@ -132,7 +150,8 @@ TEST_F(SurfaceTest, ARefusedOrMissingScreenCapture) {
     updateContext();
     const auto refused = surfacePreviewPayload("desktop", {}, m_context);
     EXPECT_EQ(refused.status, "Permission");
-    EXPECT_EQ(refused.detail, "Allow Screen Recording for kestro Agent or the terminal to show live desktop previews.");
+    EXPECT_EQ(refused.detail,
+              "Allow Screen Recording for kestro Agent or the terminal to show live desktop previews.");
     EXPECT_TRUE(refused.isAvailable);
     EXPECT_FALSE(refused.previewAvailable);
     EXPECT_FALSE(refused.imageBase64.has_value());
@@ -174,7 +193,8 @@ TEST_F(SurfaceTest, SimulatorPreviewsKeepTheirFormatWithoutSips) {
     updateContext();
     EXPECT_EQ(surfacePreviewPayload("simulator", {}, m_context).mimeType, "image/jpeg");
 
-    m_tools.xcrun = tool("xcrun", std::string("[ \"$2\" = list ] && cat <<'JSON'\n") + kSimulators + "\nJSON\nexit 0\n");
+    m_tools.xcrun =
+        tool("xcrun", std::string("[ \"$2\" = list ] && cat <<'JSON'\n") + kSimulators + "\nJSON\nexit 0\n");
     updateContext();
     const auto failed = surfacePreviewPayload("simulator", {}, m_context);
     EXPECT_EQ(failed.status, "Unavailable");

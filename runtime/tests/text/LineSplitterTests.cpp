@@ -18,10 +18,14 @@ TEST(LineSplitterTest, LinesAndBreaksSplitAcrossChunksAreReassembled) {
         for (size_t cut2 = cut; cut2 <= text.size(); ++cut2) {
             LineSplitter splitter;
             std::vector<std::string> lines = splitter.feed(text.substr(0, cut));
-            for (auto& line : splitter.feed(text.substr(cut, cut2 - cut))) lines.push_back(line);
-            for (auto& line : splitter.feed(text.substr(cut2))) lines.push_back(line);
-            for (auto& line : splitter.finish()) lines.push_back(line);
-            ASSERT_EQ(lines, (std::vector<std::string>{"first line", "second ", "third", "fourth"})) << cut << "," << cut2;
+            for (auto& line : splitter.feed(text.substr(cut, cut2 - cut)))
+                lines.push_back(line);
+            for (auto& line : splitter.feed(text.substr(cut2)))
+                lines.push_back(line);
+            for (auto& line : splitter.finish())
+                lines.push_back(line);
+            ASSERT_EQ(lines, (std::vector<std::string>{"first line", "second ", "third", "fourth"}))
+                << cut << "," << cut2;
         }
     }
 }

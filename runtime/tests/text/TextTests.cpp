@@ -14,7 +14,10 @@ TEST(TextTest, TrimsUnicodeSpaceAndLineBreaksAtBothEndsOnly) {
 }
 
 TEST(TextTest, DecodesInvalidUTF8WithReplacementCharacters) {
-    EXPECT_EQ(decodeUTF8Lossy(std::string("a\xFF" "b", 3)), "a\uFFFDb");
+    EXPECT_EQ(decodeUTF8Lossy(std::string("a\xFF"
+                                          "b",
+                                          3)),
+              "a\uFFFDb");
     EXPECT_EQ(decodeUTF8Lossy("ok\n"), "ok\n");
 }
 
@@ -41,7 +44,8 @@ TEST(TextTest, PatternsReportGroupsThatDidNotTakePart) {
 
 TEST(TextTest, TimeTextsAreWholeSecondsInUTC) {
     using namespace std::chrono;
-    const auto time = sys_days{year{2026} / 12 / 7} + hours{1} + minutes{27} + seconds{50} + milliseconds{999};
+    const auto time =
+        sys_days{year{2026} / 12 / 7} + hours{1} + minutes{27} + seconds{50} + milliseconds{999};
     EXPECT_EQ(isoTimeText(time), "2026-12-07T01:27:50Z");
 }
 

@@ -14,7 +14,8 @@ using kestro::testing::TemporaryFolder;
 namespace {
 
 void git(const std::string& directory, std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), {"-C", directory, "-c", "user.name=Test", "-c", "user.email=test@example.invalid"});
+    arguments.insert(arguments.begin(),
+                     {"-C", directory, "-c", "user.name=Test", "-c", "user.email=test@example.invalid"});
     const auto result = runProcess({.executable = "/usr/bin/git", .arguments = arguments});
     ASSERT_EQ(result.status, 0) << result.standardError;
 }
@@ -42,8 +43,11 @@ TEST(GitStatusTest, CountsChangesInARealRepository) {
     folder.write("code/app/image.bin", std::string("\0\1\2\4\5", 5));
     folder.write("code/app/untracked.txt", "new\nfile\n");
     const auto changed = detectGitStatus(repo, SystemTools{});
-    EXPECT_EQ(*changed, (KestroAgentGitStatusPayload{.branchName = "main", .changedFiles = 3, .addedLines = 2,
-                                                     .deletedLines = 1, .isRepository = true}));
+    EXPECT_EQ(*changed, (KestroAgentGitStatusPayload{.branchName = "main",
+                                                     .changedFiles = 3,
+                                                     .addedLines = 2,
+                                                     .deletedLines = 1,
+                                                     .isRepository = true}));
 
     git(repo, {"checkout", "-q", "--detach"});
     EXPECT_EQ(detectGitStatus(repo, SystemTools{})->branchName, "HEAD");
@@ -62,7 +66,8 @@ TEST(GitStatusTest, LeavesTheIndexAlone) {
     fs::last_write_time(fs::path(repo) / "notes.txt", earlier + std::chrono::seconds(30));
     const auto before = readWholeFile(index.string());
 
-    EXPECT_EQ(detectGitStatus(repo, SystemTools{}), (KestroAgentGitStatusPayload{.branchName = "main", .isRepository = true}));
+    EXPECT_EQ(detectGitStatus(repo, SystemTools{}),
+              (KestroAgentGitStatusPayload{.branchName = "main", .isRepository = true}));
     EXPECT_EQ(fs::last_write_time(index), earlier);
     EXPECT_EQ(readWholeFile(index.string()), before);
     EXPECT_FALSE(fs::exists(fs::path(repo) / ".git/index.lock"));
@@ -70,7 +75,8 @@ TEST(GitStatusTest, LeavesTheIndexAlone) {
 
 TEST(GitStatusTest, OutsideARepositoryOrWithoutGit) {
     TemporaryFolder folder;
-    EXPECT_EQ(detectGitStatus(folder.path(), SystemTools{}), (KestroAgentGitStatusPayload{.isRepository = false}));
+    EXPECT_EQ(detectGitStatus(folder.path(), SystemTools{}),
+              (KestroAgentGitStatusPayload{.isRepository = false}));
     EXPECT_FALSE(detectGitStatus(folder.path() + "/missing", SystemTools{}).has_value());
     SystemTools noGit;
     noGit.git = "/nonexistent/git";
@@ -81,7 +87,8 @@ TEST(GitStatusTest, SlugsLocationsAndStamps) {
     EXPECT_EQ(slugifiedName("Add login page!"), "add-login-page");
     EXPECT_EQ(slugifiedName("?!..."), "worktree");
     EXPECT_EQ(slugifiedName("Été Ünicode 日本"), "été-ünicode-日本");
-    EXPECT_EQ(numstatTotals("3\t1\ta.txt\n-\t-\timage.bin\nwarning: x\n10\t0\tb.txt"), (std::pair<int64_t, int64_t>(13, 1)));
+    EXPECT_EQ(numstatTotals("3\t1\ta.txt\n-\t-\timage.bin\nwarning: x\n10\t0\tb.txt"),
+              (std::pair<int64_t, int64_t>(13, 1)));
     TemporaryFolder folder;
     EXPECT_EQ(uniqueWorktreePath(folder.path(), "app", "x"), folder.path() + "/app-x");
     folder.folder("app-x");

@@ -10,15 +10,18 @@ namespace {
 
 CodexProjectRecord recent(const std::string& path, int64_t count, std::optional<double> milliseconds,
                           std::optional<std::string> title = std::nullopt) {
-    CodexProjectRecord record{.path = path, .source = "Recent", .threadCount = count, .lastThreadTitle = title};
+    CodexProjectRecord record{
+        .path = path, .source = "Recent", .threadCount = count, .lastThreadTitle = title};
     if (milliseconds)
-        record.lastUsedAt = std::chrono::system_clock::time_point(std::chrono::milliseconds(static_cast<int64_t>(*milliseconds)));
+        record.lastUsedAt = std::chrono::system_clock::time_point(
+            std::chrono::milliseconds(static_cast<int64_t>(*milliseconds)));
     return record;
 }
 
 std::vector<std::string> names(const std::vector<KestroAgentProjectPayload>& payloads) {
     std::vector<std::string> out;
-    for (const auto& payload : payloads) out.push_back(payload.displayName);
+    for (const auto& payload : payloads)
+        out.push_back(payload.displayName);
     return out;
 }
 
@@ -57,12 +60,14 @@ TEST(ProjectsTest, MergeOrderAndClashes) {
     TemporaryFolder home;
     const std::string h = home.path();
     const auto payloads = mergedProjectPayloads(
-        {{.path = h + "/Developer/app", .source = "Configured"}, {.path = h + "/declared", .source = "Configured"}},
+        {{.path = h + "/Developer/app", .source = "Configured"},
+         {.path = h + "/declared", .source = "Configured"}},
         {recent(h + "/Developer/app", 5, 2000e3, "Latest title"), recent(h + "/old/app", 9, 3000e3),
          recent(h + "/Notes", 1, 1000e3), recent(h + "/notes", 1, 1000e3), recent(h, 7, 9000e3),
          recent(h + "/same-a", 2, 500e3), recent(h + "/same-b", 3, 500.4e3)},
         h + "/current", h);
-    EXPECT_EQ(names(payloads), (std::vector<std::string>{"current", "app", "Notes", "same-b", "same-a", "declared"}));
+    EXPECT_EQ(names(payloads),
+              (std::vector<std::string>{"current", "app", "Notes", "same-b", "same-a", "declared"}));
     EXPECT_EQ(payloads[0].source, "Current");
     EXPECT_TRUE(payloads[0].isCurrentWorkingDirectory);
     EXPECT_EQ(payloads[0].parentPath, "~");

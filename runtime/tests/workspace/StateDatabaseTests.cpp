@@ -19,16 +19,18 @@ namespace {
 // A second sqlite3 that holds an exclusive lock on `database` until it is destroyed: its SQL comes
 // from a pipe that stays open, and it says "held" once the lock is taken.
 class ExclusiveLock {
-public:
+  public:
     explicit ExclusiveLock(const std::string& database) {
         int input[2], output[2];
-        if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+        if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0)
+            throw std::runtime_error("pipe");
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, input[0], 0);
         posix_spawn_file_actions_adddup2(&actions, output[1], 1);
         const char* argv[] = {"/usr/bin/sqlite3", database.c_str(), nullptr};
-        const int failure = ::posix_spawn(&m_pid, argv[0], &actions, nullptr, const_cast<char**>(argv), environ);
+        const int failure =
+            ::posix_spawn(&m_pid, argv[0], &actions, nullptr, const_cast<char**>(argv), environ);
         posix_spawn_file_actions_destroy(&actions);
         ::close(input[0]);
         ::close(output[1]);
@@ -50,7 +52,7 @@ public:
     ExclusiveLock(const ExclusiveLock&) = delete;
     ExclusiveLock& operator=(const ExclusiveLock&) = delete;
 
-private:
+  private:
     pid_t m_pid = -1;
     int m_input = -1;
 };
@@ -61,16 +63,18 @@ TEST(StateDatabaseTest, ABusyDatabaseIsAskedAgain) {
     TemporaryFolder folder;
     const std::string counter = folder.path() + "/attempts";
     // Busy twice, then rows: the arguments are echoed to show they arrive unchanged.
-    const std::string script = folder.write("sqlite3", "#!/bin/sh\necho x >> " + counter +
-                                                           "\nif [ $(wc -l < " + counter + ") -lt 3 ]; then echo "
-                                                           "'Error: in prepare, database is locked (5)' >&2; exit 1; fi\n"
-                                                           "printf '%s|' \"$@\"\n");
+    const std::string script =
+        folder.write("sqlite3", "#!/bin/sh\necho x >> " + counter + "\nif [ $(wc -l < " + counter +
+                                    ") -lt 3 ]; then echo "
+                                    "'Error: in prepare, database is locked (5)' >&2; exit 1; fi\n"
+                                    "printf '%s|' \"$@\"\n");
     ::chmod(script.c_str(), 0755);
     SystemTools tools;
     tools.sqlite3 = script;
     EXPECT_EQ(queryStateDatabase("/db", "SELECT 1;", tools), "-separator|\t|/db|SELECT 1;|");
 
-    const std::string failing = folder.write("broken", "#!/bin/sh\necho 'Error: no such table: threads' >&2\nexit 1\n");
+    const std::string failing =
+        folder.write("broken", "#!/bin/sh\necho 'Error: no such table: threads' >&2\nexit 1\n");
     ::chmod(failing.c_str(), 0755);
     tools.sqlite3 = failing;
     EXPECT_EQ(queryStateDatabase("/db", "SELECT 1;", tools), "Error: no such table: threads\n");
@@ -84,11 +88,14 @@ TEST(StateDatabaseTest, ADatabaseLockedForLongGivesNoRows) {
     const std::string database = home.path() + "/.codex/state_5.sqlite";
     const auto made = runProcess(
         {.executable = "/usr/bin/sqlite3",
-         .arguments = {database, "CREATE TABLE threads (id TEXT, cwd TEXT, title TEXT, first_user_message TEXT, "
-                                 "updated_at INTEGER, updated_at_ms INTEGER, archived INTEGER, model TEXT, "
-                                 "reasoning_effort TEXT, sandbox_policy TEXT, approval_mode TEXT, git_branch TEXT);"
-                                 "INSERT INTO threads VALUES ('t1', '" + home.path() + "/recent', 'Title', NULL, 1, "
-                                 "1000, 0, NULL, NULL, NULL, NULL, NULL);"}});
+         .arguments = {database,
+                       "CREATE TABLE threads (id TEXT, cwd TEXT, title TEXT, first_user_message TEXT, "
+                       "updated_at INTEGER, updated_at_ms INTEGER, archived INTEGER, model TEXT, "
+                       "reasoning_effort TEXT, sandbox_policy TEXT, approval_mode TEXT, git_branch TEXT);"
+                       "INSERT INTO threads VALUES ('t1', '" +
+                           home.path() +
+                           "/recent', 'Title', NULL, 1, "
+                           "1000, 0, NULL, NULL, NULL, NULL, NULL);"}});
     ASSERT_EQ(made.status, 0) << made.standardError;
     const auto names = [&] {
         std::vector<std::string> found;

@@ -6,7 +6,8 @@
 using namespace kestro;
 
 TEST(ThreadsTest, RowsNeedFivePiecesAFolderAndAnIdentifier) {
-    const auto row = parseThreadRow(" t-1\t/w/app\t# Login\t first \t1767225600000\tgpt-5\t\thigh-ish\tnever\tmain\n");
+    const auto row =
+        parseThreadRow(" t-1\t/w/app\t# Login\t first \t1767225600000\tgpt-5\t\thigh-ish\tnever\tmain\n");
     ASSERT_TRUE(row.has_value());
     EXPECT_EQ(row->id, "t-1");
     EXPECT_EQ(row->cwd, "/w/app");
@@ -33,12 +34,15 @@ TEST(ThreadsTest, TitlesAndPreviews) {
     EXPECT_EQ(normalizedThreadTitle(std::string(56, 'y'), std::nullopt, "app"), std::string(56, 'y'));
     // Family emoji and combining marks count as one character each.
     std::string emoji;
-    for (int i = 0; i < 56; ++i) emoji += "👨‍👩‍👧";
+    for (int i = 0; i < 56; ++i)
+        emoji += "👨‍👩‍👧";
     EXPECT_EQ(normalizedThreadTitle(emoji, std::nullopt, "app"), emoji);
     std::string accents;
-    for (int i = 0; i < 60; ++i) accents += "e\u0301";
+    for (int i = 0; i < 60; ++i)
+        accents += "e\u0301";
     std::string expected;
-    for (int i = 0; i < 53; ++i) expected += "e\u0301";
+    for (int i = 0; i < 53; ++i)
+        expected += "e\u0301";
     EXPECT_EQ(normalizedThreadTitle(accents, std::nullopt, "app"), expected + "...");
     EXPECT_EQ(normalizedPreview("Same", "Same"), std::nullopt);
     EXPECT_EQ(normalizedPreview(" \n ", "x"), std::nullopt);
@@ -49,7 +53,8 @@ TEST(ThreadsTest, TitlesAndPreviews) {
 
 TEST(ThreadsTest, NewestFirstThenTheCurrentFolderThenTitle) {
     const auto at = [](int64_t seconds) {
-        return std::optional(std::chrono::system_clock::time_point(std::chrono::milliseconds(seconds * 1000 + 300)));
+        return std::optional(
+            std::chrono::system_clock::time_point(std::chrono::milliseconds(seconds * 1000 + 300)));
     };
     const std::vector<CodexThreadRecord> records = {
         {.id = "undated", .cwd = "/w/a", .title = "Undated"},
@@ -60,7 +65,8 @@ TEST(ThreadsTest, NewestFirstThenTheCurrentFolderThenTitle) {
     };
     const auto payloads = threadPayloads(records, "/w/a");
     std::vector<std::string> ids;
-    for (const auto& payload : payloads) ids.push_back(payload.threadID);
+    for (const auto& payload : payloads)
+        ids.push_back(payload.threadID);
     EXPECT_EQ(ids, (std::vector<std::string>{"newest", "here", "a-other", "b-other", "undated"}));
     EXPECT_EQ(payloads[0].updatedAt, "1970-01-01T00:03:20Z");
     EXPECT_FALSE(payloads[0].preview.has_value());
@@ -72,20 +78,26 @@ TEST(ThreadsTest, TranscriptsReadBothLogFormatsAndKeepTheLast40) {
     std::string log;
     const auto line = [](const nlohmann::json& entry) { return entry.dump() + "\n"; };
     for (int i = 0; i < 55; ++i)
-        log += line({{"timestamp", "2026-12-08T00:00:00Z"},
-                     {"type", "event_msg"},
-                     {"payload", {{"type", i % 2 ? "agent_message" : "user_message"}, {"message", "m" + std::to_string(i)}}}});
+        log += line(
+            {{"timestamp", "2026-12-08T00:00:00Z"},
+             {"type", "event_msg"},
+             {"payload",
+              {{"type", i % 2 ? "agent_message" : "user_message"}, {"message", "m" + std::to_string(i)}}}});
     log += line({{"type", "response_item"}, {"payload", {{"type", "user_message"}, {"message", "ignored"}}}});
     log += line({{"type", "event_msg"}, {"payload", {{"type", "token_count"}, {"message", "ignored"}}}});
-    log += line({{"timestamp", "2026-12-08T00:28:36.535Z"},
+    log += line(
+        {{"timestamp", "2026-12-08T00:28:36.535Z"},
+         {"type", "event_msg"},
+         {"payload",
+          {{"type", "item_completed"},
+           {"item", {{"type", "UserMessage"}, {"content", {{{"type", "text"}, {"text", "Say\nhello"}}}}}}}}});
+    log += line({{"timestamp", "bad"},
                  {"type", "event_msg"},
                  {"payload",
                   {{"type", "item_completed"},
-                   {"item", {{"type", "UserMessage"}, {"content", {{{"type", "text"}, {"text", "Say\nhello"}}}}}}}}});
-    log += line({{"timestamp", "bad"},
-                 {"type", "event_msg"},
-                 {"payload", {{"type", "item_completed"}, {"item", {{"type", "AgentMessage"}, {"content", {{{"text", "Hi"}}}}}}}}});
-    log += line({{"type", "event_msg"}, {"payload", {{"type", "item_completed"}, {"item", {{"type", "Reasoning"}}}}}});
+                   {"item", {{"type", "AgentMessage"}, {"content", {{{"text", "Hi"}}}}}}}}});
+    log += line({{"type", "event_msg"},
+                 {"payload", {{"type", "item_completed"}, {"item", {{"type", "Reasoning"}}}}}});
     log += "not json\n";
     const auto messages = parseSessionTranscript(log);
     ASSERT_EQ(messages.size(), 40u);
