@@ -1,0 +1,81 @@
+#include "AgentLaunchConfiguration.h"
+
+#include "platform/Host.h"
+#include "text/Numbers.h"
+
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+struct Field {
+    const char* key;
+    QString AgentLaunchConfiguration::*member;
+};
+constexpr Field kFields[] = {{"machineName", &AgentLaunchConfiguration::machineName},
+                             {"host", &AgentLaunchConfiguration::host},
+                             {"port", &AgentLaunchConfiguration::port},
+                             {"advertisedHost", &AgentLaunchConfiguration::advertisedHost},
+                             {"workingDirectory", &AgentLaunchConfiguration::workingDirectory}};
+
+// An optional sign, decimal digits only, at most 65535 ("-0" reads as 0), and not 0.
+bool isUsablePort(const QString& text) {
+    const auto decimal = kestro::parseDecimal(text.toStdString(), true);
+    if (!decimal || decimal->overflowed) return false;
+    if (decimal->negative) return false; // "-0" is 0, and any other negative is out of range
+    return decimal->magnitude >= 1 && decimal->magnitude <= 65535;
+}
+
+} // namespace
+
+QByteArray AgentLaunchConfiguration::toJson() const {
+    QJsonObject object;
+    for (const Field& field : kFields)
+        object.insert(QLatin1String(field.key), this->*field.member);
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+std::optional<AgentLaunchConfiguration> AgentLaunchConfiguration::fromJson(const QByteArray& json) {
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject()) return std::nullopt;
+    const QJsonObject object = document.object();
+    AgentLaunchConfiguration configuration;
+    for (const Field& field : kFields) {
+        const QJsonValue value = object.value(QLatin1String(field.key));
+        if (!value.isString()) return std::nullopt;
+        configuration.*field.member = value.toString();
+    }
+    return configuration;
+}
+
+AgentLaunchConfiguration makeDefaultConfiguration(const std::optional<QString>& computerName,
+                                                  const QString& home) {
+    return {.machineName = computerName.value_or(QStringLiteral("kestro Mac")),
+            .host = QStringLiteral("0.0.0.0"),
+            .port = QStringLiteral("8787"),
+            .advertisedHost = QString(),
+            .workingDirectory = home};
+}
+
+const AgentLaunchConfiguration& defaultConfiguration() {
+    static const AgentLaunchConfiguration defaults = [] {
+        std::optional<QString> name;
+        if (const auto computer = kestro::computerName()) name = QString::fromStdString(*computer);
+        return makeDefaultConfiguration(name, QString::fromStdString(kestro::homeDirectory()));
+    }();
+    return defaults;
+}
+
+QString validationMessage(const AgentLaunchConfiguration& configuration) {
+    const QString directory = configuration.workingDirectory.trimmed();
+    if (directory.isEmpty())
+        return QStringLiteral("Choose the project or default workspace that kestro Agent should open first.");
+    if (!QFileInfo(directory).isDir())
+        return QStringLiteral("The selected workspace does not exist on this Mac yet.");
+    if (!isUsablePort(configuration.port)) return QStringLiteral("Port must be a valid number like 8787.");
+    if (configuration.machineName.trimmed().isEmpty())
+        return QStringLiteral("Give this Mac a machine name so the QR pairing page reads clearly.");
+    return QString();
+}

@@ -1,0 +1,42 @@
+#pragma once
+// The launch settings the companion starts the runtime with: the record, its stored JSON form,
+// the defaults of this computer and the validation the window shows. Plain values; any thread.
+
+#include <QByteArray>
+#include <QMetaType>
+#include <QString>
+#include <optional>
+
+struct AgentLaunchConfiguration {
+    Q_GADGET
+    Q_PROPERTY(QString machineName MEMBER machineName)
+    Q_PROPERTY(QString host MEMBER host)
+    Q_PROPERTY(QString port MEMBER port)
+    Q_PROPERTY(QString advertisedHost MEMBER advertisedHost)
+    Q_PROPERTY(QString workingDirectory MEMBER workingDirectory)
+
+  public:
+    QString machineName;
+    QString host;
+    QString port;
+    QString advertisedHost;
+    QString workingDirectory;
+
+    bool operator==(const AgentLaunchConfiguration&) const = default;
+
+    // A JSON object with exactly the five string members.
+    QByteArray toJson() const;
+    // Absent unless `json` is an object whose five members are all strings (others are ignored).
+    static std::optional<AgentLaunchConfiguration> fromJson(const QByteArray& json);
+};
+Q_DECLARE_METATYPE(AgentLaunchConfiguration)
+
+// The defaults for a computer with this name (absent: none known) and home folder.
+AgentLaunchConfiguration makeDefaultConfiguration(const std::optional<QString>& computerName,
+                                                  const QString& home);
+
+// The defaults of this computer, computed on first use and reused for the life of the process.
+const AgentLaunchConfiguration& defaultConfiguration();
+
+// The message of the first invalid setting, or an empty text when every setting is valid.
+QString validationMessage(const AgentLaunchConfiguration& configuration);

@@ -1,0 +1,51 @@
+#include "AgentQuitSignals.h"
+
+#include "platform/FileDescriptor.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// Written by the signal handler (only async-signal-safe calls there), read on the GUI thread.
+int g_signalWriteEnd = -1;
+
+void onSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t ignored = ::write(g_signalWriteEnd, &byte, 1);
+}
+
+bool prepare(int fd) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    return ::fcntl(fd, F_SETFD, FD_CLOEXEC) == 0 && flags >= 0 &&
+           ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+} // namespace
+
+void quitOnTerminationSignals(QCoreApplication& application) {
+    int ends[2] = {-1, -1};
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0) return;
+    auto readEnd = std::make_shared<kestro::FileDescriptor>(ends[0]);
+    kestro::FileDescriptor writeEnd(ends[1]);
+    if (!prepare(readEnd->get()) || !prepare(writeEnd.get())) return;
+    g_signalWriteEnd = writeEnd.release(); // lives as long as the process
+
+    auto* notifier = new QSocketNotifier(readEnd->get(), QSocketNotifier::Read, &application);
+    QObject::connect(notifier, &QSocketNotifier::activated, &application, [readEnd] {
+        char drained[16];
+        while (::read(readEnd->get(), drained, sizeof drained) > 0) {
+        }
+        QCoreApplication::quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+}

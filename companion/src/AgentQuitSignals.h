@@ -1,0 +1,7 @@
+#pragma once
+// Lets the desktop's "please end" signals (SIGTERM at logout, SIGINT, SIGHUP) quit the
+// application the normal way, so the quit hook stops the runtime.
+
+class QCoreApplication;
+
+void quitOnTerminationSignals(QCoreApplication& application);

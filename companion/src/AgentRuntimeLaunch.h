@@ -1,0 +1,42 @@
+#pragma once
+// How the companion launches the runtime: where the executable is found, its argument list, its
+// environment and its working directory. Pure functions over plain values.
+
+#include "AgentLaunchConfiguration.h"
+
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// Where to look, as this process sees it.
+struct RuntimeSearch {
+    std::optional<QString> resourceFolder;  // the bundle's resources (macOS) or <prefix>/share/kestro-agent
+    std::optional<QString> runtimeVariable; // KESTRO_AGENT_RUNTIME, when set
+    QString currentDirectory;
+    QString homeDirectory;
+};
+
+// The folder that holds the runtime beside the companion whose executable is in
+// `executableFolder` (one implementation file per operating system).
+std::optional<QString> bundledResourceFolder(const QString& executableFolder);
+
+// The search of this process: its bundle or install prefix, its environment and folders.
+RuntimeSearch currentRuntimeSearch();
+
+// Every candidate path, in the order they are tried.
+QStringList runtimeCandidates(const RuntimeSearch& search);
+
+// The first candidate that is an executable file.
+std::optional<QString> locateRuntime(const RuntimeSearch& search);
+
+// The folder the runtime works in: the setting as a path (trimmed, relative to the current
+// directory), links resolved, "." and ".." removed.
+QString launchWorkingDirectory(const QString& workingDirectory);
+
+// --host H --port P --token T --name N --working-dir D --no-open-pair-page [--advertise-host A]
+QStringList launchArguments(const AgentLaunchConfiguration& configuration, const QString& token,
+                            const QString& workingDirectory);
+
+// `inherited` with the fixed search path put in front of PATH and PWD set to the working folder.
+QProcessEnvironment launchEnvironment(const QProcessEnvironment& inherited, const QString& workingDirectory);

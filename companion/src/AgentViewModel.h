@@ -1,0 +1,170 @@
+#pragma once
+// The companion's one view model: it keeps the launch settings and the pairing token, finds and
+// supervises the runtime process, turns the runtime's banner into what the window shows, keeps
+// the session log, and offers the window's actions. Everything runs on the GUI thread; process
+// output arrives there in order through QProcess's signals.
+
+#include "AgentLaunchConfiguration.h"
+#include "AgentOutputReader.h"
+#include "AgentRuntimeLaunch.h"
+#include "AgentSecretStore.h"
+
+#include <QObject>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QSettings>
+#include <QStringList>
+#include <QUrl>
+#include <functional>
+#include <memory>
+
+// What the view model needs from the world; the real defaults are in `AgentViewModel::systemServices`.
+struct AgentViewModelServices {
+    std::unique_ptr<QSettings> settings;           // the application's standard settings
+    std::unique_ptr<AgentSecretStore> secretStore; // the Keychain / Secret Service store
+    std::function<RuntimeSearch()> runtimeSearch;  // asked afresh at every start
+    QProcessEnvironment environment;               // what the runtime inherits
+    std::function<void(const QUrl&)> openURL;      // hands a location to the desktop
+    AgentLaunchConfiguration defaults;             // used when nothing usable is stored
+};
+
+class AgentViewModel : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(AgentLaunchConfiguration configuration READ configuration NOTIFY configurationChanged)
+    Q_PROPERTY(QString machineName READ machineName WRITE setMachineName NOTIFY configurationChanged)
+    Q_PROPERTY(QString host READ host WRITE setHost NOTIFY configurationChanged)
+    Q_PROPERTY(QString port READ port WRITE setPort NOTIFY configurationChanged)
+    Q_PROPERTY(QString advertisedHost READ advertisedHost WRITE setAdvertisedHost NOTIFY configurationChanged)
+    Q_PROPERTY(
+        QString workingDirectory READ workingDirectory WRITE setWorkingDirectory NOTIFY configurationChanged)
+    Q_PROPERTY(QUrl workingDirectoryURL READ workingDirectoryURL NOTIFY configurationChanged)
+    Q_PROPERTY(QString validationMessage READ validationMessage NOTIFY configurationChanged)
+    Q_PROPERTY(RuntimeState runtimeState READ runtimeState NOTIFY runtimeStateChanged)
+    Q_PROPERTY(QString failureMessage READ failureMessage NOTIFY runtimeStateChanged)
+    Q_PROPERTY(bool hasProcess READ hasProcess NOTIFY runtimeStateChanged)
+    Q_PROPERTY(QString pairLink READ pairLink NOTIFY pairLinkChanged)
+    Q_PROPERTY(QUrl pairPageURL READ pairPageURL NOTIFY pairPageURLChanged)
+    Q_PROPERTY(QString codexVersion READ codexVersion NOTIFY codexVersionChanged)
+    Q_PROPERTY(QString diagnostic READ diagnostic NOTIFY diagnosticChanged)
+    Q_PROPERTY(QString machineSummary READ machineSummary NOTIFY machineSummaryChanged)
+    Q_PROPERTY(QString lastEvent READ lastEvent NOTIFY lastEventChanged)
+    Q_PROPERTY(QStringList logLines READ logLines NOTIFY logLinesChanged)
+    Q_PROPERTY(QString currentToken READ currentToken NOTIFY currentTokenChanged)
+    Q_PROPERTY(QString maskedToken READ maskedToken NOTIFY currentTokenChanged)
+    Q_PROPERTY(QString bannerMessage READ bannerMessage NOTIFY bannerMessageChanged)
+
+  public:
+    enum class RuntimeState { Stopped, Starting, Running, Failed };
+    Q_ENUM(RuntimeState)
+
+    static constexpr const char* kConfigurationKey = "com.brantel.kestro.agent.configuration";
+    static constexpr const char* kSecretService = "com.brantel.kestro.agent.secrets";
+    static constexpr const char* kTokenAccount = "pair-token";
+    static constexpr int kLogCapacity = 220;
+    static constexpr int kRestartPauseMilliseconds = 350;
+    static constexpr int kBannerMilliseconds = 1800;
+
+    // The real settings, keychain, runtime search, environment and desktop.
+    static AgentViewModelServices systemServices();
+
+    // Loads the settings and the token (creating and saving a token when none is stored).
+    explicit AgentViewModel(AgentViewModelServices services, QObject* parent = nullptr);
+    ~AgentViewModel() override;
+
+    const AgentLaunchConfiguration& configuration() const { return m_configuration; }
+    // Replaces the settings and saves them when they changed.
+    void setConfiguration(const AgentLaunchConfiguration& configuration);
+    QString machineName() const { return m_configuration.machineName; }
+    QString host() const { return m_configuration.host; }
+    QString port() const { return m_configuration.port; }
+    QString advertisedHost() const { return m_configuration.advertisedHost; }
+    QString workingDirectory() const { return m_configuration.workingDirectory; }
+    QUrl workingDirectoryURL() const;
+    void setMachineName(const QString& value);
+    void setHost(const QString& value);
+    void setPort(const QString& value);
+    void setAdvertisedHost(const QString& value);
+    void setWorkingDirectory(const QString& value);
+    QString validationMessage() const;
+
+    RuntimeState runtimeState() const { return m_runtimeState; }
+    QString failureMessage() const { return m_failureMessage; }
+    bool hasProcess() const { return m_process != nullptr; }
+    QString pairLink() const { return m_pairLink; }
+    QUrl pairPageURL() const { return m_pairPageURL; }
+    QString codexVersion() const { return m_codexVersion; }
+    QString diagnostic() const { return m_diagnostic; }
+    QString machineSummary() const { return m_machineSummary; }
+    QString lastEvent() const { return m_lastEvent; }
+    QStringList logLines() const { return m_logLines; }
+    QString currentToken() const { return m_currentToken; }
+    QString maskedToken() const;
+    QString bannerMessage() const { return m_bannerMessage; }
+    // The runtime process, while there is one (for tests and diagnostics).
+    const QProcess* process() const { return m_process.get(); }
+
+    Q_INVOKABLE void saveConfiguration();
+    Q_INVOKABLE void start();
+    Q_INVOKABLE void startIfNeeded();
+    Q_INVOKABLE void stop();
+    Q_INVOKABLE void restart();
+    // At application quit: stops reading the runtime and asks it to end, without waiting.
+    Q_INVOKABLE void shutdown();
+    Q_INVOKABLE void copyPairLink();
+    Q_INVOKABLE void openPairingPage();
+    // The folder the window's folder dialog returned; anything but a local folder is ignored.
+    Q_INVOKABLE void chooseWorkspace(const QUrl& folder);
+    Q_INVOKABLE void copyToken();
+    Q_INVOKABLE void regenerateToken();
+    Q_INVOKABLE void showBanner(const QString& message);
+
+  signals:
+    void configurationChanged();
+    void runtimeStateChanged();
+    void pairLinkChanged();
+    void pairPageURLChanged();
+    void codexVersionChanged();
+    void diagnosticChanged();
+    void machineSummaryChanged();
+    void lastEventChanged();
+    void logLinesChanged();
+    void currentTokenChanged();
+    void bannerMessageChanged();
+
+  private:
+    void loadConfiguration();
+    void loadToken();
+    void saveToken();
+    void updateField(QString AgentLaunchConfiguration::*member, const QString& value);
+    void fail(const QString& prefix, const QString& message);
+    void readOutput(bool isError);
+    void consumeLines(const QStringList& lines, bool isError);
+    void handleOutputLine(const QString& line);
+    void appendLog(const QString& line);
+    void handleTermination(int exitCode);
+    void cleanUpAfterFailedLaunch();
+    void setRuntimeState(RuntimeState state, const QString& failureMessage = QString());
+    void setPairLink(const QString& link);
+    void setPairPageURL(const QUrl& url);
+    void setText(QString& field, const QString& value, void (AgentViewModel::*changed)());
+
+    AgentViewModelServices m_services;
+    AgentLaunchConfiguration m_configuration;
+    RuntimeState m_runtimeState = RuntimeState::Stopped;
+    QString m_failureMessage;
+    QString m_pairLink;
+    QUrl m_pairPageURL;
+    QString m_codexVersion = QStringLiteral("Not detected");
+    QString m_diagnostic = QStringLiteral("Start the local bridge to generate a pairing page.");
+    QString m_machineSummary = QStringLiteral("Mac not connected yet");
+    QString m_lastEvent = QStringLiteral("Waiting to start the local bridge.");
+    QStringList m_logLines;
+    QString m_currentToken;
+    QString m_bannerMessage;
+    quint64 m_bannerSerial = 0;
+    std::unique_ptr<QProcess> m_process;
+    AgentOutputReader m_standardOutput;
+    AgentOutputReader m_standardError;
+    bool m_readingOutput = true; // false from shutdown on
+    bool m_didRequestStop = false;
+};
