@@ -29,6 +29,9 @@ AgentViewModel::AgentViewModel(AgentViewModelServices services, QObject* parent)
     : QObject(parent), m_services(std::move(services)) {
     loadConfiguration();
     loadToken();
+    // "Start" depends on both the settings and the state.
+    connect(this, &AgentViewModel::configurationChanged, this, &AgentViewModel::controlsChanged);
+    connect(this, &AgentViewModel::runtimeStateChanged, this, &AgentViewModel::controlsChanged);
 }
 
 AgentViewModel::~AgentViewModel() {
@@ -337,6 +340,39 @@ void AgentViewModel::setRuntimeState(RuntimeState state, const QString& failureM
     m_runtimeState = state;
     m_failureMessage = failureMessage;
     emit runtimeStateChanged();
+}
+
+QString AgentViewModel::statusText() const {
+    switch (m_runtimeState) {
+    case RuntimeState::Stopped:
+        return QStringLiteral("Stopped");
+    case RuntimeState::Starting:
+        return QStringLiteral("Starting");
+    case RuntimeState::Running:
+        return QStringLiteral("Running");
+    case RuntimeState::Failed:
+        break;
+    }
+    return QStringLiteral("Needs attention");
+}
+
+QColor AgentViewModel::statusColor() const {
+    switch (m_runtimeState) {
+    case RuntimeState::Stopped:
+        return QColor::fromRgbF(0.48f, 0.54f, 0.65f);
+    case RuntimeState::Starting:
+        return QColor::fromRgbF(0.56f, 0.71f, 1.0f);
+    case RuntimeState::Running:
+        return QColor::fromRgbF(0.49f, 0.93f, 0.83f);
+    case RuntimeState::Failed:
+        break;
+    }
+    return QColor::fromRgbF(1.0f, 0.54f, 0.56f);
+}
+
+QString AgentViewModel::pairLinkText() const {
+    return m_pairLink.isEmpty() ? QStringLiteral("Waiting for the bridge to publish a pair link.")
+                                : m_pairLink;
 }
 
 void AgentViewModel::setPairLink(const QString& link) {

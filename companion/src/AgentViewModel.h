@@ -9,6 +9,7 @@
 #include "AgentRuntimeLaunch.h"
 #include "AgentSecretStore.h"
 
+#include <QColor>
 #include <QObject>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -42,7 +43,16 @@ class AgentViewModel : public QObject {
     Q_PROPERTY(RuntimeState runtimeState READ runtimeState NOTIFY runtimeStateChanged)
     Q_PROPERTY(QString failureMessage READ failureMessage NOTIFY runtimeStateChanged)
     Q_PROPERTY(bool hasProcess READ hasProcess NOTIFY runtimeStateChanged)
+    // What the window shows for the state, and which of its controls are usable.
+    Q_PROPERTY(QString statusText READ statusText NOTIFY runtimeStateChanged)
+    Q_PROPERTY(QColor statusColor READ statusColor NOTIFY runtimeStateChanged)
+    Q_PROPERTY(bool canStart READ canStart NOTIFY controlsChanged)
+    Q_PROPERTY(bool canRestart READ canRestart NOTIFY runtimeStateChanged)
+    Q_PROPERTY(bool showsStop READ showsStop NOTIFY runtimeStateChanged)
     Q_PROPERTY(QString pairLink READ pairLink NOTIFY pairLinkChanged)
+    Q_PROPERTY(bool hasPairLink READ hasPairLink NOTIFY pairLinkChanged)
+    Q_PROPERTY(QString pairLinkText READ pairLinkText NOTIFY pairLinkChanged)
+    Q_PROPERTY(bool hasPairPage READ hasPairPage NOTIFY pairPageURLChanged)
     Q_PROPERTY(QUrl pairPageURL READ pairPageURL NOTIFY pairPageURLChanged)
     Q_PROPERTY(QString codexVersion READ codexVersion NOTIFY codexVersionChanged)
     Q_PROPERTY(QString diagnostic READ diagnostic NOTIFY diagnosticChanged)
@@ -90,7 +100,18 @@ class AgentViewModel : public QObject {
     RuntimeState runtimeState() const { return m_runtimeState; }
     QString failureMessage() const { return m_failureMessage; }
     bool hasProcess() const { return m_process != nullptr; }
+    QString statusText() const;
+    QColor statusColor() const;
+    bool canStart() const {
+        return validationMessage().isEmpty() && m_runtimeState != RuntimeState::Starting;
+    }
+    bool canRestart() const { return m_runtimeState != RuntimeState::Starting; }
+    bool showsStop() const { return m_runtimeState == RuntimeState::Running; }
     QString pairLink() const { return m_pairLink; }
+    bool hasPairLink() const { return !m_pairLink.isEmpty(); }
+    // The link, or what the window says while there is none.
+    QString pairLinkText() const;
+    bool hasPairPage() const { return !m_pairPageURL.isEmpty(); }
     QUrl pairPageURL() const { return m_pairPageURL; }
     QString codexVersion() const { return m_codexVersion; }
     QString diagnostic() const { return m_diagnostic; }
@@ -121,6 +142,7 @@ class AgentViewModel : public QObject {
   signals:
     void configurationChanged();
     void runtimeStateChanged();
+    void controlsChanged();
     void pairLinkChanged();
     void pairPageURLChanged();
     void codexVersionChanged();

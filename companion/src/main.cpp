@@ -1,20 +1,25 @@
 // kestro Agent: the desktop companion that starts and supervises the runtime.
 
 #include "AgentQuitSignals.h"
-#include "AgentViewModel.h"
+#include "KestroAgentApp.h"
 
 #include <QGuiApplication>
+#include <QQuickWindow>
+#include <QtWebEngineQuick/qtwebenginequickglobal.h>
 
 int main(int argc, char** argv) {
+    // Before the application object, as the web view requires.
+    QtWebEngineQuick::initialize();
     QGuiApplication application(argc, argv);
-    QGuiApplication::setOrganizationName(QStringLiteral("brantel"));
-    QGuiApplication::setOrganizationDomain(QStringLiteral("brantel.com"));
-    QGuiApplication::setApplicationName(QStringLiteral("kestro Agent"));
-    QGuiApplication::setApplicationDisplayName(QStringLiteral("kestro Agent"));
-
-    AgentViewModel viewModel(AgentViewModel::systemServices());
-    QObject::connect(&application, &QCoreApplication::aboutToQuit, &viewModel, &AgentViewModel::shutdown);
+    KestroAgentApp::describeApplication();
+    KestroAgentApp app(AgentViewModel::systemServices());
+    if (app.window() == nullptr) return 1;
+    // The Dock (macOS) or the launcher activating an already running application shows it again.
+    QObject::connect(
+        &application, &QGuiApplication::applicationStateChanged, &app, [&app](Qt::ApplicationState state) {
+            if (state == Qt::ApplicationActive && app.window() != nullptr && !app.window()->isVisible())
+                app.showWindow();
+        });
     quitOnTerminationSignals(application);
-    viewModel.startIfNeeded();
     return application.exec();
 }

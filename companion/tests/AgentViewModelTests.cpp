@@ -2,6 +2,7 @@
 // start rules, banner lines, the log, the end of the process, and the window's actions.
 
 #include "AgentViewModel.h"
+#include "support/FakeRuntime.h"
 #include "support/MemorySecretStore.h"
 
 #include <QClipboard>
@@ -31,31 +32,11 @@ class AgentViewModelTests : public QObject {
     QString path(const QString& relative) const { return m_folder->filePath(relative); }
     QString settingsPath() const { return path("settings.ini"); }
 
-    // A fake runtime: records its arguments, environment and working folder for each launch,
-    // then runs `body`.
-    void writeRuntime(const QString& body) {
-        QFile script(path("runtime/kestro-agent"));
-        QDir().mkpath(path("runtime"));
-        QVERIFY(script.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        script.write(QStringLiteral("#!/bin/sh\n"
-                                    "dir='%1'\n"
-                                    "n=$(ls \"$dir\" | grep -c '^launch\\.')\n"
-                                    "printf '%s\\n' \"$@\" > \"$dir/launch.$n\"\n"
-                                    "env > \"$dir/env.$n\"\n"
-                                    "pwd -P > \"$dir/cwd.$n\"\n")
-                         .arg(path("launches"))
-                         .toUtf8());
-        script.write(body.toUtf8());
-        script.close();
-        script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
-        QDir().mkpath(path("launches"));
-    }
-
-    int launches() const { return int(QDir(path("launches")).entryList({"launch.*"}, QDir::Files).size()); }
+    FakeRuntime runtime() const { return FakeRuntime(m_folder->path()); }
+    void writeRuntime(const QString& body) { QVERIFY(runtime().write(body)); }
+    int launches() const { return runtime().launches(); }
     QStringList launchFile(const QString& kind, int launch) const {
-        QFile file(path(QStringLiteral("launches/%1.%2").arg(kind).arg(launch)));
-        if (!file.open(QIODevice::ReadOnly)) return {};
-        return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+        return runtime().launchFile(kind, launch);
     }
 
     AgentLaunchConfiguration defaults() const {
@@ -77,7 +58,7 @@ class AgentViewModelTests : public QObject {
             .secretStore = std::move(store),
             .runtimeSearch =
                 [this] {
-                    return RuntimeSearch{.runtimeVariable = path("runtime/kestro-agent"),
+                    return RuntimeSearch{.runtimeVariable = runtime().executable(),
                                          .currentDirectory = path("work"),
                                          .homeDirectory = path("work")};
                 },
@@ -97,17 +78,7 @@ class AgentViewModelTests : public QObject {
             .toByteArray();
     }
 
-    static QString banner(const QString& pairPage) {
-        return QStringLiteral("echo 'kestro Agent listening on http://0.0.0.0:8787'\n"
-                              "echo 'Machine: Studio · IP: 10.0.0.2'\n"
-                              "echo 'Runner: Codex · Workdir: /w'\n"
-                              "echo 'Token: secret'\n"
-                              "echo 'Codex: codex-cli 0.169.0'\n"
-                              "echo 'Diagnostic: codex-cli 0.169.0 ready · 0 skills'\n"
-                              "echo 'Pair Link: kestro://pair?name=Studio'\n"
-                              "echo 'Pair Page: %1'\n")
-            .arg(pairPage);
-    }
+    static QString banner(const QString& pairPage) { return FakeRuntime::banner(pairPage); }
 
   private slots:
     void init() {

@@ -1,0 +1,23 @@
+import QtQuick
+
+// The runtime's state as a coloured capsule.
+Rectangle {
+    property string text
+    property color tint
+
+    implicitWidth: label.implicitWidth + 24
+    implicitHeight: label.implicitHeight + 14
+    radius: height / 2
+    color: Qt.rgba(tint.r, tint.g, tint.b, 0.12)
+    border.color: Qt.rgba(tint.r, tint.g, tint.b, 0.24)
+    border.width: 1
+
+    Text {
+        id: label
+        anchors.centerIn: parent
+        text: parent.text
+        color: parent.tint
+        font.pixelSize: 12
+        font.bold: true
+    }
+}

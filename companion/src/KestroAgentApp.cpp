@@ -1,0 +1,51 @@
+#include "KestroAgentApp.h"
+
+#include <QGuiApplication>
+#include <QIcon>
+#include <QQuickWindow>
+
+namespace {
+
+const QUrl kWindowView(QStringLiteral("qrc:/KestroAgent/AgentWindowView.qml"));
+
+} // namespace
+
+void KestroAgentApp::describeApplication() {
+    QGuiApplication::setOrganizationName(QStringLiteral("brantel"));
+    QGuiApplication::setOrganizationDomain(QStringLiteral("brantel.com"));
+    QGuiApplication::setApplicationName(QStringLiteral("kestro Agent"));
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("kestro Agent"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.brantel.kestro.agent"));
+    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/KestroAgent/KestroMark.png")));
+    QGuiApplication::setQuitOnLastWindowClosed(quitsWhenTheWindowCloses());
+}
+
+KestroAgentApp::KestroAgentApp(AgentViewModelServices services, QObject* parent)
+    : QObject(parent), m_viewModel(std::make_unique<AgentViewModel>(std::move(services))) {
+    // The runtime has no way of its own to stop: the quit hook asks it to.
+    connect(qApp, &QCoreApplication::aboutToQuit, m_viewModel.get(), &AgentViewModel::shutdown);
+    m_engine.setInitialProperties({{QStringLiteral("viewModel"), QVariant::fromValue(m_viewModel.get())}});
+    m_engine.load(kWindowView);
+    if (QQuickWindow* shown = window())
+        // The appearance hook: whenever the window is shown, the runtime starts if none runs.
+        connect(shown, &QWindow::visibleChanged, this, [this](bool visible) {
+            if (visible) m_viewModel->startIfNeeded();
+        });
+    if (QQuickWindow* shown = window(); shown != nullptr && shown->isVisible()) m_viewModel->startIfNeeded();
+}
+
+KestroAgentApp::~KestroAgentApp() = default;
+
+QQuickWindow* KestroAgentApp::window() const {
+    const auto roots = m_engine.rootObjects();
+    return roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(roots.first());
+}
+
+void KestroAgentApp::showWindow() {
+    if (QQuickWindow* shown = window()) {
+        shown->show();
+        shown->raise();
+        shown->requestActivate();
+    }
+    m_viewModel->startIfNeeded();
+}

@@ -1,0 +1,6 @@
+#include "KestroAgentApp.h"
+
+// No dock to bring a closed window back: closing it ends the application (and the runtime).
+bool quitsWhenTheWindowCloses() {
+    return true;
+}

@@ -1,0 +1,77 @@
+// The real application under a real X server (Xvfb): its own settings, secret store and runtime
+// search, the runtime built by this repository in a throwaway home on a free port. The window is
+// grabbed once the pairing page shows, and the QR code in the picture is decoded.
+
+#include "KestroAgentApp.h"
+#include "support/LoopbackHTTP.h"
+
+#include <QGuiApplication>
+#include <QProcess>
+#include <QQuickWindow>
+#include <QtTest>
+#include <QtWebEngineQuick/qtwebenginequickglobal.h>
+
+class AgentWindowScreenshotTests : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void theWindowShowsAPairingQRThatDecodesToThePrintedLink() {
+        QVERIFY2(QGuiApplication::platformName() == QLatin1String("xcb"), "run this under an X server");
+        // The settings the user would have chosen: this free port, the home as workspace.
+        const QString home = QDir::homePath();
+        const uint16_t port = kestro::testing::freePort();
+        {
+            QSettings settings;
+            const AgentLaunchConfiguration configuration{.machineName = "Screenshot Studio",
+                                                         .host = "0.0.0.0",
+                                                         .port = QString::number(port),
+                                                         .advertisedHost = "127.0.0.1",
+                                                         .workingDirectory = home};
+            settings.setValue(AgentViewModel::kConfigurationKey, configuration.toJson());
+        }
+        qputenv("KESTRO_AGENT_RUNTIME", KESTRO_AGENT_BINARY);
+        KestroAgentApp app(AgentViewModel::systemServices());
+        QQuickWindow* window = app.window();
+        QVERIFY(window != nullptr);
+        // Tall enough that the pairing card is on screen without scrolling.
+        window->resize(1180, 1900);
+        AgentViewModel& model = app.viewModel();
+
+        QTRY_COMPARE_WITH_TIMEOUT(model.runtimeState(), AgentViewModel::RuntimeState::Running, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(model.hasPairPage(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(window->findChild<QObject*>("pairPagePreview") != nullptr, 30000);
+        QObject* preview = window->findChild<QObject*>("pairPagePreview");
+        QTRY_VERIFY_WITH_TIMEOUT(preview->property("loaded").toBool(), 30000);
+        // The token came from the real secret store and reached the runtime.
+        QVERIFY(model.pairLink().contains("token=" + model.currentToken()));
+        QCOMPARE(model.pairLink(),
+                 model.logLines().filter(QRegularExpression("^Pair Link: ")).value(0).mid(11));
+
+        // The page paints a moment after it has loaded: grab until the QR decodes.
+        const QString picture = QStringLiteral(KESTRO_SCREENSHOT_PATH);
+        QString decoded;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                if (!window->grabWindow().save(picture)) return false;
+                QProcess zbar;
+                zbar.start("zbarimg", {"--raw", "-q", "--nodbus", picture});
+                zbar.waitForFinished(20000);
+                decoded = QString::fromUtf8(zbar.readAllStandardOutput()).trimmed();
+                return !decoded.isEmpty();
+            }(),
+            30000);
+        QCOMPARE(decoded, model.pairLink());
+        model.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(model.runtimeState(), AgentViewModel::RuntimeState::Stopped, 20000);
+    }
+};
+
+int main(int argc, char** argv) {
+    QtWebEngineQuick::initialize();
+    QGuiApplication application(argc, argv);
+    KestroAgentApp::describeApplication();
+    AgentWindowScreenshotTests tests;
+    return QTest::qExec(&tests, argc, argv);
+}
+
+#include "AgentWindowScreenshotTests.moc"
