@@ -43,14 +43,6 @@ long long nowMicroseconds() {
         .count();
 }
 
-long residentKilobytes(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.starts_with("VmRSS:")) return std::stol(line.substr(6));
-    return 0;
-}
-
 // This process and every descendant but the runtime.
 long companionKilobytes(pid_t root, pid_t runtime) {
     long total = residentKilobytes(root);

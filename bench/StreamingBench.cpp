@@ -112,14 +112,6 @@ std::vector<double> pipeLatencies() {
     return latencies;
 }
 
-long residentKilobytes(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.starts_with("VmRSS:")) return std::stol(line.substr(6));
-    return 0;
-}
-
 } // namespace
 
 int main() {

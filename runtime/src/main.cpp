@@ -1,4 +1,4 @@
-// kestro-agent: configuration -> state -> listener -> banner, then serve until killed.
+// kestro-agent: configuration -> listener -> state -> banner, then serve until killed.
 
 #include "agent/KestroAgentState.h"
 #include "agent/RunEndpoint.h"
@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <thread>
 
 int main(int argc, char** argv) {
@@ -19,18 +20,32 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     try {
         const std::vector<std::string> arguments(argv, argv + argc);
-        const KestroAgentConfiguration configuration = buildConfiguration(arguments, processEnvironment());
+        switch (commandLineRequest(arguments)) {
+        case CommandLineRequest::help:
+            std::fputs(usageText().c_str(), stdout);
+            return 0;
+        case CommandLineRequest::version:
+            std::puts("kestro-agent " KESTRO_VERSION);
+            return 0;
+        case CommandLineRequest::serve:
+            break;
+        }
+        KestroAgentConfiguration configuration = buildConfiguration(arguments, processEnvironment());
+
+        // The port is bound first, so that the banner and the pairing link name the port really
+        // bound (port 0 picks a free one) and a port in use fails before any inspection.
+        asio::io_context io(2);
+        std::optional<KestroAgentRouter> router;
+        KestroAgentListener listener(io, configuration.port,
+                                     [&router](HTTPRequest request, KestroHTTPConnectionHandler& connection) {
+                                         return router->handle(std::move(request), connection);
+                                     });
+        configuration.port = listener.port();
 
         SerialExecutor serial;
         auto state = serial.runBlocking([&] { return std::make_unique<KestroAgentState>(configuration); });
-
-        asio::io_context io(2);
         RunEndpoint runEndpoint(*state, serial);
-        KestroAgentRouter router(*state, serial, runEndpoint);
-        KestroAgentListener listener(io, configuration.port,
-                                     [&router](HTTPRequest request, KestroHTTPConnectionHandler& connection) {
-                                         return router.handle(std::move(request), connection);
-                                     });
+        router.emplace(*state, serial, runEndpoint);
         listener.start();
         std::thread second([&io] { io.run(); });
         std::thread first([&io] { io.run(); });

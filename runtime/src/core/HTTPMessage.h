@@ -25,6 +25,8 @@ struct HTTPResponse {
 
 inline constexpr size_t kMaximumHeadBytes = 64 * 1024;
 inline constexpr size_t kMaximumBodyBytes = 8 * 1024 * 1024;
+// The most a connection ever holds: a full head, its end and a full body.
+inline constexpr size_t kMaximumRequestBytes = kMaximumHeadBytes + 4 + kMaximumBodyBytes;
 
 enum class ParseOutcome { incomplete, complete, tooLarge };
 

@@ -39,6 +39,41 @@ ConfigurationFallbacks systemFallbacks() {
             .randomToken = [] { return kestro::randomToken(); }};
 }
 
+CommandLineRequest commandLineRequest(const std::vector<std::string>& arguments) {
+    static const std::vector<std::string> kTakesValue{"--host", "--port",           "--token",
+                                                      "--name", "--advertise-host", "--working-dir"};
+    for (size_t i = 1; i < arguments.size(); ++i) {
+        if (arguments[i] == "--help" || arguments[i] == "-h") return CommandLineRequest::help;
+        if (arguments[i] == "--version") return CommandLineRequest::version;
+        if (std::find(kTakesValue.begin(), kTakesValue.end(), arguments[i]) != kTakesValue.end()) ++i;
+    }
+    return CommandLineRequest::serve;
+}
+
+std::string usageText() {
+    return "Usage: kestro-agent [options]\n"
+           "\n"
+           "Serves the kestro phone app over HTTP and runs prompts through the Codex CLI.\n"
+           "\n"
+           "Options (each also read from the variable shown, else the legacy VESK_AGENT_ one):\n"
+           "  --host HOST             address shown in the banner (KESTRO_AGENT_HOST; default 0.0.0.0)\n"
+           "  --port N                port to listen on, every interface; 0 picks a free one\n"
+           "                          (KESTRO_AGENT_PORT; default 8787)\n"
+           "  --token TOKEN           pairing token (KESTRO_AGENT_TOKEN; default: a new random one).\n"
+           "                          Other local users can read command lines: prefer the variable.\n"
+           "  --name NAME             what the phone calls this computer (KESTRO_AGENT_NAME)\n"
+           "  --advertise-host HOST   address or host name the phone should use "
+           "(KESTRO_AGENT_ADVERTISE_HOST)\n"
+           "  --working-dir DIR       folder runs use unless the phone names one (KESTRO_AGENT_WORKDIR;\n"
+           "                          default: the current folder)\n"
+           "  --no-open-pair-page     do not open the pairing page in the browser\n"
+           "  --help, -h              print this help and exit\n"
+           "  --version               print the version and exit\n"
+           "\n"
+           "KESTRO_CODEX_PATH names the Codex executable; KESTRO_AGENT_ENABLE_USAGE_SNAPSHOT=1 adds\n"
+           "usage limits read from Codex's session logs to the status.\n";
+}
+
 std::optional<std::string> optionValue(const std::vector<std::string>& arguments, const std::string& option) {
     const auto found = std::find(arguments.begin(), arguments.end(), option);
     if (found == arguments.end() || std::next(found) == arguments.end()) return std::nullopt;

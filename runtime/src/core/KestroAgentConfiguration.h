@@ -36,6 +36,14 @@ KestroAgentConfiguration buildConfiguration(const std::vector<std::string>& argu
                                             const EnvironmentLookup& environment,
                                             const ConfigurationFallbacks& fallbacks = systemFallbacks());
 
+// What the command line asks for: to serve (the normal case), or only the help or the version.
+// "--help" / "-h" and "--version" count where they stand as options, not as another option's value.
+enum class CommandLineRequest { serve, help, version };
+CommandLineRequest commandLineRequest(const std::vector<std::string>& arguments);
+
+// The options and variables, as --help prints them.
+std::string usageText();
+
 // The value following the first argument equal to `option`, if any.
 std::optional<std::string> optionValue(const std::vector<std::string>& arguments, const std::string& option);
 bool hasFlag(const std::vector<std::string>& arguments, const std::string& flag);

@@ -39,6 +39,12 @@ asio::awaitable<void> KestroHTTPConnectionHandler::serve(std::shared_ptr<KestroH
             co_return;
         }
         self->m_buffer.append(chunk.data(), received);
+        // A head that never becomes a request (one word on its first line) would keep
+        // collecting: nothing valid is longer than the head and body limits together.
+        if (self->m_buffer.size() > kMaximumRequestBytes) {
+            self->close();
+            co_return;
+        }
         ParseResult parsed = parseRequest(self->m_buffer);
         if (parsed.outcome == ParseOutcome::incomplete) continue;
         self->m_buffer.clear();

@@ -1,6 +1,7 @@
 #include "core/LenientJSON.h"
 
 #include <cmath>
+#include <cstdint>
 
 namespace kestro {
 
@@ -33,11 +34,16 @@ std::optional<std::string> JSONMembers::string(const char* name) {
     return value->get<std::string>();
 }
 
-std::optional<int64_t> JSONMembers::integer(const char* name) {
+std::optional<int64_t> JSONMembers::integer(const char* name, bool acceptWholeFloats) {
     const JSON* value = present(name);
     if (value == nullptr) return std::nullopt;
+    // 2^63 and above have no int64_t form: the wrong type, not a wrapped negative count.
+    if (value->is_number_unsigned() && value->get<uint64_t>() > uint64_t(INT64_MAX)) {
+        m_wrongType = true;
+        return std::nullopt;
+    }
     if (value->is_number_integer()) return value->get<int64_t>();
-    if (value->is_number_float()) {
+    if (acceptWholeFloats && value->is_number_float()) {
         const double number = value->get<double>();
         if (std::trunc(number) == number && std::abs(number) < 9.2e18) return static_cast<int64_t>(number);
     }

@@ -22,8 +22,9 @@ class JSONMembers {
     explicit JSONMembers(const JSON& object) : m_object(object) {}
 
     std::optional<std::string> string(const char* name);
-    // An integer, or a floating-point number with no fraction (Codex writes some counts so).
-    std::optional<int64_t> integer(const char* name);
+    // An integer that fits 64 bits, or (when accepted) a floating-point number with no fraction
+    // (Codex writes some counts so).
+    std::optional<int64_t> integer(const char* name, bool acceptWholeFloats = true);
     std::optional<double> number(const char* name);
     std::optional<bool> boolean(const char* name);
     // The member when it is an object (or an array); nullptr otherwise.

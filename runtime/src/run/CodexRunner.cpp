@@ -58,7 +58,7 @@ asio::awaitable<std::optional<std::string>> deliverLine(const std::string& line,
 // Reads standard output to its end. After a failed send the rest is drained and discarded.
 asio::awaitable<std::optional<std::string>> readOutput(asio::posix::stream_descriptor& pipe,
                                                        RunCapture& capture, const StreamSender& send) {
-    LineSplitter splitter;
+    LineSplitter splitter(LineBreaks::json);
     std::optional<std::string> failure;
     std::array<char, kReadChunk> chunk;
     while (true) {

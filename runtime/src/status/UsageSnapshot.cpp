@@ -42,9 +42,7 @@ std::optional<KestroAgentRateLimitWindowPayload> rateLimitWindow(const JSON* win
     JSONMembers members(*window);
     KestroAgentRateLimitWindowPayload payload;
     payload.usedPercent = members.number("used_percent").value_or(0);
-    if (const auto found = window->find("window_minutes");
-        found != window->end() && found->is_number_integer())
-        payload.windowMinutes = found->get<int64_t>();
+    payload.windowMinutes = members.integer("window_minutes", false).value_or(0);
     if (const auto seconds = members.number("resets_at");
         seconds && std::isfinite(*seconds) && std::abs(*seconds) < 1e13)
         payload.resetsAt = isoTimeText(std::chrono::system_clock::time_point(
@@ -115,7 +113,7 @@ std::vector<std::string> recentJSONLLines(const std::string& path, size_t maxByt
         text.erase(0, newline + 1);
     }
     std::vector<std::string> lines;
-    for (const auto& piece : splitLines(text)) {
+    for (const auto& piece : splitJSONLines(text)) {
         std::string line = trimmed(piece);
         if (!line.empty()) lines.push_back(std::move(line));
     }

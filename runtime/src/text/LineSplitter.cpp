@@ -8,10 +8,11 @@ namespace {
 
 // Length of the line break starting at `at`, 0 when there is none, or -1 when the bytes so far
 // could still become one.
-int breakLength(const std::string& bytes, size_t at) {
+int breakLength(const std::string& bytes, size_t at, LineBreaks breaks) {
     const auto byte = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
     const size_t left = bytes.size() - at;
     if (byte(at) == '\n' || byte(at) == '\r') return 1;
+    if (breaks == LineBreaks::json) return 0;
     if (byte(at) == 0xC2) {
         if (left < 2) return -1;
         return byte(at + 1) == 0x85 ? 2 : 0;
@@ -33,7 +34,7 @@ std::vector<std::string> LineSplitter::feed(std::string_view bytes) {
     size_t lineStart = 0;
     size_t at = m_scanned;
     while (at < m_pending.size()) {
-        const int length = breakLength(m_pending, at);
+        const int length = breakLength(m_pending, at, m_breaks);
         if (length < 0) break;
         if (length == 0) {
             ++at;

@@ -103,6 +103,18 @@ std::optional<TextMatch> TextPattern::firstMatch(std::string_view text) const {
     return matcher.current().match;
 }
 
+std::vector<std::string> splitJSONLines(std::string_view text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t at = text.find_first_of("\r\n"); at != std::string_view::npos;
+         at = text.find_first_of("\r\n", start)) {
+        lines.emplace_back(text.substr(start, at - start));
+        start = at + 1;
+    }
+    lines.emplace_back(text.substr(start));
+    return lines;
+}
+
 std::vector<std::string> splitLines(std::string_view text) {
     std::vector<std::string> lines;
     const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());

@@ -47,5 +47,7 @@ class TextPattern {
 
 // Splits at every line-break character (LF, VT, FF, CR, NEL, LS, PS), keeping empty pieces.
 std::vector<std::string> splitLines(std::string_view text);
+// Splits JSON-lines text at LF and CR only (JSON strings may hold NEL, LS and PS unescaped).
+std::vector<std::string> splitJSONLines(std::string_view text);
 
 } // namespace kestro

@@ -51,10 +51,11 @@ std::string lastComponent(const std::string& path) {
 
 std::string parentPathText(const std::string& path, const std::string& home) {
     std::string parent = fs::path(path).parent_path().string();
-    if (home.empty() || !startsWith(parent, home)) return parent;
-    std::string shortened = "~";
-    shortened.append(parent, home.size(), std::string::npos);
-    return shortened;
+    if (home.empty()) return parent;
+    if (parent == home) return "~";
+    // Only a whole leading folder is the home: /home/me2 is not inside /home/me.
+    if (!startsWith(parent, home == "/" ? home : home + "/")) return parent;
+    return "~" + parent.substr(home == "/" ? 0 : home.size());
 }
 
 long long sortSeconds(const std::optional<std::string>& text) {
@@ -136,14 +137,16 @@ mergedProjectPayloads(const std::vector<CodexProjectRecord>& configured,
     const std::string current =
         normalizedKestroPath(currentWorkingDirectory).value_or(trimmed(currentWorkingDirectory));
     if (!current.empty() && !merged.count(current)) merged[current] = {.path = current, .source = "Current"};
-    merged.erase(home);
+    // $HOME may end in a slash or pass through a link; the paths compared with it are normalized.
+    const std::string normalizedHome = normalizedKestroPath(home).value_or(home);
+    merged.erase(normalizedHome);
 
     std::vector<KestroAgentProjectPayload> payloads;
     for (const auto& [path, record] : merged) {
         payloads.push_back(
             {.path = path,
              .displayName = lastComponent(path),
-             .parentPath = parentPathText(path, home),
+             .parentPath = parentPathText(path, normalizedHome),
              .source = record.source,
              .threadCount = record.threadCount,
              .lastUsedAt = record.lastUsedAt ? std::optional(isoTimeText(*record.lastUsedAt)) : std::nullopt,

@@ -89,9 +89,10 @@ std::optional<std::pair<std::string, std::string>> itemMessage(const JSON& paylo
 } // namespace
 
 std::optional<CodexThreadRecord> parseThreadRow(const std::string& line) {
-    const std::string row = trimmed(line);
-    if (row.empty()) return std::nullopt;
-    const std::vector<std::string> pieces = splitOn(row, "\t");
+    // Trimming the whole row would drop its empty trailing columns (no time, no model) with the
+    // tabs between them: only blank rows go, and each piece is trimmed on its own.
+    if (trimmed(line).empty()) return std::nullopt;
+    const std::vector<std::string> pieces = splitOn(line, "\t");
     if (pieces.size() < 5) return std::nullopt;
     CodexThreadRecord record;
     record.id = trimmed(pieces[0]);
@@ -215,7 +216,7 @@ std::optional<std::string> sessionFilePath(const std::string& threadID, const st
 
 std::vector<CodexTranscriptMessageRecord> parseSessionTranscript(const std::string& logText) {
     std::vector<CodexTranscriptMessageRecord> messages;
-    for (const auto& rawLine : splitLines(logText)) {
+    for (const auto& rawLine : splitJSONLines(logText)) {
         const std::string line = trimmed(rawLine);
         if (line.empty()) continue;
         const auto entry = parseJSONObject(line);

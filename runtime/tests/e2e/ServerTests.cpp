@@ -288,6 +288,84 @@ TEST_F(ServerTest, ManyIdleConnectionsDoNotStopTheServer) {
         ::close(fd);
 }
 
+TEST_F(ServerTest, AHeadThatNeverBecomesARequestCannotGrowWithoutBound) {
+    // One word on the first line: the head is complete but never a request. The server keeps
+    // reading (it answers nothing), but holds no more than a full head and body at once.
+    const int fd = connectLoopback(s_port);
+    ASSERT_GE(fd, 0);
+    const timeval sendTimeout{.tv_sec = 10, .tv_usec = 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
+    const long before = residentKilobytes(s_agent->pid());
+    std::string payload = "X\r\n\r\n";
+    payload.resize(1024 * 1024, 'x');
+    size_t sent = 0;
+    bool closedByServer = false;
+    while (sent < 40u * 1024 * 1024) {
+        const ssize_t n = ::send(fd, payload.data(), payload.size(), MSG_NOSIGNAL);
+        if (n <= 0) {
+            closedByServer = true;
+            break;
+        }
+        sent += static_cast<size_t>(n);
+        payload.assign(payload.size(), 'x');
+    }
+    ::close(fd);
+    EXPECT_TRUE(closedByServer) << sent << " bytes were taken";
+    EXPECT_LT(sent, 20u * 1024 * 1024);
+    EXPECT_LT(residentKilobytes(s_agent->pid()) - before, 40 * 1024);
+    EXPECT_EQ(request(s_port, "GET", "/status", authorized()).status, 200);
+}
+
+TEST(StartupTest, PortZeroAnnouncesThePortReallyBound) {
+    TemporaryFolder home;
+    AgentProcess agent(
+        {"--port", "0", "--token", "t", "--advertise-host", "127.0.0.1", "--no-open-pair-page"},
+        {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}});
+    const auto lines = agent.waitForLines(9);
+    ASSERT_GE(lines.size(), 7u) << agent.standardError();
+    const std::string prefix = "kestro Agent listening on http://0.0.0.0:";
+    ASSERT_EQ(lines[0].rfind(prefix, 0), 0u) << lines[0];
+    const int port = std::stoi(lines[0].substr(prefix.size()));
+    EXPECT_GT(port, 0);
+    EXPECT_NE(lines[6].find("&port=" + std::to_string(port) + "&"), std::string::npos) << lines[6];
+    EXPECT_EQ(request(static_cast<uint16_t>(port), "GET", "/status").status, 401);
+}
+
+TEST(StartupTest, HelpAndVersionPrintAndExitWithoutServing) {
+    TemporaryFolder home;
+    const std::map<std::string, std::string> environment{{"HOME", home.path()},
+                                                         {"XDG_RUNTIME_DIR", home.path()}};
+    AgentProcess help({"--port", "0", "--help"}, environment);
+    EXPECT_EQ(help.waitForExit(), 0);
+    const auto helpLines = help.waitForLines(30, milliseconds(100));
+    ASSERT_FALSE(helpLines.empty());
+    EXPECT_EQ(helpLines[0], "Usage: kestro-agent [options]");
+    const std::string all = [&] {
+        std::string text;
+        for (const auto& line : helpLines)
+            text += line + "\n";
+        return text;
+    }();
+    for (const char* option : {"--host", "--port", "--token", "--name", "--advertise-host", "--working-dir",
+                               "--no-open-pair-page", "--version", "KESTRO_AGENT_TOKEN"})
+        EXPECT_NE(all.find(option), std::string::npos) << option;
+    EXPECT_EQ(all.find("listening"), std::string::npos);
+
+    AgentProcess version({"--version"}, environment);
+    EXPECT_EQ(version.waitForExit(), 0);
+    const auto versionLines = version.waitForLines(1, milliseconds(100));
+    ASSERT_EQ(versionLines.size(), 1u);
+    EXPECT_EQ(versionLines[0].rfind("kestro-agent ", 0), 0u);
+
+    // As another option's value "--help" is only a value.
+    const uint16_t port = freePort();
+    AgentProcess named({"--port", std::to_string(port), "--name", "--help", "--no-open-pair-page"},
+                       environment);
+    const auto lines = named.waitForLines(2);
+    ASSERT_EQ(lines.size() >= 2, true) << named.standardError();
+    EXPECT_EQ(lines[1].rfind("Machine: --help", 0), 0u);
+}
+
 TEST(StartupTest, APortInUseIsAStartUpFailureWithoutBanner) {
     TemporaryFolder home;
     const int blocker = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -102,6 +102,16 @@ TEST(CodexEventTranslationTest, UnreadableLinesAreSkipped) {
     EXPECT_FALSE(decodeCodexEvent(R"({"type":"turn.completed","usage":{"input_tokens":"10"}})").has_value());
     EXPECT_FALSE(decodeCodexEvent(R"({"type":"error","error":"plain"})").has_value());
     EXPECT_TRUE(decodeCodexEvent(R"({"type":"x","thread_id":null,"extra":[1]})").has_value());
+    // Counts of 2^63 and above have no signed 64-bit form: the wrong type, not a negative count.
+    EXPECT_FALSE(decodeCodexEvent(R"({"type":"turn.completed","usage":{"input_tokens":9223372036854775808}})")
+                     .has_value());
+    EXPECT_FALSE(
+        decodeCodexEvent(R"({"type":"turn.completed","usage":{"output_tokens":18446744073709551615}})")
+            .has_value());
+    const auto largest =
+        decodeCodexEvent(R"({"type":"turn.completed","usage":{"input_tokens":9223372036854775807}})");
+    ASSERT_TRUE(largest.has_value());
+    EXPECT_EQ(largest->usage->inputTokens, INT64_MAX);
 }
 
 TEST(CodexEventTranslationTest, ChunksAreThreeWordsSplitAtSpacesOnly) {

@@ -11,5 +11,7 @@ namespace kestro::testing {
 size_t openDescriptorCount(pid_t pid);
 // Its living children (zombies included).
 std::vector<pid_t> childProcesses(pid_t pid);
+// Its resident memory in KiB (0 when it cannot be read).
+long residentKilobytes(pid_t pid);
 
 } // namespace kestro::testing

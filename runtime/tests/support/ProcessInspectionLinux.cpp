@@ -37,4 +37,12 @@ std::vector<pid_t> childProcesses(pid_t pid) {
     return children;
 }
 
+long residentKilobytes(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    return 0;
+}
+
 } // namespace kestro::testing

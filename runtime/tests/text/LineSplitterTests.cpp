@@ -34,3 +34,14 @@ TEST(LineSplitterTest, InvalidBytesAreReplaced) {
     LineSplitter splitter;
     EXPECT_EQ(splitter.feed("a\xFF\xC2z\n"), std::vector<std::string>{"a\uFFFD\uFFFDz"});
 }
+
+TEST(LineSplitterTest, JSONLinesEndOnlyAtLineFeedsAndCarriageReturns) {
+    LineSplitter json(LineBreaks::json);
+    // NEL, LS and PS inside a JSON string, split across chunks, do not end the line.
+    EXPECT_EQ(json.feed("{\"text\":\"a\u2028b\xE2\x80"), std::vector<std::string>{});
+    EXPECT_EQ(json.feed("\xA9"
+                        "c\u0085d\"}\r\n{}\n"),
+              (std::vector<std::string>{"{\"text\":\"a\u2028b\u2029c\u0085d\"}", "{}"}));
+    LineSplitter text;
+    EXPECT_EQ(text.feed("a\u2028b\n"), (std::vector<std::string>{"a", "b"}));
+}

@@ -1,6 +1,7 @@
 #include "support/TemporaryFolder.h"
 #include "workspace/Projects.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 using namespace kestro;
@@ -76,6 +77,26 @@ TEST(ProjectsTest, MergeOrderAndClashes) {
     EXPECT_EQ(payloads[1].parentPath, "~/old");
     EXPECT_EQ(payloads[5].source, "Configured");
     EXPECT_FALSE(payloads[5].lastUsedAt.has_value());
+}
+
+TEST(ProjectsTest, TheHomeIsComparedNormalizedAndOnlyAsAWholeFolder) {
+    TemporaryFolder root;
+    const std::string h = root.folder("me");
+    root.folder("me2/x");
+    root.folder("me/code/app");
+    const std::string link = root.path() + "/link-to-me";
+    std::filesystem::create_directory_symlink(h, link);
+    for (const std::string& home : {h + "/", link, link + "/"}) {
+        const auto payloads = mergedProjectPayloads({},
+                                                    {recent(h, 3, 3000e3), recent(h + "/code/app", 1, 2000e3),
+                                                     recent(root.path() + "/me2/x", 1, 1000e3)},
+                                                    h + "/code/app", home);
+        // The home itself is never a project, however $HOME is written.
+        ASSERT_EQ(names(payloads), (std::vector<std::string>{"app", "x"})) << home;
+        EXPECT_EQ(payloads[0].parentPath, "~/code") << home;
+        // me2 merely starts with the same letters: it is not inside the home.
+        EXPECT_EQ(payloads[1].parentPath, root.path() + "/me2") << home;
+    }
 }
 
 TEST(ProjectsTest, ADeclaredFolderWithThreadsIsBoth) {

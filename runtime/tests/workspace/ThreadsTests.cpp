@@ -20,9 +20,27 @@ TEST(ThreadsTest, RowsNeedFivePiecesAFolderAndAnIdentifier) {
     EXPECT_FALSE(parseThreadRow("t\t/w\ttitle\tfirst").has_value());
     EXPECT_FALSE(parseThreadRow("\t/w\ttitle\tfirst\t1").has_value());
     EXPECT_FALSE(parseThreadRow("t\t   \ttitle\tfirst\t1").has_value());
-    const auto undated = parseThreadRow("t\t/w\ttitle\t\t");
-    EXPECT_FALSE(undated.has_value()); // trailing empty columns vanish with the trim
+    // A row whose trailing columns are all empty (no time, no model) is kept, undated.
+    const auto undated = parseThreadRow("t\t/w\ttitle\t\t\t\t\t\t\t");
+    ASSERT_TRUE(undated.has_value());
+    EXPECT_EQ(undated->title, "title");
+    EXPECT_FALSE(undated->updatedAt.has_value());
+    EXPECT_FALSE(undated->model.has_value());
+    EXPECT_FALSE(undated->gitBranch.has_value());
     EXPECT_FALSE(parseThreadRow("t\t/w\ttitle\tx\tnull").value().updatedAt.has_value());
+}
+
+TEST(ThreadsTest, AMessageHoldingALineOrParagraphSeparatorIsKept) {
+    // JSON may carry NEL, LS and PS unescaped inside strings: the log line stays one line.
+    const std::string log =
+        R"({"timestamp":"2026-12-08T00:00:01.250Z","type":"event_msg","payload":{"type":"user_message","message":"one)"
+        "\u2028two\u2029three\u0085four"
+        R"("}})"
+        "\n";
+    const auto messages = parseSessionTranscript(log);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].role, "user");
+    EXPECT_EQ(messages[0].text, "one two three four");
 }
 
 TEST(ThreadsTest, TitlesAndPreviews) {
