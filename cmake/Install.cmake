@@ -2,6 +2,9 @@
 # share/kestro-agent/Runtime/ (and on the search path in bin/), the desktop entry and its icons.
 # macOS: "kestro Agent.app" with the runtime inside Contents/Resources/Runtime/.
 include(GNUInstallDirs)
+if(NOT TARGET kestro-agent)
+  return() # a fuzzing build has no programs to install
+endif()
 
 if(APPLE)
   if(TARGET kestro-agent-companion)

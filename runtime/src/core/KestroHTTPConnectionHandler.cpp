@@ -2,6 +2,7 @@
 
 #include "core/AsioSupport.h"
 
+#include <algorithm>
 #include <array>
 #include <asio/buffer.hpp>
 #include <asio/experimental/awaitable_operators.hpp>
@@ -24,30 +25,42 @@ asio::awaitable<void> KestroHTTPConnectionHandler::serve(std::shared_ptr<KestroH
                                                          RequestHandler handler) {
     asio::steady_timer deadline(self->m_socket.get_executor());
     deadline.expires_after(self->m_limits.requestTimeout);
-    std::array<char, kReceiveChunk> chunk;
+    std::string& buffer = self->m_buffer;
+    asio::error_code mode;
+    self->m_socket.non_blocking(true, mode); // a read after the wait never holds the thread
     while (true) {
-        auto outcome = co_await (self->m_socket.async_read_some(asio::buffer(chunk), useTupleAwaitable) ||
+        // Waits without a buffer, so that an idle or lingering connection holds no receive
+        // memory; then takes what has arrived.
+        auto outcome = co_await (self->m_socket.async_wait(asio::socket_base::wait_read, useTupleAwaitable) ||
                                  deadline.async_wait(useTupleAwaitable));
         if (outcome.index() == 1) {
             // No complete request in time: close without an answer.
             self->close();
             co_return;
         }
-        auto [error, received] = std::get<0>(outcome);
+        asio::error_code error = std::get<0>(std::get<0>(outcome));
+        const size_t waiting = error ? 0 : self->m_socket.available(error);
+        const size_t used = buffer.size();
+        buffer.resize(used + std::clamp<size_t>(waiting, 1, kReceiveChunk));
+        const size_t received =
+            error ? 0
+                  : self->m_socket.read_some(asio::buffer(buffer.data() + used, buffer.size() - used), error);
+        buffer.resize(used + received);
+        if (error == asio::error::would_block || error == asio::error::try_again) continue;
         if (error || received == 0) {
             self->close();
             co_return;
         }
-        self->m_buffer.append(chunk.data(), received);
         // A head that never becomes a request (one word on its first line) would keep
         // collecting: nothing valid is longer than the head and body limits together.
-        if (self->m_buffer.size() > kMaximumRequestBytes) {
+        if (buffer.size() > kMaximumRequestBytes) {
             self->close();
             co_return;
         }
-        ParseResult parsed = parseRequest(self->m_buffer);
+        ParseResult parsed = parseRequest(buffer);
         if (parsed.outcome == ParseOutcome::incomplete) continue;
-        self->m_buffer.clear();
+        // The request is out; its bytes are not kept while it is answered and the connection lingers.
+        std::string().swap(buffer);
         if (parsed.outcome == ParseOutcome::tooLarge) {
             const HTTPResponse tooLarge{
                 .status = 400, .contentType = "application/json", .body = errorBody("Request too large.")};
@@ -110,11 +123,17 @@ void KestroHTTPConnectionHandler::close() {
     if (!m_socket.is_open()) return;
     asio::error_code ignored;
     // Unread bytes (a second pipelined request) would turn the close into a reset that can
-    // destroy our answer before the peer reads it, so discard what has arrived first.
+    // destroy our answer before the peer reads it, so discard what has arrived first: only what
+    // is there now, and no more than a request's worth, since a peer that keeps sending could
+    // otherwise hold this thread for as long as it likes.
     std::array<char, 4096> sink;
     m_socket.non_blocking(true, ignored);
-    while (m_socket.available(ignored) > 0 && !ignored) {
-        if (m_socket.read_some(asio::buffer(sink), ignored) == 0 || ignored) break;
+    size_t left = std::min(m_socket.available(ignored), kMaximumRequestBytes);
+    while (left > 0 && !ignored) {
+        const size_t got =
+            m_socket.read_some(asio::buffer(sink.data(), std::min(left, sink.size())), ignored);
+        if (got == 0) break;
+        left -= got;
     }
     m_socket.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
     m_socket.close(ignored);

@@ -12,7 +12,15 @@ namespace {
 
 class OpenFile {
   public:
-    explicit OpenFile(const std::string& path) : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    // Non-blocking, so that a FIFO or a device does not hold the caller before it is refused.
+    explicit OpenFile(const std::string& path)
+        : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {
+        struct stat info {};
+        if (m_fd >= 0 && (::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
     ~OpenFile() {
         if (m_fd >= 0) ::close(m_fd);
     }

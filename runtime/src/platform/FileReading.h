@@ -1,6 +1,7 @@
 #pragma once
 // Reading files of the Codex home: whole, or only their tail. Never throws; a file that cannot
-// be read gives nothing. Descriptors are closed on every path.
+// be read gives nothing, and so does anything but a regular file (a FIFO or a device would hold
+// the reader for ever). Descriptors are closed on every path.
 
 #include <cstddef>
 #include <optional>

@@ -33,7 +33,11 @@ std::optional<std::string> firstConfigValue(const std::string& key, const std::s
 std::string detectAuthMode(const std::string& authPath) {
     const auto bytes = readWholeFile(authPath);
     if (!bytes) return "unknown";
-    const auto document = parseJSONObject(*bytes);
+    return authModeFromJSON(*bytes);
+}
+
+std::string authModeFromJSON(const std::string& authJSON) {
+    const auto document = parseJSONObject(authJSON);
     if (!document) return "unknown";
     const auto mode = JSONMembers(*document).string("auth_mode");
     if (!mode || mode->empty()) return "unknown";

@@ -26,6 +26,7 @@ std::optional<std::string> firstConfigValue(const std::string& key, const std::s
 
 // auth.json's "auth_mode" as stored, or "unknown".
 std::string detectAuthMode(const std::string& authPath);
+std::string authModeFromJSON(const std::string& authJSON);
 
 // Names from the first column of `codex mcp list`, de-duplicated and sorted.
 std::vector<std::string> parseMCPServerList(const std::string& listing);

@@ -35,7 +35,12 @@ std::optional<KestroAgentSkillPayload> parseSkill(const std::string& path,
                                                   const std::string& fallbackSource) {
     const auto text = readUTF8File(path);
     if (!text) return std::nullopt;
-    const std::vector<std::string> lines = splitLines(*text);
+    return parseSkillText(*text, path, fallbackSource);
+}
+
+KestroAgentSkillPayload parseSkillText(const std::string& text, const std::string& path,
+                                       const std::string& fallbackSource) {
+    const std::vector<std::string> lines = splitLines(text);
     std::map<std::string, std::string> frontMatter;
     size_t bodyStart = 0;
     if (!lines.empty() && trimmed(lines[0]) == "---") {

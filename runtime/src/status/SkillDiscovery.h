@@ -21,6 +21,10 @@ std::vector<SkillRoot> skillRoots(const std::string& workingDirectory, const std
 
 // Absent when the file cannot be read as UTF-8 text.
 std::optional<KestroAgentSkillPayload> parseSkill(const std::string& path, const std::string& fallbackSource);
+// The skill a SKILL.md text describes (front matter "name" / "description", else the folder's
+// name and the first body line).
+KestroAgentSkillPayload parseSkillText(const std::string& text, const std::string& path,
+                                       const std::string& fallbackSource);
 
 // Sorted by source, then name (case-insensitive, the user's locale); duplicates by
 // source, name and path are listed once.

@@ -43,11 +43,8 @@ std::optional<KestroAgentRateLimitWindowPayload> rateLimitWindow(const JSON* win
     KestroAgentRateLimitWindowPayload payload;
     payload.usedPercent = members.number("used_percent").value_or(0);
     payload.windowMinutes = members.integer("window_minutes", false).value_or(0);
-    if (const auto seconds = members.number("resets_at");
-        seconds && std::isfinite(*seconds) && std::abs(*seconds) < 1e13)
-        payload.resetsAt = isoTimeText(std::chrono::system_clock::time_point(
-            std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                std::chrono::duration<double>(*seconds))));
+    if (const auto seconds = members.number("resets_at"))
+        if (const auto time = timeFromSeconds(*seconds)) payload.resetsAt = isoTimeText(*time);
     return payload;
 }
 
@@ -132,26 +129,30 @@ std::string normalizedPlanLabel(const std::optional<std::string>& planType, cons
     return lowercased(authMode) == "chatgpt" ? "Personal account" : "Local account";
 }
 
+std::optional<KestroAgentUsageSnapshotPayload> usageSnapshotFromLine(const std::string& line,
+                                                                     const std::string& authMode) {
+    if (line.find("\"rate_limits\"") == std::string::npos || line.find("\"payload\"") == std::string::npos ||
+        line.find("\"info\"") == std::string::npos)
+        return std::nullopt;
+    const auto document = parseJSONObject(line);
+    if (!document) return std::nullopt;
+    const JSON* payload = JSONMembers(*document).object("payload");
+    if (payload == nullptr) return std::nullopt;
+    // Older CLIs nest the record in payload.info; current ones put it beside info.
+    JSONMembers payloadMembers(*payload);
+    const JSON* info = payloadMembers.object("info");
+    const JSON* rateLimits = info != nullptr ? JSONMembers(*info).object("rate_limits") : nullptr;
+    if (rateLimits == nullptr) rateLimits = payloadMembers.object("rate_limits");
+    if (rateLimits == nullptr) return std::nullopt;
+    return snapshotFrom(*document, *rateLimits, authMode);
+}
+
 std::optional<KestroAgentUsageSnapshotPayload> detectUsageSnapshot(const std::string& home,
                                                                    const std::string& authMode) {
     for (const auto& file : recentSessionFiles(codexHome(home).sessionsFolder, kUsageSessionFiles)) {
         const auto lines = recentJSONLLines(file, kUsageTailBytes, kUsageTailLines);
-        for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
-            if (line->find("\"rate_limits\"") == std::string::npos ||
-                line->find("\"payload\"") == std::string::npos || line->find("\"info\"") == std::string::npos)
-                continue;
-            const auto document = parseJSONObject(*line);
-            if (!document) continue;
-            const JSON* payload = JSONMembers(*document).object("payload");
-            if (payload == nullptr) continue;
-            // Older CLIs nest the record in payload.info; current ones put it beside info.
-            JSONMembers payloadMembers(*payload);
-            const JSON* info = payloadMembers.object("info");
-            const JSON* rateLimits = info != nullptr ? JSONMembers(*info).object("rate_limits") : nullptr;
-            if (rateLimits == nullptr) rateLimits = payloadMembers.object("rate_limits");
-            if (rateLimits == nullptr) continue;
-            return snapshotFrom(*document, *rateLimits, authMode);
-        }
+        for (auto line = lines.rbegin(); line != lines.rend(); ++line)
+            if (auto snapshot = usageSnapshotFromLine(*line, authMode)) return snapshot;
     }
     return std::nullopt;
 }

@@ -18,6 +18,10 @@ inline constexpr size_t kUsageTailLines = 120;
 std::optional<KestroAgentUsageSnapshotPayload> detectUsageSnapshot(const std::string& home,
                                                                    const std::string& authMode);
 
+// The snapshot one session-log line carries (a token count with rate limits), if any.
+std::optional<KestroAgentUsageSnapshotPayload> usageSnapshotFromLine(const std::string& line,
+                                                                     const std::string& authMode);
+
 // Up to `limit` *.jsonl regular files below `root` (hidden entries skipped), newest first.
 std::vector<std::string> recentSessionFiles(const std::string& root, size_t limit);
 

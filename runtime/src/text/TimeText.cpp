@@ -19,6 +19,13 @@ std::string isoTimeTextNow() {
     return isoTimeText(std::chrono::system_clock::now());
 }
 
+namespace {
+
+// The system clock counts nanoseconds in 64 bits: about 9.22e9 seconds either side of 1970.
+constexpr long long kLargestSeconds = 9'200'000'000LL;
+
+} // namespace
+
 std::optional<std::chrono::system_clock::time_point> parseIsoTimeText(std::string_view text) {
     using namespace std::chrono;
     // YYYY-MM-DDTHH:MM:SS then an optional fraction, then Z.
@@ -48,14 +55,20 @@ std::optional<std::chrono::system_clock::time_point> parseIsoTimeText(std::strin
     if (!y || !mo || !d || !h || !mi || !s || *h > 23 || *mi > 59 || *s > 60) return std::nullopt;
     const year_month_day date{year{*y}, month{static_cast<unsigned>(*mo)}, day{static_cast<unsigned>(*d)}};
     if (!date.ok()) return std::nullopt;
-    return sys_days(date) + hours(*h) + minutes(*mi) + seconds(*s);
+    const sys_seconds time = sys_days(date) + hours(*h) + minutes(*mi) + seconds(*s);
+    if (std::abs(time.time_since_epoch().count()) > kLargestSeconds) return std::nullopt;
+    return time_point_cast<system_clock::duration>(time);
+}
+
+std::optional<std::chrono::system_clock::time_point> timeFromSeconds(double seconds) {
+    if (!std::isfinite(seconds) || std::abs(seconds) > double(kLargestSeconds)) return std::nullopt;
+    return std::chrono::system_clock::time_point(
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::duration<double>(seconds)));
 }
 
 std::optional<std::chrono::system_clock::time_point> timeFromMilliseconds(double milliseconds) {
-    if (!std::isfinite(milliseconds) || std::abs(milliseconds) > 1e16) return std::nullopt;
-    return std::chrono::system_clock::time_point(
-        std::chrono::duration_cast<std::chrono::system_clock::duration>(
-            std::chrono::duration<double, std::milli>(milliseconds)));
+    return timeFromSeconds(milliseconds / 1000.0);
 }
 
 } // namespace kestro

@@ -14,7 +14,10 @@ std::string isoTimeTextNow();
 // Reads YYYY-MM-DDTHH:MM:SSZ; fractional seconds, as Codex writes them, are accepted and dropped.
 std::optional<std::chrono::system_clock::time_point> parseIsoTimeText(std::string_view text);
 
-// A time from a number of milliseconds since 1970; absent when not finite or out of range.
+// Times from a number of seconds or milliseconds since 1970; absent when not finite or beyond
+// what the system clock holds (roughly the years 1678 to 2262). The same range bounds the
+// texts parseIsoTimeText reads.
+std::optional<std::chrono::system_clock::time_point> timeFromSeconds(double seconds);
 std::optional<std::chrono::system_clock::time_point> timeFromMilliseconds(double milliseconds);
 
 } // namespace kestro

@@ -7,6 +7,7 @@
 #include "support/LoopbackHTTP.h"
 #include "support/PinnedCodex.h"
 #include "support/ProcessInspection.h"
+#include "support/RuntimeUnderTest.h"
 #include "support/TemporaryFolder.h"
 
 #include <filesystem>
@@ -59,35 +60,16 @@ int openRunStream(uint16_t port, const std::string& body) {
 }
 
 // A runtime whose Codex is `codex`, in a throwaway home.
-struct Runtime {
+struct Runtime : RuntimeUnderTest {
     explicit Runtime(const std::string& codex, std::map<std::string, std::string> environment = {})
-        : port(freePort()) {
-        environment["HOME"] = home.path();
-        environment["XDG_RUNTIME_DIR"] = home.path();
-        environment["KESTRO_CODEX_PATH"] = codex;
-        environment.emplace("PATH", "/usr/bin:/bin");
-        agent =
-            std::make_unique<AgentProcess>(std::vector<std::string>{"--port", std::to_string(port), "--token",
-                                                                    kToken, "--no-open-pair-page"},
-                                           environment);
-        banner = agent->waitForLines(9);
-    }
-    TemporaryFolder home;
-    uint16_t port;
-    std::unique_ptr<AgentProcess> agent;
-    std::vector<std::string> banner;
+        : RuntimeUnderTest(codex, kToken, std::move(environment)) {}
 };
 
 class FakeCodexTest : public ::testing::Test {
   protected:
     // A fake Codex: a shell script standing in for the CLI. The start-up probe gets a version.
     std::string fakeCodex(const std::string& body) {
-        const std::string path = m_scripts.path() + "/codex-" + std::to_string(m_count++);
-        std::ofstream(path)
-            << "#!/bin/sh\ncase \" $* \" in *\" --json \"*) ;; *) echo codex-cli-fake; exit 0 ;; esac\n"
-            << body;
-        ::chmod(path.c_str(), 0755);
-        return path;
+        return writeFakeCodex(m_scripts.path() + "/codex-" + std::to_string(m_count++), body);
     }
     TemporaryFolder m_scripts;
     int m_count = 0;

@@ -11,12 +11,18 @@ using namespace std::chrono;
 namespace {
 
 ChildProcess startAgent(std::vector<std::string> arguments, std::map<std::string, std::string> environment,
-                        std::optional<std::string> currentDirectory) {
+                        std::optional<std::string> currentDirectory, std::vector<std::string> launcher) {
     if (!environment.count("PATH")) environment["PATH"] = "/usr/local/bin:/usr/bin:/bin";
     std::vector<std::string> entries;
     for (const auto& [name, value] : environment)
         entries.push_back(name + "=" + value);
-    SpawnResult spawned = ChildProcess::spawn({.executable = kAgentBinary,
+    std::string executable = kAgentBinary;
+    if (!launcher.empty()) {
+        executable = launcher.front();
+        arguments.insert(arguments.begin(), kAgentBinary);
+        arguments.insert(arguments.begin(), launcher.begin() + 1, launcher.end());
+    }
+    SpawnResult spawned = ChildProcess::spawn({.executable = executable,
                                                .arguments = std::move(arguments),
                                                .currentDirectory = std::move(currentDirectory),
                                                .environment = std::move(entries)});
@@ -27,8 +33,9 @@ ChildProcess startAgent(std::vector<std::string> arguments, std::map<std::string
 } // namespace
 
 AgentProcess::AgentProcess(std::vector<std::string> arguments, std::map<std::string, std::string> environment,
-                           std::optional<std::string> currentDirectory)
-    : m_child(startAgent(std::move(arguments), std::move(environment), std::move(currentDirectory))) {}
+                           std::optional<std::string> currentDirectory, std::vector<std::string> launcher)
+    : m_child(startAgent(std::move(arguments), std::move(environment), std::move(currentDirectory),
+                         std::move(launcher))) {}
 
 AgentProcess::~AgentProcess() {
     m_child.terminate();

@@ -17,9 +17,11 @@ inline const std::string kAgentBinary = KESTRO_AGENT_BINARY;
 
 class AgentProcess {
   public:
-    // `environment` replaces the inherited one entirely (PATH is added when missing).
+    // `environment` replaces the inherited one entirely (PATH is added when missing). A
+    // `launcher` (such as {"/usr/bin/prlimit", "--nofile=64"}) runs the runtime as its command.
     AgentProcess(std::vector<std::string> arguments, std::map<std::string, std::string> environment,
-                 std::optional<std::string> currentDirectory = std::nullopt);
+                 std::optional<std::string> currentDirectory = std::nullopt,
+                 std::vector<std::string> launcher = {});
     ~AgentProcess();
     AgentProcess(const AgentProcess&) = delete;
     AgentProcess& operator=(const AgentProcess&) = delete;

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 
 namespace kestro::testing {
 
@@ -43,6 +44,21 @@ long residentKilobytes(pid_t pid) {
     while (std::getline(status, line))
         if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
     return 0;
+}
+
+double cpuSeconds(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return 0;
+    // pid (comm) state ... : fields after the command; utime and stime are the 14th and 15th.
+    std::istringstream rest(line.substr(line.rfind(')') + 2));
+    std::string field;
+    unsigned long long user = 0, system = 0;
+    for (int index = 3; index <= 15 && rest >> field; ++index) {
+        if (index == 14) user = std::stoull(field);
+        if (index == 15) system = std::stoull(field);
+    }
+    return double(user + system) / double(::sysconf(_SC_CLK_TCK));
 }
 
 } // namespace kestro::testing

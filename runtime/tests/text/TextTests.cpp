@@ -2,6 +2,7 @@
 #include "text/TextPatterns.h"
 #include "text/TimeText.h"
 
+#include <cmath>
 #include <gtest/gtest.h>
 
 using namespace kestro;
@@ -40,6 +41,19 @@ TEST(TextTest, PatternsReportGroupsThatDidNotTakePart) {
     EXPECT_EQ(match->group(2), "fast ");
     EXPECT_EQ(pattern.allMatches("model=\"a\"\nmodel = b").size(), 2u);
     EXPECT_THROW(TextPattern("("), std::invalid_argument);
+}
+
+TEST(TextTest, TimesBeyondTheSystemClockAreAbsentNotWrapped) {
+    // Found by fuzzing: year 1013 overflowed the clock's nanoseconds (undefined behaviour).
+    EXPECT_FALSE(parseIsoTimeText("1013-12-08T00:00:01.250Z").has_value());
+    EXPECT_FALSE(parseIsoTimeText("9999-12-31T23:59:59Z").has_value());
+    EXPECT_EQ(isoTimeText(*parseIsoTimeText("1700-01-01T00:00:00Z")), "1700-01-01T00:00:00Z");
+    EXPECT_EQ(isoTimeText(*parseIsoTimeText("2200-06-01T12:00:00.5Z")), "2200-06-01T12:00:00Z");
+    EXPECT_FALSE(timeFromMilliseconds(9.5e15).has_value());
+    EXPECT_FALSE(timeFromMilliseconds(-1e16).has_value());
+    EXPECT_EQ(isoTimeText(*timeFromMilliseconds(1767225600000.0)), "2026-01-01T00:00:00Z");
+    EXPECT_FALSE(timeFromSeconds(1e13).has_value());
+    EXPECT_FALSE(timeFromSeconds(std::nan("")).has_value());
 }
 
 TEST(TextTest, TimeTextsAreWholeSecondsInUTC) {

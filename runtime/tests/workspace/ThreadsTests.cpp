@@ -43,6 +43,16 @@ TEST(ThreadsTest, AMessageHoldingALineOrParagraphSeparatorIsKept) {
     EXPECT_EQ(messages[0].text, "one two three four");
 }
 
+TEST(ThreadsTest, ALogLineFromTheYear1013HasNoTime) {
+    // The fuzzer's crashing input, cut down: a message stamped far outside the clock's range.
+    const auto messages = parseSessionTranscript(
+        R"({"timestamp":"1013-12-08T00:00:01.250Z","type":"event_msg","payload":{"type":"item_completed",)"
+        R"("item":{"type":"AgentMessage","content":[{"text":"hi"}]}}})");
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "hi");
+    EXPECT_FALSE(messages[0].timestamp.has_value());
+}
+
 TEST(ThreadsTest, TitlesAndPreviews) {
     EXPECT_EQ(normalizedThreadTitle("## Login", std::nullopt, "app"), "Login");
     EXPECT_EQ(normalizedThreadTitle("  ", "Fix\nthe   build", "app"), "Fix the build");

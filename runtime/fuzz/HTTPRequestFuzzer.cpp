@@ -1,0 +1,23 @@
+// Request heads and bodies as a peer may send them, in one piece or in growing prefixes.
+#include "core/HTTPMessage.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    const kestro::ParseResult whole = kestro::parseRequest(bytes);
+    if (whole.outcome == kestro::ParseOutcome::complete) {
+        // A complete request stays complete, with the same parse, whatever follows it.
+        std::string longer(bytes);
+        longer += "GET / HTTP/1.1\r\n\r\n";
+        const kestro::ParseResult again = kestro::parseRequest(longer);
+        if (again.outcome != kestro::ParseOutcome::complete || !(again.request == whole.request))
+            __builtin_trap();
+        kestro::serializedResponse({.status = 400,
+                                    .contentType = "application/json",
+                                    .body = kestro::errorBody(whole.request.path)});
+    }
+    return 0;
+}
