@@ -1,5 +1,6 @@
 #include "support/AgentProcess.h"
 
+#include <cstdlib>
 #include <poll.h>
 #include <stdexcept>
 #include <unistd.h>
@@ -13,6 +14,10 @@ namespace {
 ChildProcess startAgent(std::vector<std::string> arguments, std::map<std::string, std::string> environment,
                         std::optional<std::string> currentDirectory, std::vector<std::string> launcher) {
     if (!environment.count("PATH")) environment["PATH"] = "/usr/local/bin:/usr/bin:/bin";
+    // A sanitizer build's settings reach the runtime too, so that its findings fail the test.
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"})
+        if (const char* value = std::getenv(name); value != nullptr && !environment.count(name))
+            environment[name] = value;
     std::vector<std::string> entries;
     for (const auto& [name, value] : environment)
         entries.push_back(name + "=" + value);
