@@ -86,7 +86,8 @@ class AgentInstallTests : public QObject {
         environment.insert("XDG_RUNTIME_DIR", home + "/run");
         environment.insert("QT_QPA_PLATFORM", "offscreen");
         for (const char* name :
-             {"QTWEBENGINE_DISABLE_SANDBOX", "QTWEBENGINE_CHROMIUM_FLAGS", "QT_LOGGING_RULES"})
+             {"QTWEBENGINE_DISABLE_SANDBOX", "QTWEBENGINE_CHROMIUM_FLAGS", "QT_LOGGING_RULES", "ASAN_OPTIONS",
+              "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"})
             if (qEnvironmentVariableIsSet(name)) environment.insert(name, qEnvironmentVariable(name));
         QProcess companion;
         companion.setProcessEnvironment(environment);

@@ -7,6 +7,14 @@
 
 namespace kestro::testing {
 
+// Built with AddressSanitizer or ThreadSanitizer: memory figures mean little then (freed memory
+// is held in quarantine), and the sanitizers' own checks need spare descriptors.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool kSanitizedBuild = true;
+#else
+inline constexpr bool kSanitizedBuild = false;
+#endif
+
 // Descriptors the process holds open.
 size_t openDescriptorCount(pid_t pid);
 // Its living children (zombies included).
