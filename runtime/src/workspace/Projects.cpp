@@ -55,7 +55,9 @@ std::string parentPathText(const std::string& path, const std::string& home) {
     if (parent == home) return "~";
     // Only a whole leading folder is the home: /home/me2 is not inside /home/me.
     if (!startsWith(parent, home == "/" ? home : home + "/")) return parent;
-    return "~" + parent.substr(home == "/" ? 0 : home.size());
+    std::string shortened = "~";
+    shortened.append(parent, home == "/" ? 0 : home.size());
+    return shortened;
 }
 
 long long sortSeconds(const std::optional<std::string>& text) {
