@@ -11,7 +11,7 @@
 #include "platform/ChildProcess.h"
 #include "support/AgentProcess.h"
 #include "support/LoopbackHTTP.h"
-#include "support/ProcessInspection.h"
+#include "support/ProcessFacts.h"
 #include "support/TemporaryFolder.h"
 
 #include <QGuiApplication>

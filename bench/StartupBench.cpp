@@ -7,7 +7,7 @@
 #include "platform/ProcessRunner.h"
 #include "support/AgentProcess.h"
 #include "support/LoopbackHTTP.h"
-#include "support/ProcessInspection.h"
+#include "support/ProcessFacts.h"
 #include "support/TemporaryFolder.h"
 
 #include <algorithm>

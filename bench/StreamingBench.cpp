@@ -10,7 +10,7 @@
 #include "platform/ChildProcess.h"
 #include "support/AgentProcess.h"
 #include "support/LoopbackHTTP.h"
-#include "support/ProcessInspection.h"
+#include "support/ProcessFacts.h"
 #include "support/TemporaryFolder.h"
 
 #include <algorithm>

@@ -4,7 +4,7 @@
 
 #include "AgentViewModel.h"
 #include "support/LoopbackHTTP.h"
-#include "support/ProcessInspection.h"
+#include "support/ProcessFacts.h"
 
 #include <QDir>
 #include <QFileInfo>

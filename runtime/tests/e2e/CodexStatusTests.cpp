@@ -4,7 +4,7 @@
 #include "support/AgentProcess.h"
 #include "support/LoopbackHTTP.h"
 #include "support/PinnedCodex.h"
-#include "support/ProcessInspection.h"
+#include "support/ProcessFacts.h"
 #include "support/TemporaryFolder.h"
 
 #include <filesystem>

@@ -2,7 +2,7 @@
 // nothing, lets nobody in and leaves nothing behind. Every loop is bounded in count and time.
 
 #include "support/LoopbackHTTP.h"
-#include "support/ProcessInspection.h"
+#include "support/ProcessFacts.h"
 #include "support/RuntimeUnderTest.h"
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 
 #include "support/AgentProcess.h"
 #include "support/LoopbackHTTP.h"
-#include "support/ProcessInspection.h"
+#include "support/ProcessFacts.h"
 #include "support/TemporaryFolder.h"
 
 #include <arpa/inet.h>

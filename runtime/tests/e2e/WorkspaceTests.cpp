@@ -6,7 +6,7 @@
 #include "support/FakeModelServer.h"
 #include "support/LoopbackHTTP.h"
 #include "support/PinnedCodex.h"
-#include "support/ProcessInspection.h"
+#include "support/ProcessFacts.h"
 #include "support/TemporaryFolder.h"
 #include "workspace/GitStatus.h"
 

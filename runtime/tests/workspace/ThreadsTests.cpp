@@ -106,11 +106,11 @@ TEST(ThreadsTest, TranscriptsReadBothLogFormatsAndKeepTheLast40) {
     std::string log;
     const auto line = [](const nlohmann::json& entry) { return entry.dump() + "\n"; };
     for (int i = 0; i < 55; ++i)
-        log += line(
-            {{"timestamp", "2026-12-08T00:00:00Z"},
-             {"type", "event_msg"},
-             {"payload",
-              {{"type", i % 2 ? "agent_message" : "user_message"}, {"message", std::string("m").append(std::to_string(i))}}}});
+        log += line({{"timestamp", "2026-12-08T00:00:00Z"},
+                     {"type", "event_msg"},
+                     {"payload",
+                      {{"type", i % 2 ? "agent_message" : "user_message"},
+                       {"message", std::string("m").append(std::to_string(i))}}}});
     log += line({{"type", "response_item"}, {"payload", {{"type", "user_message"}, {"message", "ignored"}}}});
     log += line({{"type", "event_msg"}, {"payload", {{"type", "token_count"}, {"message", "ignored"}}}});
     log += line(

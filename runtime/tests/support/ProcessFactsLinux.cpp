@@ -1,4 +1,4 @@
-#include "support/ProcessInspection.h"
+#include "support/ProcessFacts.h"
 
 #include <filesystem>
 #include <fstream>
