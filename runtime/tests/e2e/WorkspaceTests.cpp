@@ -10,6 +10,7 @@
 #include "support/TemporaryFolder.h"
 #include "workspace/GitStatus.h"
 
+#include <ctime>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -56,6 +57,10 @@ TEST(WorkspaceTest, RealSessionsBecomeProjectsThreadsAndHistory) {
         return json::parse(stream.events.at(1))["threadID"].get<std::string>();
     };
     runIn(alpha, "First task in alpha");
+    // Threads are ordered by the second they were last used, and within one second the current
+    // folder's thread comes first: the later run starts in a new second so that it sorts first.
+    const std::time_t firstRunEnded = std::time(nullptr);
+    ASSERT_TRUE(eventually([&] { return std::time(nullptr) != firstRunEnded; }));
     const std::string betaThread = runIn(beta, "Second task in beta");
 
     const json status =
