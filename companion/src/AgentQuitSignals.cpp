@@ -6,7 +6,6 @@
 #include <QSocketNotifier>
 #include <csignal>
 #include <fcntl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -19,21 +18,19 @@ void onSignal(int) {
     [[maybe_unused]] const ssize_t ignored = ::write(g_signalWriteEnd, &byte, 1);
 }
 
-bool prepare(int fd) {
+// The handler must never block on a full pipe, nor the reader on an empty one.
+bool makeNonBlocking(int fd) {
     const int flags = ::fcntl(fd, F_GETFL);
-    return ::fcntl(fd, F_SETFD, FD_CLOEXEC) == 0 && flags >= 0 &&
-           ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+    return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
 } // namespace
 
 void quitOnTerminationSignals(QCoreApplication& application) {
-    int ends[2] = {-1, -1};
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0) return;
-    auto readEnd = std::make_shared<kestro::FileDescriptor>(ends[0]);
-    kestro::FileDescriptor writeEnd(ends[1]);
-    if (!prepare(readEnd->get()) || !prepare(writeEnd.get())) return;
-    g_signalWriteEnd = writeEnd.release(); // lives as long as the process
+    std::optional<kestro::Pipe> pipe = kestro::closeOnExecPipe();
+    if (!pipe || !makeNonBlocking(pipe->readEnd.get()) || !makeNonBlocking(pipe->writeEnd.get())) return;
+    auto readEnd = std::make_shared<kestro::FileDescriptor>(std::move(pipe->readEnd));
+    g_signalWriteEnd = pipe->writeEnd.release(); // lives as long as the process
 
     auto* notifier = new QSocketNotifier(readEnd->get(), QSocketNotifier::Read, &application);
     QObject::connect(notifier, &QSocketNotifier::activated, &application, [readEnd] {

@@ -103,8 +103,8 @@ int reap(pid_t pid) {
 SpawnResult ChildProcess::spawn(const ProcessOptions& options) {
     std::optional<Pipe> output, errors;
     if (options.captureOutput) {
-        output = spawning::closeOnExecPipe();
-        if (output) errors = spawning::closeOnExecPipe();
+        output = closeOnExecPipe();
+        if (output) errors = closeOnExecPipe();
         if (!output || !errors) return {std::nullopt, "Could not create pipes: " + errnoText(errno)};
     }
 

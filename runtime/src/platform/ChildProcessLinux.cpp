@@ -1,16 +1,9 @@
 #include "platform/SpawnPrimitives.h"
 
-#include <fcntl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 namespace kestro::spawning {
-
-std::optional<Pipe> closeOnExecPipe() {
-    int ends[2] = {-1, -1};
-    if (::pipe2(ends, O_CLOEXEC) != 0) return std::nullopt;
-    return Pipe{FileDescriptor(ends[0]), FileDescriptor(ends[1])};
-}
 
 int limitInheritance(posix_spawn_file_actions_t* actions, short& /*flags*/) {
     // Also closes what another thread opened without O_CLOEXEC while this child started.

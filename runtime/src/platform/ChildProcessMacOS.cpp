@@ -17,16 +17,6 @@ bool markCloseOnExec(int fd) {
 
 } // namespace
 
-std::optional<Pipe> closeOnExecPipe() {
-    int ends[2] = {-1, -1};
-    if (::pipe(ends) != 0) return std::nullopt;
-    Pipe pipe{FileDescriptor(ends[0]), FileDescriptor(ends[1])};
-    // Children start with POSIX_SPAWN_CLOEXEC_DEFAULT, so the moment before the flag is set
-    // cannot leak these ends into them.
-    if (!markCloseOnExec(ends[0]) || !markCloseOnExec(ends[1])) return std::nullopt;
-    return pipe;
-}
-
 int limitInheritance(posix_spawn_file_actions_t* /*actions*/, short& flags) {
     // Only the descriptors the file actions name are inherited.
     flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;

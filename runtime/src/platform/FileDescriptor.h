@@ -1,6 +1,7 @@
 #pragma once
 // Sole owner of one open file descriptor: closed when the owner goes, movable, never copied.
 
+#include <optional>
 #include <utility>
 
 namespace kestro {
@@ -37,5 +38,10 @@ struct Pipe {
     FileDescriptor readEnd;
     FileDescriptor writeEnd;
 };
+
+// A new pipe with both ends close-on-exec; absent with errno set. Atomic on Linux; on macOS the
+// flag is set just after, which children started here cannot see (they start with
+// POSIX_SPAWN_CLOEXEC_DEFAULT). One implementation file per operating system.
+std::optional<Pipe> closeOnExecPipe();
 
 } // namespace kestro

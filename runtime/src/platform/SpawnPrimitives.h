@@ -10,9 +10,6 @@
 
 namespace kestro::spawning {
 
-// A new pipe with both ends close-on-exec; absent with errno set.
-std::optional<Pipe> closeOnExecPipe();
-
 // Makes the child inherit no descriptor beyond the ones the actions place at 0, 1 and 2: an
 // action or a spawn flag added to `flags`. 0, or an error number.
 int limitInheritance(posix_spawn_file_actions_t* actions, short& flags);
