@@ -30,6 +30,7 @@
 #include <vector>
 
 using namespace kestro;
+using namespace kestro::companion;
 using namespace kestro::testing;
 
 namespace {
@@ -80,7 +81,8 @@ int measureOnce(int argc, char** argv) {
             poll.stop();
             // Let the page settle, then weigh the companion.
             QTimer::singleShot(1000, [&] {
-                const auto runtime = model.process() ? pid_t(model.process()->processId()) : pid_t(-1);
+                const auto runtime =
+                    model.hasProcess() ? pid_t(model.runtimeProcess().processId()) : pid_t(-1);
                 std::printf("%lld %lld %lld %ld %ld\n", firstFrame, running, shown,
                             companionKilobytes(getpid(), runtime), residentKilobytes(getpid()));
                 std::fflush(stdout);

@@ -7,17 +7,21 @@ import QtWebEngine
 // QR code is brought to the middle of the view, where a phone can scan it from the screen.
 Item {
     id: preview
+    // The page to show; each new location is shown once set.
+    property url location
     property url loadedURL
     readonly property alias loadCount: web.loadCount
     readonly property alias loadProgress: web.loadProgress
     readonly property bool loaded: web.loadedOnce
 
-    // Shows `location`, loading it only when it differs from what is shown.
-    function show(location) {
-        if (location.toString() === loadedURL.toString())
+    onLocationChanged: show(location)
+
+    // Shows `page`, loading it only when it differs from what is shown.
+    function show(page: url) {
+        if (String(page) === String(loadedURL))
             return
-        loadedURL = location
-        web.url = location
+        loadedURL = page
+        web.url = page
     }
 
     WebEngineView {

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls.Basic
+import KestroAgent
 
 // The primary action: dark bold label on the blue-to-mint gradient.
 Button {
@@ -10,12 +11,12 @@ Button {
     topPadding: 11
     bottomPadding: 11
     scale: down ? 0.99 : 1.0
-    opacity: enabled ? (down ? 0.92 : 1.0) : 0.45
+    opacity: enabled ? (down ? 0.92 : 1.0) : Theme.disabledOpacity
 
     contentItem: Text {
         text: button.text
-        color: Qt.rgba(0, 0, 0, 0.82)
-        font.pixelSize: 13
+        color: Theme.textOnAccent
+        font.pixelSize: Theme.labelSize
         font.bold: true
         horizontalAlignment: Text.AlignHCenter
         verticalAlignment: Text.AlignVCenter
@@ -24,8 +25,8 @@ Button {
         radius: height / 2
         gradient: Gradient {
             orientation: Gradient.Horizontal
-            GradientStop { position: 0; color: Qt.rgba(0.66, 0.78, 1.0, 1) }
-            GradientStop { position: 1; color: Qt.rgba(0.49, 0.95, 0.83, 1) }
+            GradientStop { position: 0; color: Theme.accentStart }
+            GradientStop { position: 1; color: Theme.accentEnd }
         }
     }
 }

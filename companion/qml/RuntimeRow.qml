@@ -1,5 +1,5 @@
 import QtQuick
-import QtQuick.Controls.Basic
+import KestroAgent
 
 // A label over its value in a rounded box; the value can be selected and copied.
 Rectangle {
@@ -7,24 +7,24 @@ Rectangle {
     property string label
     property string value
 
-    implicitHeight: content.implicitHeight + 32
-    radius: 16
-    color: Qt.rgba(1, 1, 1, 0.04)
-    border.color: Qt.rgba(1, 1, 1, 0.08)
+    implicitHeight: content.implicitHeight + 2 * Theme.rowPadding
+    radius: Theme.rowRadius
+    color: Theme.rowFill
+    border.color: Theme.hairline
     border.width: 1
 
     Column {
         id: content
-        x: 16
-        y: 16
-        width: row.width - 32
+        x: Theme.rowPadding
+        y: Theme.rowPadding
+        width: row.width - 2 * Theme.rowPadding
         spacing: 8
         Text {
             text: row.label.toUpperCase()
-            color: Qt.rgba(1, 1, 1, 0.45)
-            font.pixelSize: 11
+            color: Theme.rowLabel
+            font.pixelSize: Theme.eyebrowSize
             font.bold: true
-            font.letterSpacing: 1.3
+            font.letterSpacing: Theme.rowLabelSpacing
         }
         TextEdit {
             objectName: "value"
@@ -33,8 +33,8 @@ Rectangle {
             readOnly: true
             selectByMouse: true
             wrapMode: TextEdit.WrapAnywhere
-            color: "white"
-            font.pixelSize: 14
+            color: Theme.text
+            font.pixelSize: Theme.bodySize
             font.weight: Font.DemiBold
         }
     }

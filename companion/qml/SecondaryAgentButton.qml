@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls.Basic
+import KestroAgent
 
 // A secondary action: white bold label on a faint panel.
 Button {
@@ -10,20 +11,20 @@ Button {
     topPadding: 11
     bottomPadding: 11
     scale: down ? 0.99 : 1.0
-    opacity: enabled ? 1.0 : 0.45
+    opacity: enabled ? 1.0 : Theme.disabledOpacity
 
     contentItem: Text {
         text: button.text
-        color: "white"
-        font.pixelSize: 13
+        color: Theme.text
+        font.pixelSize: Theme.labelSize
         font.bold: true
         horizontalAlignment: Text.AlignHCenter
         verticalAlignment: Text.AlignVCenter
     }
     background: Rectangle {
         radius: height / 2
-        color: Qt.rgba(1, 1, 1, button.down ? 0.10 : 0.06)
-        border.color: Qt.rgba(1, 1, 1, 0.08)
+        color: button.down ? Theme.buttonFillPressed : Theme.buttonFill
+        border.color: Theme.hairline
         border.width: 1
     }
 }

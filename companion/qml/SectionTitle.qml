@@ -1,25 +1,27 @@
 import QtQuick
+import KestroAgent
 
 // A card's heading: a small upper-cased eyebrow over the title.
 Column {
+    id: heading
     property string eyebrow
     property string title
 
     spacing: 6
 
     Text {
-        text: parent.eyebrow.toUpperCase()
-        color: Qt.rgba(1, 1, 1, 0.46)
-        font.pixelSize: 11
+        text: heading.eyebrow.toUpperCase()
+        color: Theme.eyebrow
+        font.pixelSize: Theme.eyebrowSize
         font.bold: true
-        font.letterSpacing: 1.4
+        font.letterSpacing: Theme.eyebrowSpacing
     }
     Text {
-        text: parent.title
-        color: "white"
-        font.pixelSize: 22
+        text: heading.title
+        color: Theme.text
+        font.pixelSize: Theme.sectionTitleSize
         font.bold: true
         wrapMode: Text.Wrap
-        width: parent.width
+        width: heading.width
     }
 }

@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
+import KestroAgent
 
 // One labelled setting: the label, a plain text field in a rounded box (or any trailing
 // controls), and a help line under it.
@@ -19,8 +20,8 @@ ColumnLayout {
 
     Text {
         text: setting.label
-        color: Qt.rgba(1, 1, 1, 0.72)
-        font.pixelSize: 13
+        color: Theme.fieldLabel
+        font.pixelSize: Theme.labelSize
         font.bold: true
     }
     RowLayout {
@@ -33,14 +34,14 @@ ColumnLayout {
             rightPadding: 14
             topPadding: 12
             bottomPadding: 12
-            color: "white"
-            placeholderTextColor: Qt.rgba(1, 1, 1, 0.32)
+            color: Theme.text
+            placeholderTextColor: Theme.placeholderText
             selectByMouse: true
-            font.pixelSize: 14
+            font.pixelSize: Theme.bodySize
             background: Rectangle {
-                radius: 16
-                color: Qt.rgba(1, 1, 1, 0.05)
-                border.color: Qt.rgba(1, 1, 1, 0.08)
+                radius: Theme.fieldRadius
+                color: Theme.fieldFill
+                border.color: Theme.hairline
                 border.width: 1
             }
             onTextEdited: setting.edited(text)
@@ -51,9 +52,10 @@ ColumnLayout {
         }
     }
     Text {
+        objectName: "help"
         text: setting.help
-        color: Qt.rgba(1, 1, 1, 0.46)
-        font.pixelSize: 12
+        color: Theme.help
+        font.pixelSize: Theme.helpSize
         wrapMode: Text.Wrap
         Layout.fillWidth: true
     }

@@ -1,7 +1,9 @@
 import QtQuick
+import KestroAgent
 
 // The runtime's state as a coloured capsule.
 Rectangle {
+    id: badge
     property string text
     property color tint
 
@@ -15,9 +17,9 @@ Rectangle {
     Text {
         id: label
         anchors.centerIn: parent
-        text: parent.text
-        color: parent.tint
-        font.pixelSize: 12
+        text: badge.text
+        color: badge.tint
+        font.pixelSize: Theme.badgeSize
         font.bold: true
     }
 }

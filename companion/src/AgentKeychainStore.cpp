@@ -4,6 +4,8 @@
 #include <QStringDecoder>
 #include <qt6keychain/keychain.h>
 
+namespace kestro::companion {
+
 namespace {
 
 // Starts the job and turns the event loop until it has finished; its error code.
@@ -54,3 +56,5 @@ void AgentKeychainStore::remove(const QString& account) {
     if (error != QKeychain::NoError && error != QKeychain::EntryNotFound)
         throw AgentSecretStoreError(AgentSecretStoreError::Case::deleteFailed, error);
 }
+
+} // namespace kestro::companion

@@ -5,6 +5,8 @@
 
 #include "AgentSecretStore.h"
 
+namespace kestro::companion {
+
 class AgentKeychainStore final : public AgentSecretStore {
   public:
     explicit AgentKeychainStore(QString service) : m_service(std::move(service)) {}
@@ -18,3 +20,5 @@ class AgentKeychainStore final : public AgentSecretStore {
   private:
     QString m_service;
 };
+
+} // namespace kestro::companion

@@ -7,6 +7,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+namespace kestro::companion {
+
 namespace {
 
 struct Field {
@@ -79,3 +81,5 @@ QString validationMessage(const AgentLaunchConfiguration& configuration) {
         return QStringLiteral("Give this Mac a machine name so the QR pairing page reads clearly.");
     return QString();
 }
+
+} // namespace kestro::companion

@@ -7,6 +7,8 @@
 #include <QString>
 #include <optional>
 
+namespace kestro::companion {
+
 struct AgentLaunchConfiguration {
     Q_GADGET
     Q_PROPERTY(QString machineName MEMBER machineName)
@@ -29,7 +31,6 @@ struct AgentLaunchConfiguration {
     // Absent unless `json` is an object whose five members are all strings (others are ignored).
     static std::optional<AgentLaunchConfiguration> fromJson(const QByteArray& json);
 };
-Q_DECLARE_METATYPE(AgentLaunchConfiguration)
 
 // The defaults for a computer with this name (absent: none known) and home folder.
 AgentLaunchConfiguration makeDefaultConfiguration(const std::optional<QString>& computerName,
@@ -40,3 +41,7 @@ const AgentLaunchConfiguration& defaultConfiguration();
 
 // The message of the first invalid setting, or an empty text when every setting is valid.
 QString validationMessage(const AgentLaunchConfiguration& configuration);
+
+} // namespace kestro::companion
+
+Q_DECLARE_METATYPE(kestro::companion::AgentLaunchConfiguration)

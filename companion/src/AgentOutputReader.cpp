@@ -1,5 +1,7 @@
 #include "AgentOutputReader.h"
 
+namespace kestro::companion {
+
 QStringList AgentOutputReader::feed(const QByteArray& chunk) {
     m_buffer += m_decoder.decode(chunk);
     QStringList lines;
@@ -19,3 +21,5 @@ void AgentOutputReader::reset() {
     m_decoder.resetState();
     m_buffer.clear();
 }
+
+} // namespace kestro::companion

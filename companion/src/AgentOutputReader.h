@@ -7,6 +7,8 @@
 #include <QStringConverter>
 #include <QStringList>
 
+namespace kestro::companion {
+
 class AgentOutputReader {
   public:
     // The complete lines this chunk finishes, trimmed of white space and line breaks at both ends,
@@ -22,3 +24,5 @@ class AgentOutputReader {
     QStringDecoder m_decoder{QStringDecoder::Utf8};
     QString m_buffer;
 };
+
+} // namespace kestro::companion

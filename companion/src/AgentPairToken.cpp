@@ -5,6 +5,8 @@
 #include <QTextBoundaryFinder>
 #include <vector>
 
+namespace kestro::companion {
+
 namespace {
 
 // Where each user-perceived character starts, and the text's end.
@@ -30,3 +32,5 @@ QString maskedToken(const QString& token) {
     const qsizetype tailStart = boundaries[characters - 4];
     return token.left(headEnd) + QString(6, QChar(0x2022)) + token.mid(tailStart);
 }
+
+} // namespace kestro::companion

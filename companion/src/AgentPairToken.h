@@ -3,6 +3,8 @@
 
 #include <QString>
 
+namespace kestro::companion {
+
 // A fresh token: a random version 4 UUID's 32 hexadecimal digits in lower case, without dashes,
 // the same form as the runtime's own.
 QString newPairToken();
@@ -10,3 +12,5 @@ QString newPairToken();
 // The first 6 characters, six bullets and the last 4 for a token of 13 characters or more
 // (user-perceived characters); a shorter token whole.
 QString maskedToken(const QString& token);
+
+} // namespace kestro::companion

@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+namespace kestro::companion {
+
 namespace {
 
 // Written by the signal handler (only async-signal-safe calls there), read on the GUI thread.
@@ -46,3 +48,5 @@ void quitOnTerminationSignals(QCoreApplication& application) {
     for (const int signal : {SIGTERM, SIGINT, SIGHUP})
         ::sigaction(signal, &action, nullptr);
 }
+
+} // namespace kestro::companion

@@ -4,4 +4,8 @@
 
 class QCoreApplication;
 
+namespace kestro::companion {
+
 void quitOnTerminationSignals(QCoreApplication& application);
+
+} // namespace kestro::companion

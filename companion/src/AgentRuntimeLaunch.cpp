@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+namespace kestro::companion {
+
 namespace {
 
 constexpr const char* kRuntimeInResources = "Runtime/kestro-agent";
@@ -84,3 +86,5 @@ QProcessEnvironment launchEnvironment(const QProcessEnvironment& inherited, cons
     environment.insert(QStringLiteral("PWD"), workingDirectory);
     return environment;
 }
+
+} // namespace kestro::companion

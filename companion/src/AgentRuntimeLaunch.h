@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <optional>
 
+namespace kestro::companion {
+
 // Where to look, as this process sees it.
 struct RuntimeSearch {
     std::optional<QString> resourceFolder;  // the bundle's resources (macOS) or <prefix>/share/kestro-agent
@@ -40,3 +42,5 @@ QStringList launchArguments(const AgentLaunchConfiguration& configuration, const
 
 // `inherited` with the fixed search path put in front of PATH and PWD set to the working folder.
 QProcessEnvironment launchEnvironment(const QProcessEnvironment& inherited, const QString& workingDirectory);
+
+} // namespace kestro::companion

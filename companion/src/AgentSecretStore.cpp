@@ -1,5 +1,7 @@
 #include "AgentSecretStore.h"
 
+namespace kestro::companion {
+
 namespace {
 
 QString describe(AgentSecretStoreError::Case errorCase, int32_t status) {
@@ -22,3 +24,5 @@ QString describe(AgentSecretStoreError::Case errorCase, int32_t status) {
 AgentSecretStoreError::AgentSecretStoreError(Case errorCase, int32_t status)
     : m_case(errorCase), m_status(status), m_description(describe(errorCase, status)),
       m_utf8(m_description.toStdString()) {}
+
+} // namespace kestro::companion

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+namespace kestro::companion {
+
 class AgentSecretStoreError : public std::exception {
   public:
     enum class Case { saveFailed, loadFailed, deleteFailed, encodingFailed };
@@ -39,3 +41,5 @@ class AgentSecretStore {
     // Removes the account's item; an account without one is no error.
     virtual void remove(const QString& account) = 0;
 };
+
+} // namespace kestro::companion

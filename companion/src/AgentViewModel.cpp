@@ -1,5 +1,6 @@
 #include "AgentViewModel.h"
 
+#include "AgentBannerLine.h"
 #include "AgentKeychainStore.h"
 #include "AgentPairToken.h"
 
@@ -8,6 +9,8 @@
 #include <QGuiApplication>
 #include <QSettings>
 #include <QTimer>
+
+namespace kestro::companion {
 
 namespace {
 
@@ -32,19 +35,15 @@ AgentViewModel::AgentViewModel(AgentViewModelServices services, QObject* parent)
     // "Start" depends on both the settings and the state.
     connect(this, &AgentViewModel::configurationChanged, this, &AgentViewModel::controlsChanged);
     connect(this, &AgentViewModel::runtimeStateChanged, this, &AgentViewModel::controlsChanged);
+    connect(&m_log, &AgentSessionLog::appended, this, &AgentViewModel::logLinesChanged);
+    connect(&m_process, &AgentRuntimeProcess::existsChanged, this, &AgentViewModel::hasProcessChanged);
+    connect(&m_process, &AgentRuntimeProcess::line, this, &AgentViewModel::handleLine);
+    connect(&m_process, &AgentRuntimeProcess::ended, this, &AgentViewModel::handleTermination);
+    connect(&m_process, &AgentRuntimeProcess::launchFailed, this, &AgentViewModel::handleLaunchFailure);
 }
 
-AgentViewModel::~AgentViewModel() {
-    if (!m_process) return;
-    // Nothing the process reports from here on may reach this half-destroyed object.
-    m_process->disconnect(this);
-    // The runtime was asked to end at quit; give it a moment, then make sure, and reap it.
-    m_process->terminate();
-    if (!m_process->waitForFinished(2000)) {
-        m_process->kill();
-        m_process->waitForFinished(-1);
-    }
-}
+// The process, a member, ends a runtime that still runs (asked, then killed) as it goes.
+AgentViewModel::~AgentViewModel() = default;
 
 // Settings -------------------------------------------------------------------------------------
 
@@ -95,7 +94,7 @@ QUrl AgentViewModel::workingDirectoryURL() const {
 }
 
 QString AgentViewModel::validationMessage() const {
-    return ::validationMessage(m_configuration);
+    return kestro::companion::validationMessage(m_configuration);
 }
 
 void AgentViewModel::chooseWorkspace(const QUrl& folder) {
@@ -129,7 +128,7 @@ void AgentViewModel::saveToken() {
 }
 
 QString AgentViewModel::maskedToken() const {
-    return ::maskedToken(m_currentToken);
+    return kestro::companion::maskedToken(m_currentToken);
 }
 
 void AgentViewModel::copyToken() {
@@ -143,13 +142,13 @@ void AgentViewModel::regenerateToken() {
     saveToken();
     showBanner(QStringLiteral("Pair token regenerated"));
     // The runtime takes the new token only when it starts again.
-    if (m_process) restart();
+    if (m_process.exists()) restart();
 }
 
 // Supervision ----------------------------------------------------------------------------------
 
 void AgentViewModel::start() {
-    if (m_process) return;
+    if (m_process.exists()) return;
     if (const QString message = validationMessage(); !message.isEmpty()) {
         fail(QStringLiteral("configuration: "), message);
         return;
@@ -163,17 +162,6 @@ void AgentViewModel::start() {
     saveConfiguration();
     saveToken();
 
-    m_process = std::make_unique<QProcess>();
-    m_process->setProgram(*runtime);
-    m_process->setArguments(launchArguments(m_configuration, m_currentToken, directory));
-    m_process->setWorkingDirectory(directory);
-    m_process->setProcessEnvironment(launchEnvironment(m_services.environment, directory));
-    m_process->setStandardInputFile(QProcess::nullDevice());
-
-    m_standardOutput.reset();
-    m_standardError.reset();
-    m_readingOutput = true;
-    m_didRequestStop = false;
     setPairLink(QString());
     setPairPageURL(QUrl());
     setRuntimeState(RuntimeState::Starting);
@@ -185,63 +173,36 @@ void AgentViewModel::start() {
             &AgentViewModel::diagnosticChanged);
     appendLog(QStringLiteral("launch: starting kestro Agent"));
 
-    connect(m_process.get(), &QProcess::readyReadStandardOutput, this, [this] { readOutput(false); });
-    connect(m_process.get(), &QProcess::readyReadStandardError, this, [this] { readOutput(true); });
-    connect(m_process.get(), &QProcess::finished, this, [this](int exitCode, QProcess::ExitStatus) {
-        // Output still buffered is read first: it was written before the end.
-        readOutput(false);
-        readOutput(true);
-        handleTermination(exitCode);
-    });
-
-    m_process->start();
-    if (!m_process->waitForStarted(-1)) {
-        const QString reason = m_process->errorString();
-        cleanUpAfterFailedLaunch();
-        fail(QStringLiteral("runtime: "), QStringLiteral("kestro Agent could not start: ") + reason);
-    }
+    m_process.start({.program = *runtime,
+                     .arguments = launchArguments(m_configuration, m_currentToken, directory),
+                     .workingDirectory = directory,
+                     .environment = launchEnvironment(m_services.environment, directory)});
 }
 
 void AgentViewModel::startIfNeeded() {
-    if (!m_process) start();
+    if (!m_process.exists()) start();
 }
 
 void AgentViewModel::stop() {
-    if (!m_process) return;
-    m_didRequestStop = true;
-    // Output written while the runtime ends is still read.
-    m_process->terminate();
+    m_process.stop();
 }
 
 void AgentViewModel::restart() {
-    if (m_process) {
-        m_didRequestStop = true;
-        m_process->terminate();
-    }
+    m_process.stop();
     // A runtime that has not ended by then is not started twice: start does nothing while it runs.
     QTimer::singleShot(kRestartPauseMilliseconds, this, [this] { start(); });
 }
 
 void AgentViewModel::shutdown() {
-    m_readingOutput = false;
-    if (!m_process) return;
-    m_didRequestStop = true;
-    m_process->terminate();
+    m_process.shutdown();
 }
 
-void AgentViewModel::cleanUpAfterFailedLaunch() {
-    m_process->disconnect(this);
-    m_process.reset();
-    m_didRequestStop = false;
-    emit runtimeStateChanged();
+void AgentViewModel::handleLaunchFailure(const QString& reason) {
+    fail(QStringLiteral("runtime: "), QStringLiteral("kestro Agent could not start: ") + reason);
 }
 
-void AgentViewModel::handleTermination(int exitCode) {
-    m_process->disconnect(this);
-    // Deleted once control is back in the event loop: this runs inside the object's own signal.
-    m_process.release()->deleteLater();
-    if (m_didRequestStop) {
-        m_didRequestStop = false;
+void AgentViewModel::handleTermination(int exitCode, bool requested) {
+    if (requested) {
         setRuntimeState(RuntimeState::Stopped);
         setText(m_lastEvent, QStringLiteral("kestro Agent stopped."), &AgentViewModel::lastEventChanged);
         appendLog(QStringLiteral("lifecycle: stopped"));
@@ -260,54 +221,54 @@ void AgentViewModel::fail(const QString& prefix, const QString& message) {
 
 // Output ---------------------------------------------------------------------------------------
 
-void AgentViewModel::readOutput(bool isError) {
-    if (!m_process || !m_readingOutput) return;
-    const QByteArray chunk = isError ? m_process->readAllStandardError() : m_process->readAllStandardOutput();
-    if (chunk.isEmpty()) return;
-    consumeLines((isError ? m_standardError : m_standardOutput).feed(chunk), isError);
-}
-
-void AgentViewModel::consumeLines(const QStringList& lines, bool isError) {
-    for (const QString& line : lines) {
-        if (isError) {
-            appendLog(QStringLiteral("stderr: ") + line);
-        } else {
-            appendLog(line);
-            handleOutputLine(line);
-        }
+void AgentViewModel::handleLine(const QString& line, bool isError) {
+    if (isError) {
+        appendLog(QStringLiteral("stderr: ") + line);
+        return;
     }
+    appendLog(line);
+    handleOutputLine(line);
 }
 
 void AgentViewModel::handleOutputLine(const QString& line) {
-    const auto rest = [&line](QLatin1String prefix) { return line.mid(prefix.size()); };
-    if (line.startsWith(QLatin1String("kestro Agent listening on "))) {
+    const AgentBannerLine banner = parseBannerLine(line);
+    switch (banner.kind) {
+    case AgentBannerLine::Kind::listening:
         setRuntimeState(RuntimeState::Running);
         setText(m_lastEvent,
                 QStringLiteral("The local bridge is live. Scan the QR preview or copy the pair link."),
                 &AgentViewModel::lastEventChanged);
-    } else if (line.startsWith(QLatin1String("Machine: "))) {
-        setText(m_machineSummary, rest(QLatin1String("Machine: ")), &AgentViewModel::machineSummaryChanged);
-    } else if (line.startsWith(QLatin1String("Codex: "))) {
-        setText(m_codexVersion, rest(QLatin1String("Codex: ")), &AgentViewModel::codexVersionChanged);
-    } else if (line.startsWith(QLatin1String("Diagnostic: "))) {
-        setText(m_diagnostic, rest(QLatin1String("Diagnostic: ")), &AgentViewModel::diagnosticChanged);
-    } else if (line.startsWith(QLatin1String("Pair Link: "))) {
-        setPairLink(rest(QLatin1String("Pair Link: ")));
-    } else if (line == QLatin1String("Pair Page: unavailable")) {
+        break;
+    case AgentBannerLine::Kind::machine:
+        setText(m_machineSummary, banner.value, &AgentViewModel::machineSummaryChanged);
+        break;
+    case AgentBannerLine::Kind::codex:
+        setText(m_codexVersion, banner.value, &AgentViewModel::codexVersionChanged);
+        break;
+    case AgentBannerLine::Kind::diagnostic:
+        setText(m_diagnostic, banner.value, &AgentViewModel::diagnosticChanged);
+        break;
+    case AgentBannerLine::Kind::pairLink:
+        setPairLink(banner.value);
+        break;
+    case AgentBannerLine::Kind::pairPageUnavailable:
         setPairPageURL(QUrl());
         setText(m_lastEvent, QStringLiteral("The pairing page could not be generated on this Mac."),
                 &AgentViewModel::lastEventChanged);
-    } else if (line.startsWith(QLatin1String("Pair Page: "))) {
-        setPairPageURL(QUrl::fromLocalFile(rest(QLatin1String("Pair Page: "))));
-    } else if (line.contains(QLatin1String("Pairing page opened in your browser"))) {
+        break;
+    case AgentBannerLine::Kind::pairPage:
+        setPairPageURL(QUrl::fromLocalFile(banner.value));
+        break;
+    case AgentBannerLine::Kind::pageOpened:
         setText(m_lastEvent, QStringLiteral("The pairing page is ready."), &AgentViewModel::lastEventChanged);
+        break;
+    case AgentBannerLine::Kind::other:
+        break;
     }
 }
 
 void AgentViewModel::appendLog(const QString& line) {
-    m_logLines.append(line);
-    if (m_logLines.size() > kLogCapacity) m_logLines.remove(0, m_logLines.size() - kLogCapacity);
-    emit logLinesChanged();
+    m_log.append(line);
 }
 
 // Window actions -------------------------------------------------------------------------------
@@ -356,20 +317,6 @@ QString AgentViewModel::statusText() const {
     return QStringLiteral("Needs attention");
 }
 
-QColor AgentViewModel::statusColor() const {
-    switch (m_runtimeState) {
-    case RuntimeState::Stopped:
-        return QColor::fromRgbF(0.48f, 0.54f, 0.65f);
-    case RuntimeState::Starting:
-        return QColor::fromRgbF(0.56f, 0.71f, 1.0f);
-    case RuntimeState::Running:
-        return QColor::fromRgbF(0.49f, 0.93f, 0.83f);
-    case RuntimeState::Failed:
-        break;
-    }
-    return QColor::fromRgbF(1.0f, 0.54f, 0.56f);
-}
-
 QString AgentViewModel::pairLinkText() const {
     return m_pairLink.isEmpty() ? QStringLiteral("Waiting for the bridge to publish a pair link.")
                                 : m_pairLink;
@@ -390,3 +337,5 @@ void AgentViewModel::setText(QString& field, const QString& value, void (AgentVi
     field = value;
     emit(this->*changed)();
 }
+
+} // namespace kestro::companion

@@ -1,23 +1,26 @@
 #pragma once
-// The companion's one view model: it keeps the launch settings and the pairing token, finds and
-// supervises the runtime process, turns the runtime's banner into what the window shows, keeps
-// the session log, and offers the window's actions. Everything runs on the GUI thread; process
-// output arrives there in order through QProcess's signals.
+// The companion's one view model, the object the window binds to: the launch settings and the
+// pairing token, the runtime's state as its banner tells it, the session log, and the window's
+// actions. It is a façade over the parts that do the work: AgentRuntimeProcess (the child
+// process), AgentSessionLog (the log's rows) and parseBannerLine (what a line says). Everything
+// runs on the GUI thread.
 
 #include "AgentLaunchConfiguration.h"
-#include "AgentOutputReader.h"
 #include "AgentRuntimeLaunch.h"
+#include "AgentRuntimeProcess.h"
 #include "AgentSecretStore.h"
+#include "AgentSessionLog.h"
 
-#include <QColor>
 #include <QObject>
-#include <QProcess>
 #include <QProcessEnvironment>
 #include <QSettings>
 #include <QStringList>
 #include <QUrl>
+#include <QtQml/qqmlregistration.h>
 #include <functional>
 #include <memory>
+
+namespace kestro::companion {
 
 // What the view model needs from the world; the real defaults are in `AgentViewModel::systemServices`.
 struct AgentViewModelServices {
@@ -31,6 +34,8 @@ struct AgentViewModelServices {
 
 class AgentViewModel : public QObject {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("The window is given its view model.")
     Q_PROPERTY(AgentLaunchConfiguration configuration READ configuration NOTIFY configurationChanged)
     Q_PROPERTY(QString machineName READ machineName WRITE setMachineName NOTIFY configurationChanged)
     Q_PROPERTY(QString host READ host WRITE setHost NOTIFY configurationChanged)
@@ -42,10 +47,9 @@ class AgentViewModel : public QObject {
     Q_PROPERTY(QString validationMessage READ validationMessage NOTIFY configurationChanged)
     Q_PROPERTY(RuntimeState runtimeState READ runtimeState NOTIFY runtimeStateChanged)
     Q_PROPERTY(QString failureMessage READ failureMessage NOTIFY runtimeStateChanged)
-    Q_PROPERTY(bool hasProcess READ hasProcess NOTIFY runtimeStateChanged)
+    Q_PROPERTY(bool hasProcess READ hasProcess NOTIFY hasProcessChanged)
     // What the window shows for the state, and which of its controls are usable.
     Q_PROPERTY(QString statusText READ statusText NOTIFY runtimeStateChanged)
-    Q_PROPERTY(QColor statusColor READ statusColor NOTIFY runtimeStateChanged)
     Q_PROPERTY(bool canStart READ canStart NOTIFY controlsChanged)
     Q_PROPERTY(bool canRestart READ canRestart NOTIFY runtimeStateChanged)
     Q_PROPERTY(bool showsStop READ showsStop NOTIFY runtimeStateChanged)
@@ -59,6 +63,7 @@ class AgentViewModel : public QObject {
     Q_PROPERTY(QString machineSummary READ machineSummary NOTIFY machineSummaryChanged)
     Q_PROPERTY(QString lastEvent READ lastEvent NOTIFY lastEventChanged)
     Q_PROPERTY(QStringList logLines READ logLines NOTIFY logLinesChanged)
+    Q_PROPERTY(kestro::companion::AgentSessionLog* sessionLog READ sessionLog CONSTANT)
     Q_PROPERTY(QString currentToken READ currentToken NOTIFY currentTokenChanged)
     Q_PROPERTY(QString maskedToken READ maskedToken NOTIFY currentTokenChanged)
     Q_PROPERTY(QString bannerMessage READ bannerMessage NOTIFY bannerMessageChanged)
@@ -70,7 +75,7 @@ class AgentViewModel : public QObject {
     static constexpr const char* kConfigurationKey = "com.brantel.kestro.agent.configuration";
     static constexpr const char* kSecretService = "com.brantel.kestro.agent.secrets";
     static constexpr const char* kTokenAccount = "pair-token";
-    static constexpr int kLogCapacity = 220;
+    static constexpr int kLogCapacity = AgentSessionLog::kCapacity;
     static constexpr int kRestartPauseMilliseconds = 350;
     static constexpr int kBannerMilliseconds = 1800;
 
@@ -99,9 +104,8 @@ class AgentViewModel : public QObject {
 
     RuntimeState runtimeState() const { return m_runtimeState; }
     QString failureMessage() const { return m_failureMessage; }
-    bool hasProcess() const { return m_process != nullptr; }
+    bool hasProcess() const { return m_process.exists(); }
     QString statusText() const;
-    QColor statusColor() const;
     bool canStart() const {
         return validationMessage().isEmpty() && m_runtimeState != RuntimeState::Starting;
     }
@@ -117,12 +121,13 @@ class AgentViewModel : public QObject {
     QString diagnostic() const { return m_diagnostic; }
     QString machineSummary() const { return m_machineSummary; }
     QString lastEvent() const { return m_lastEvent; }
-    QStringList logLines() const { return m_logLines; }
+    QStringList logLines() const { return m_log.lines(); }
+    AgentSessionLog* sessionLog() { return &m_log; }
     QString currentToken() const { return m_currentToken; }
     QString maskedToken() const;
     QString bannerMessage() const { return m_bannerMessage; }
-    // The runtime process, while there is one (for tests and diagnostics).
-    const QProcess* process() const { return m_process.get(); }
+    // The runtime process (for tests and diagnostics).
+    const AgentRuntimeProcess& runtimeProcess() const { return m_process; }
 
     Q_INVOKABLE void saveConfiguration();
     Q_INVOKABLE void start();
@@ -142,6 +147,7 @@ class AgentViewModel : public QObject {
   signals:
     void configurationChanged();
     void runtimeStateChanged();
+    void hasProcessChanged();
     void controlsChanged();
     void pairLinkChanged();
     void pairPageURLChanged();
@@ -159,12 +165,11 @@ class AgentViewModel : public QObject {
     void saveToken();
     void updateField(QString AgentLaunchConfiguration::*member, const QString& value);
     void fail(const QString& prefix, const QString& message);
-    void readOutput(bool isError);
-    void consumeLines(const QStringList& lines, bool isError);
+    void handleLine(const QString& line, bool isError);
     void handleOutputLine(const QString& line);
     void appendLog(const QString& line);
-    void handleTermination(int exitCode);
-    void cleanUpAfterFailedLaunch();
+    void handleTermination(int exitCode, bool requested);
+    void handleLaunchFailure(const QString& reason);
     void setRuntimeState(RuntimeState state, const QString& failureMessage = QString());
     void setPairLink(const QString& link);
     void setPairPageURL(const QUrl& url);
@@ -180,13 +185,11 @@ class AgentViewModel : public QObject {
     QString m_diagnostic = QStringLiteral("Start the local bridge to generate a pairing page.");
     QString m_machineSummary = QStringLiteral("Mac not connected yet");
     QString m_lastEvent = QStringLiteral("Waiting to start the local bridge.");
-    QStringList m_logLines;
+    AgentSessionLog m_log;
     QString m_currentToken;
     QString m_bannerMessage;
     quint64 m_bannerSerial = 0;
-    std::unique_ptr<QProcess> m_process;
-    AgentOutputReader m_standardOutput;
-    AgentOutputReader m_standardError;
-    bool m_readingOutput = true; // false from shutdown on
-    bool m_didRequestStop = false;
+    AgentRuntimeProcess m_process;
 };
+
+} // namespace kestro::companion

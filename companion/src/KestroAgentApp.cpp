@@ -3,6 +3,12 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QQuickWindow>
+#include <QtQml/qqmlextensionplugin.h>
+
+// The window's QML module, linked in statically.
+Q_IMPORT_QML_PLUGIN(KestroAgentPlugin)
+
+namespace kestro::companion {
 
 namespace {
 
@@ -24,6 +30,8 @@ KestroAgentApp::KestroAgentApp(AgentViewModelServices services, QObject* parent)
     : QObject(parent), m_viewModel(std::make_unique<AgentViewModel>(std::move(services))) {
     // The runtime has no way of its own to stop: the quit hook asks it to.
     connect(qApp, &QCoreApplication::aboutToQuit, m_viewModel.get(), &AgentViewModel::shutdown);
+    // The module lives in the resources, where the window's files import it from.
+    m_engine.addImportPath(QStringLiteral("qrc:/"));
     m_engine.setInitialProperties({{QStringLiteral("viewModel"), QVariant::fromValue(m_viewModel.get())}});
     m_engine.load(kWindowView);
     if (QQuickWindow* shown = window())
@@ -49,3 +57,5 @@ void KestroAgentApp::showWindow() {
     }
     m_viewModel->startIfNeeded();
 }
+
+} // namespace kestro::companion

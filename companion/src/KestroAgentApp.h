@@ -11,6 +11,8 @@
 
 class QQuickWindow;
 
+namespace kestro::companion {
+
 class KestroAgentApp : public QObject {
     Q_OBJECT
 
@@ -37,3 +39,5 @@ class KestroAgentApp : public QObject {
 // Whether closing the last window ends the application (one implementation file per system:
 // on macOS the application stays, as Mac applications do; elsewhere it ends).
 bool quitsWhenTheWindowCloses();
+
+} // namespace kestro::companion

@@ -7,6 +7,8 @@
 #include <QQuickWindow>
 #include <QtWebEngineQuick/qtwebenginequickglobal.h>
 
+using namespace kestro::companion;
+
 int main(int argc, char** argv) {
     // Before the application object, as the web view requires.
     QtWebEngineQuick::initialize();

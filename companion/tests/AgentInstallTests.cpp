@@ -13,6 +13,7 @@
 #include <QtTest>
 #include <csignal>
 
+using namespace kestro::companion;
 using namespace kestro::testing;
 
 namespace {

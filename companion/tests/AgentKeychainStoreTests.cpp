@@ -6,6 +6,8 @@
 
 #include <QtTest>
 
+using namespace kestro::companion;
+
 class AgentKeychainStoreTests : public QObject {
     Q_OBJECT
 

@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using namespace kestro::companion;
+
 class AgentLaunchConfigurationTests : public QObject {
     Q_OBJECT
 

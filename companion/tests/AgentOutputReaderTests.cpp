@@ -4,6 +4,8 @@
 
 #include <QtTest>
 
+using namespace kestro::companion;
+
 class AgentOutputReaderTests : public QObject {
     Q_OBJECT
 

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using namespace kestro::companion;
+
 namespace {
 
 void makeFile(const QString& path, bool executable) {

@@ -10,6 +10,7 @@
 #include <QtTest>
 #include <csignal>
 
+using namespace kestro::companion;
 using namespace kestro::testing;
 
 class AgentSupervisionTests : public QObject {
@@ -78,7 +79,7 @@ class AgentSupervisionTests : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(statusWith(model->currentToken()), 200, kDeadline);
         QCOMPARE(statusWith(oldToken), 401);
 
-        const auto pid = pid_t(model->process()->processId());
+        const auto pid = pid_t(model->runtimeProcess().processId());
         model->stop();
         QTRY_COMPARE_WITH_TIMEOUT(model->runtimeState(), AgentViewModel::RuntimeState::Stopped, kDeadline);
         QVERIFY(!model->hasProcess());

@@ -14,6 +14,9 @@
 #include <QtTest>
 #include <csignal>
 
+using namespace kestro::companion;
+using namespace kestro::testing;
+
 namespace {
 
 constexpr int kDeadline = 15000;
@@ -271,7 +274,7 @@ class AgentViewModelTests : public QObject {
         model->start();
         QTRY_COMPARE_WITH_TIMEOUT(model->runtimeState(), AgentViewModel::RuntimeState::Running, kDeadline);
         QTRY_VERIFY_WITH_TIMEOUT(!model->pairLink().isEmpty(), kDeadline);
-        const qint64 pid = model->process()->processId();
+        const qint64 pid = model->runtimeProcess().processId();
         model->stop();
         QTRY_COMPARE_WITH_TIMEOUT(model->runtimeState(), AgentViewModel::RuntimeState::Stopped, kDeadline);
         QCOMPARE(model->lastEvent(), QStringLiteral("kestro Agent stopped."));
@@ -383,7 +386,7 @@ class AgentViewModelTests : public QObject {
         auto model = makeViewModel();
         model->start();
         QTRY_VERIFY_WITH_TIMEOUT(model->logLines().contains("ready"), kDeadline);
-        const qint64 pid = model->process()->processId();
+        const qint64 pid = model->runtimeProcess().processId();
         model->shutdown();
         QTRY_VERIFY_WITH_TIMEOUT(::kill(pid_t(pid), 0) != 0 || !model->hasProcess(), kDeadline);
         QTRY_COMPARE_WITH_TIMEOUT(model->runtimeState(), AgentViewModel::RuntimeState::Stopped, kDeadline);

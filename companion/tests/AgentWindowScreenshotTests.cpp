@@ -11,6 +11,8 @@
 #include <QtTest>
 #include <QtWebEngineQuick/qtwebenginequickglobal.h>
 
+using namespace kestro::companion;
+
 class AgentWindowScreenshotTests : public QObject {
     Q_OBJECT
 

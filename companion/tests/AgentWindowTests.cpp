@@ -12,6 +12,9 @@
 #include <QtTest>
 #include <QtWebEngineQuick/qtwebenginequickglobal.h>
 
+using namespace kestro::companion;
+using namespace kestro::testing;
+
 namespace {
 
 constexpr int kDeadline = 20000;
@@ -165,12 +168,12 @@ class AgentWindowTests : public QObject {
         QCOMPARE(preview->property("loadCount").toInt(), 1);
         QCOMPARE(preview->property("loadedURL").toUrl(), QUrl::fromLocalFile(page));
 
-        QMetaObject::invokeMethod(preview, "show", Q_ARG(QVariant, QUrl::fromLocalFile(page)));
+        QMetaObject::invokeMethod(preview, "show", Q_ARG(QUrl, QUrl::fromLocalFile(page)));
         QTest::qWait(300);
         QCOMPARE(preview->property("loadCount").toInt(), 1);
         // Another location is loaded, which shows the count does move.
         const QString other = writePage("other.html");
-        QMetaObject::invokeMethod(preview, "show", Q_ARG(QVariant, QUrl::fromLocalFile(other)));
+        QMetaObject::invokeMethod(preview, "show", Q_ARG(QUrl, QUrl::fromLocalFile(other)));
         QTRY_COMPARE_WITH_TIMEOUT(preview->property("loadCount").toInt(), 2, kDeadline);
     }
 

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+namespace kestro::testing {
+
 class FakeRuntime {
   public:
     explicit FakeRuntime(QString folder) : m_folder(std::move(folder)) {}
@@ -59,3 +61,5 @@ class FakeRuntime {
   private:
     QString m_folder;
 };
+
+} // namespace kestro::testing

@@ -5,6 +5,11 @@
 
 #include <QMap>
 
+namespace kestro::testing {
+
+using companion::AgentSecretStore;
+using companion::AgentSecretStoreError;
+
 class MemorySecretStore final : public AgentSecretStore {
   public:
     std::optional<QString> read(const QString& account) override {
@@ -26,3 +31,5 @@ class MemorySecretStore final : public AgentSecretStore {
     int reads = 0;
     int saves = 0;
 };
+
+} // namespace kestro::testing

@@ -1,0 +1,100 @@
+import QtQuick
+import KestroAgent
+
+// The launch settings, each edit saved at once, the pairing token, and the first invalid
+// setting's message.
+AgentCard {
+    id: card
+    objectName: "configurationCard"
+    required property AgentViewModel viewModel
+    // "Choose folder" was pressed: the window shows its folder dialog.
+    signal chooseFolder()
+
+    SectionTitle {
+        width: parent.width
+        eyebrow: "Configuration"
+        title: "Set the Mac-side defaults once."
+    }
+    SettingField {
+        objectName: "workspaceField"
+        width: parent.width
+        label: "Workspace"
+        placeholder: "/Users/you/Projects/Repo"
+        help: "The project or root folder kestro should use first."
+        text: card.viewModel.workingDirectory
+        onEdited: text => card.viewModel.workingDirectory = text
+        SecondaryAgentButton {
+            text: "Choose folder"
+            onClicked: card.chooseFolder()
+        }
+    }
+    SettingField {
+        objectName: "machineNameField"
+        width: parent.width
+        label: "Machine name"
+        placeholder: "kestro Mac"
+        help: "What your phone should call this Mac."
+        text: card.viewModel.machineName
+        onEdited: text => card.viewModel.machineName = text
+    }
+    SettingField {
+        width: parent.width
+        label: "Advertised host"
+        placeholder: "100.x.x.x or tailnet name"
+        help: "Optional Tailscale IP or hostname."
+        text: card.viewModel.advertisedHost
+        onEdited: text => card.viewModel.advertisedHost = text
+    }
+    SettingField {
+        width: parent.width
+        label: "Bind host"
+        placeholder: "0.0.0.0"
+        help: "0.0.0.0 works for LAN or Tailscale."
+        text: card.viewModel.host
+        onEdited: text => card.viewModel.host = text
+    }
+    SettingField {
+        width: parent.width
+        label: "Port"
+        placeholder: "8787"
+        help: "Default: 8787"
+        text: card.viewModel.port
+        onEdited: text => card.viewModel.port = text
+    }
+    SettingField {
+        objectName: "tokenField"
+        width: parent.width
+        label: "Pair token"
+        help: "Stored in Keychain and reused across launches."
+        text: card.viewModel.maskedToken
+        readOnly: true
+        SecondaryAgentButton {
+            text: "Copy"
+            onClicked: card.viewModel.copyToken()
+        }
+        SecondaryAgentButton {
+            text: "Regenerate"
+            onClicked: card.viewModel.regenerateToken()
+        }
+    }
+    Row {
+        objectName: "validationWarning"
+        width: parent.width
+        spacing: 8
+        visible: card.viewModel.validationMessage !== ""
+        Text {
+            text: "\u26A0"
+            color: Theme.warning
+            font.pixelSize: Theme.warningIconSize
+        }
+        Text {
+            objectName: "validationText"
+            width: parent.width - 30
+            text: card.viewModel.validationMessage
+            color: Theme.warning
+            font.pixelSize: Theme.labelSize
+            font.bold: true
+            wrapMode: Text.Wrap
+        }
+    }
+}

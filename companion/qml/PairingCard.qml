@@ -1,0 +1,93 @@
+import QtQuick
+import QtQuick.Layouts
+import KestroAgent
+
+// The pairing page to scan: a preview of the page the runtime wrote, or a placeholder until
+// there is one.
+AgentCard {
+    id: card
+    objectName: "pairingCard"
+    required property AgentViewModel viewModel
+
+    RowLayout {
+        width: parent.width
+        SectionTitle {
+            Layout.fillWidth: true
+            eyebrow: "Pairing"
+            title: "Scan once, then just reopen the thread."
+        }
+        SecondaryAgentButton {
+            objectName: "openInBrowserButton"
+            text: "Open in browser"
+            enabled: card.viewModel.hasPairPage
+            onClicked: card.viewModel.openPairingPage()
+        }
+    }
+    Item {
+        width: parent.width
+        height: Theme.previewHeight
+        // Rounded corners for whatever shows the page.
+        Rectangle {
+            anchors.fill: parent
+            radius: Theme.previewRadius
+            color: Theme.previewFill
+            clip: true
+            // The web view exists only while there is a page to show; it shows the latest one.
+            Loader {
+                id: previewLoader
+                objectName: "previewLoader"
+                anchors.fill: parent
+                active: card.viewModel.hasPairPage
+                sourceComponent: PairPagePreview {
+                    objectName: "pairPagePreview"
+                }
+                Binding {
+                    target: previewLoader.item
+                    property: "location"
+                    value: card.viewModel.pairPageURL
+                    when: previewLoader.status === Loader.Ready
+                }
+            }
+            Column {
+                objectName: "previewPlaceholder"
+                visible: !card.viewModel.hasPairPage
+                anchors.centerIn: parent
+                width: parent.width - 64
+                spacing: 14
+                Rectangle {
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    width: 126
+                    height: 126
+                    radius: 30
+                    color: Theme.placeholderTile
+                    Image {
+                        anchors.centerIn: parent
+                        width: 86
+                        height: 86
+                        source: "KestroMark.png"
+                        sourceSize.width: 172
+                        sourceSize.height: 172
+                    }
+                }
+                Text {
+                    width: parent.width
+                    horizontalAlignment: Text.AlignHCenter
+                    text: "The pairing page appears here as soon as the local bridge starts."
+                    color: Theme.text
+                    font.pixelSize: Theme.placeholderHeadingSize
+                    font.bold: true
+                    wrapMode: Text.Wrap
+                }
+                Text {
+                    width: parent.width
+                    horizontalAlignment: Text.AlignHCenter
+                    text: "The iPhone app does not need a terminal tutorial. It just needs a QR to scan and a Mac that stays reachable."
+                    color: Theme.previewNote
+                    font.pixelSize: Theme.bodySize
+                    font.weight: Font.Medium
+                    wrapMode: Text.Wrap
+                }
+            }
+        }
+    }
+}

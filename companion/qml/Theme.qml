@@ -1,0 +1,87 @@
+pragma Singleton
+import QtQuick
+import KestroAgent
+
+// The window's look in one place: palette and gradients, type sizes, spacing and shapes.
+QtObject {
+    // Palette -------------------------------------------------------------------------------------
+    readonly property color windowFill: "#080a14"
+    readonly property color backdropStart: Qt.rgba(0.03, 0.04, 0.08, 1)
+    readonly property color backdropMiddle: Qt.rgba(0.04, 0.07, 0.11, 1)
+    readonly property color backdropEnd: Qt.rgba(0.03, 0.03, 0.05, 1)
+    readonly property color accentStart: Qt.rgba(0.66, 0.78, 1.0, 1)
+    readonly property color accentEnd: Qt.rgba(0.49, 0.95, 0.83, 1)
+
+    readonly property color text: "white"
+    readonly property color textOnAccent: Qt.rgba(0, 0, 0, 0.82)
+    readonly property color tagline: Qt.rgba(1, 1, 1, 0.72)
+    readonly property color fieldLabel: Qt.rgba(1, 1, 1, 0.72)
+    readonly property color summary: Qt.rgba(1, 1, 1, 0.68)
+    readonly property color eyebrow: Qt.rgba(1, 1, 1, 0.46)
+    readonly property color rowLabel: Qt.rgba(1, 1, 1, 0.45)
+    readonly property color help: Qt.rgba(1, 1, 1, 0.46)
+    readonly property color placeholderText: Qt.rgba(1, 1, 1, 0.32)
+    readonly property color previewNote: Qt.rgba(1, 1, 1, 0.70)
+    readonly property color logText: Qt.rgba(1, 1, 1, 0.80)
+    readonly property color warning: Qt.rgba(1.0, 0.78, 0.35, 1)
+
+    readonly property color cardBase: "#0f141c"
+    readonly property color cardFill: Qt.rgba(1, 1, 1, 0.045)
+    readonly property color cardShadow: "black"
+    readonly property real cardShadowOpacity: 0.22
+    readonly property color fieldFill: Qt.rgba(1, 1, 1, 0.05)
+    readonly property color rowFill: Qt.rgba(1, 1, 1, 0.04)
+    readonly property color previewFill: Qt.rgba(1, 1, 1, 0.03)
+    readonly property color logoTile: Qt.rgba(0, 0, 0, 0.45)
+    readonly property color placeholderTile: Qt.rgba(0, 0, 0, 0.40)
+    readonly property color buttonFill: Qt.rgba(1, 1, 1, 0.06)
+    readonly property color buttonFillPressed: Qt.rgba(1, 1, 1, 0.10)
+    readonly property color hairline: Qt.rgba(1, 1, 1, 0.08)
+    readonly property real disabledOpacity: 0.45
+
+    // The runtime's state: the badge's colour.
+    function stateColor(state: int): color {
+        switch (state) {
+        case AgentViewModel.Stopped:
+            return Qt.rgba(0.48, 0.54, 0.65, 1)
+        case AgentViewModel.Starting:
+            return Qt.rgba(0.56, 0.71, 1.0, 1)
+        case AgentViewModel.Running:
+            return Qt.rgba(0.49, 0.93, 0.83, 1)
+        }
+        return Qt.rgba(1.0, 0.54, 0.56, 1)
+    }
+
+    // Type sizes ----------------------------------------------------------------------------------
+    readonly property int titleSize: 32
+    readonly property int sectionTitleSize: 22
+    readonly property int bodySize: 14
+    readonly property int labelSize: 13
+    readonly property int badgeSize: 12
+    readonly property int helpSize: 12
+    readonly property int eyebrowSize: 11
+    readonly property real eyebrowSpacing: 1.4
+    readonly property real rowLabelSpacing: 1.3
+    readonly property int logSize: 13
+    readonly property int placeholderHeadingSize: 15
+    readonly property int warningIconSize: 15
+
+    // Spacing and shapes --------------------------------------------------------------------------
+    readonly property int windowPadding: 24
+    readonly property int sectionSpacing: 24
+    readonly property int headerSpacing: 20
+    readonly property int columnSpacing: 22
+    readonly property int cardSpacing: 18
+    readonly property int minimumColumnWidth: 420
+    readonly property int cardPadding: 24
+    readonly property int cardRadius: 28
+    readonly property int fieldRadius: 16
+    readonly property int rowRadius: 16
+    readonly property int rowPadding: 16
+    readonly property int logRowRadius: 14
+    readonly property int logHeight: 260
+    readonly property int previewHeight: 460
+    readonly property int previewRadius: 22
+    readonly property int logoTileSize: 94
+    readonly property int bannerTop: 18
+}

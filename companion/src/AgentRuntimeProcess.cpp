@@ -1,0 +1,80 @@
+#include "AgentRuntimeProcess.h"
+
+namespace kestro::companion {
+
+AgentRuntimeProcess::~AgentRuntimeProcess() {
+    if (!m_process) return;
+    // Nothing the process reports from here on may reach this half-destroyed object.
+    m_process->disconnect(this);
+    m_process->terminate();
+    if (!m_process->waitForFinished(2000)) {
+        m_process->kill();
+        m_process->waitForFinished(-1);
+    }
+}
+
+bool AgentRuntimeProcess::start(const Launch& launch) {
+    if (m_process) return false;
+    m_process = std::make_unique<QProcess>();
+    m_process->setProgram(launch.program);
+    m_process->setArguments(launch.arguments);
+    m_process->setWorkingDirectory(launch.workingDirectory);
+    m_process->setProcessEnvironment(launch.environment);
+    m_process->setStandardInputFile(QProcess::nullDevice());
+    m_standardOutput.reset();
+    m_standardError.reset();
+    m_reading = true;
+    m_stopRequested = false;
+
+    connect(m_process.get(), &QProcess::readyReadStandardOutput, this, [this] { read(false); });
+    connect(m_process.get(), &QProcess::readyReadStandardError, this, [this] { read(true); });
+    connect(m_process.get(), &QProcess::finished, this,
+            [this](int exitCode, QProcess::ExitStatus) { handleFinished(exitCode); });
+
+    m_process->start();
+    if (!m_process->waitForStarted(-1)) {
+        const QString reason = m_process->errorString();
+        m_process->disconnect(this);
+        m_process.reset();
+        m_stopRequested = false;
+        emit launchFailed(reason);
+        return true;
+    }
+    emit existsChanged();
+    return true;
+}
+
+void AgentRuntimeProcess::stop() {
+    if (!m_process) return;
+    m_stopRequested = true;
+    // Output written while the runtime ends is still read.
+    m_process->terminate();
+}
+
+void AgentRuntimeProcess::shutdown() {
+    m_reading = false;
+    stop();
+}
+
+void AgentRuntimeProcess::read(bool isError) {
+    if (!m_process || !m_reading) return;
+    const QByteArray chunk = isError ? m_process->readAllStandardError() : m_process->readAllStandardOutput();
+    if (chunk.isEmpty()) return;
+    for (const QString& text : (isError ? m_standardError : m_standardOutput).feed(chunk))
+        emit line(text, isError);
+}
+
+void AgentRuntimeProcess::handleFinished(int exitCode) {
+    // Output still buffered is read first: it was written before the end.
+    read(false);
+    read(true);
+    m_process->disconnect(this);
+    // Deleted once control is back in the event loop: this runs inside the object's own signal.
+    m_process.release()->deleteLater();
+    const bool requested = m_stopRequested;
+    m_stopRequested = false;
+    emit existsChanged();
+    emit ended(exitCode, requested);
+}
+
+} // namespace kestro::companion

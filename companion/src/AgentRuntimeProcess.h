@@ -1,0 +1,66 @@
+#pragma once
+// The runtime as a child process: one at a time, its two output streams read as lines (in the
+// order they arrive), a stop remembered as asked for, and its end. GUI thread only; QProcess
+// delivers output and the end there.
+
+#include "AgentOutputReader.h"
+
+#include <QObject>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStringList>
+#include <memory>
+
+namespace kestro::companion {
+
+class AgentRuntimeProcess : public QObject {
+    Q_OBJECT
+
+  public:
+    // What is started: the program, its arguments, the folder it runs in and its environment.
+    struct Launch {
+        QString program;
+        QStringList arguments;
+        QString workingDirectory;
+        QProcessEnvironment environment;
+    };
+
+    explicit AgentRuntimeProcess(QObject* parent = nullptr) : QObject(parent) {}
+    // A process that still runs is asked to end, given a moment, then killed, and reaped.
+    ~AgentRuntimeProcess() override;
+
+    bool exists() const { return m_process != nullptr; }
+    // The process's id while it exists, else 0.
+    qint64 processId() const { return m_process ? m_process->processId() : 0; }
+
+    // Launches the runtime unless a process exists (then nothing happens and the answer is false).
+    // A launch the system refuses is reported by `launchFailed`.
+    bool start(const Launch& launch);
+    // Asks the process to end (a termination signal); `ended` follows, marked as requested.
+    void stop();
+    // At quit: no more output is read, and the process is asked to end.
+    void shutdown();
+
+  signals:
+    // A process came to be, or is gone.
+    void existsChanged();
+    // One complete, trimmed, non-blank line of standard output or (isError) standard error.
+    void line(const QString& text, bool isError);
+    // The process has ended and is gone; `exitCode` is its status, or the signal's number when a
+    // signal ended it. `requested`: after `stop` or `shutdown`.
+    void ended(int exitCode, bool requested);
+    // The system could not launch the program; nothing runs.
+    void launchFailed(const QString& reason);
+
+  private:
+    void read(bool isError);
+    void handleFinished(int exitCode);
+
+    std::unique_ptr<QProcess> m_process;
+    AgentOutputReader m_standardOutput;
+    AgentOutputReader m_standardError;
+    bool m_reading = true;
+    bool m_stopRequested = false;
+};
+
+} // namespace kestro::companion
