@@ -31,17 +31,23 @@ bool AgentRuntimeProcess::start(const Launch& launch) {
     connect(m_process.get(), &QProcess::finished, this,
             [this](int exitCode, QProcess::ExitStatus) { handleFinished(exitCode); });
 
+    // A program the system cannot start never runs: no end follows, only the error.
+    connect(m_process.get(), &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart) handleLaunchFailure();
+    });
+
     m_process->start();
-    if (!m_process->waitForStarted(-1)) {
-        const QString reason = m_process->errorString();
-        m_process->disconnect(this);
-        m_process.reset();
-        m_stopRequested = false;
-        emit launchFailed(reason);
-        return true;
-    }
     emit existsChanged();
     return true;
+}
+
+void AgentRuntimeProcess::handleLaunchFailure() {
+    const QString reason = m_process->errorString();
+    m_process->disconnect(this);
+    m_process.release()->deleteLater();
+    m_stopRequested = false;
+    emit existsChanged();
+    emit launchFailed(reason);
 }
 
 void AgentRuntimeProcess::stop() {

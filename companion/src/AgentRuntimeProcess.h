@@ -34,7 +34,7 @@ class AgentRuntimeProcess : public QObject {
     qint64 processId() const { return m_process ? m_process->processId() : 0; }
 
     // Launches the runtime unless a process exists (then nothing happens and the answer is false).
-    // A launch the system refuses is reported by `launchFailed`.
+    // Returns at once: a launch the system refuses is reported later by `launchFailed`.
     bool start(const Launch& launch);
     // Asks the process to end (a termination signal); `ended` follows, marked as requested.
     void stop();
@@ -55,6 +55,7 @@ class AgentRuntimeProcess : public QObject {
   private:
     void read(bool isError);
     void handleFinished(int exitCode);
+    void handleLaunchFailure();
 
     std::unique_ptr<QProcess> m_process;
     AgentOutputReader m_standardOutput;

@@ -22,7 +22,6 @@ QString describe(AgentSecretStoreError::Case errorCase, int32_t status) {
 } // namespace
 
 AgentSecretStoreError::AgentSecretStoreError(Case errorCase, int32_t status)
-    : m_case(errorCase), m_status(status), m_description(describe(errorCase, status)),
-      m_utf8(m_description.toStdString()) {}
+    : m_case(errorCase), m_status(status), m_description(describe(errorCase, status)) {}
 
 } // namespace kestro::companion

@@ -1,16 +1,16 @@
 #pragma once
-// Where the companion keeps secrets (the pairing token). Every operation is synchronous for its
-// caller and throws AgentSecretStoreError when the store fails.
+// Where the companion keeps secrets (the pairing token). Every operation returns at once and
+// reports its outcome later, on the calling thread's event loop: nothing waits for the store.
 
 #include <QString>
 #include <cstdint>
-#include <exception>
+#include <functional>
 #include <optional>
-#include <string>
 
 namespace kestro::companion {
 
-class AgentSecretStoreError : public std::exception {
+// A failure of the secret store, with the store's status code and a user-readable description.
+class AgentSecretStoreError {
   public:
     enum class Case { saveFailed, loadFailed, deleteFailed, encodingFailed };
 
@@ -19,27 +19,35 @@ class AgentSecretStoreError : public std::exception {
     Case errorCase() const { return m_case; }
     // The store's own status code; 0 for encodingFailed.
     int32_t status() const { return m_status; }
-    // The user-readable description, e.g. "kestro Agent could not save a secret to Keychain (status -25299)."
+    // E.g. "kestro Agent could not save a secret to Keychain (status -25299)."
     QString description() const { return m_description; }
-    const char* what() const noexcept override { return m_utf8.c_str(); }
 
   private:
     Case m_case;
     int32_t m_status;
     QString m_description;
-    std::string m_utf8;
 };
 
 class AgentSecretStore {
   public:
+    // What a read found: the stored text (absent when the account has no item), or the error.
+    struct ReadResult {
+        std::optional<QString> value;
+        std::optional<AgentSecretStoreError> error;
+    };
+    using ReadDone = std::function<void(const ReadResult&)>;
+    // Absent on success.
+    using WriteDone = std::function<void(const std::optional<AgentSecretStoreError>&)>;
+
     virtual ~AgentSecretStore() = default;
 
-    // The stored text, or absent when the account has no item.
-    virtual std::optional<QString> read(const QString& account) = 0;
+    // Each operation calls `done` exactly once, from the event loop and never before it returns,
+    // unless the store is destroyed first. Operations complete in the order they were asked for.
+    virtual void read(const QString& account, ReadDone done) = 0;
     // Replaces any earlier item of the account.
-    virtual void save(const QString& value, const QString& account) = 0;
+    virtual void save(const QString& value, const QString& account, WriteDone done) = 0;
     // Removes the account's item; an account without one is no error.
-    virtual void remove(const QString& account) = 0;
+    virtual void remove(const QString& account, WriteDone done) = 0;
 };
 
 } // namespace kestro::companion

@@ -29,9 +29,9 @@ AgentViewModelServices AgentViewModel::systemServices() {
 }
 
 AgentViewModel::AgentViewModel(AgentViewModelServices services, QObject* parent)
-    : QObject(parent), m_services(std::move(services)) {
+    : QObject(parent), m_services(std::move(services)),
+      m_token(*m_services.secretStore, QString::fromLatin1(kTokenAccount)) {
     loadConfiguration();
-    loadToken();
     // "Start" depends on both the settings and the state.
     connect(this, &AgentViewModel::configurationChanged, this, &AgentViewModel::controlsChanged);
     connect(this, &AgentViewModel::runtimeStateChanged, this, &AgentViewModel::controlsChanged);
@@ -40,6 +40,9 @@ AgentViewModel::AgentViewModel(AgentViewModelServices services, QObject* parent)
     connect(&m_process, &AgentRuntimeProcess::line, this, &AgentViewModel::handleLine);
     connect(&m_process, &AgentRuntimeProcess::ended, this, &AgentViewModel::handleTermination);
     connect(&m_process, &AgentRuntimeProcess::launchFailed, this, &AgentViewModel::handleLaunchFailure);
+    connect(&m_token, &AgentTokenKeeper::tokenChanged, this, &AgentViewModel::currentTokenChanged);
+    connect(&m_token, &AgentTokenKeeper::ready, this, &AgentViewModel::continueStartWithToken);
+    m_token.load();
 }
 
 // The process, a member, ends a runtime that still runs (asked, then killed) as it goes.
@@ -104,42 +107,18 @@ void AgentViewModel::chooseWorkspace(const QUrl& folder) {
 
 // Token ----------------------------------------------------------------------------------------
 
-void AgentViewModel::loadToken() {
-    std::optional<QString> stored;
-    try {
-        stored = m_services.secretStore->read(QLatin1String(kTokenAccount));
-    } catch (const AgentSecretStoreError&) {
-        // Unreadable counts as missing: a new token replaces it below.
-    }
-    if (stored && !stored->isEmpty()) {
-        m_currentToken = *stored;
-        return;
-    }
-    m_currentToken = newPairToken();
-    saveToken();
-}
-
-void AgentViewModel::saveToken() {
-    try {
-        m_services.secretStore->save(m_currentToken, QLatin1String(kTokenAccount));
-    } catch (const AgentSecretStoreError&) {
-        // The token still works while the companion runs; it is just not remembered.
-    }
-}
-
 QString AgentViewModel::maskedToken() const {
-    return kestro::companion::maskedToken(m_currentToken);
+    return kestro::companion::maskedToken(m_token.token());
 }
 
 void AgentViewModel::copyToken() {
-    QGuiApplication::clipboard()->setText(m_currentToken);
+    if (!m_token.isReady()) return;
+    QGuiApplication::clipboard()->setText(m_token.token());
     showBanner(QStringLiteral("Pair token copied"));
 }
 
 void AgentViewModel::regenerateToken() {
-    m_currentToken = newPairToken();
-    emit currentTokenChanged();
-    saveToken();
+    m_token.regenerate();
     showBanner(QStringLiteral("Pair token regenerated"));
     // The runtime takes the new token only when it starts again.
     if (m_process.exists()) restart();
@@ -148,9 +127,15 @@ void AgentViewModel::regenerateToken() {
 // Supervision ----------------------------------------------------------------------------------
 
 void AgentViewModel::start() {
-    if (m_process.exists()) return;
+    if (m_process.exists() || m_startAwaitingToken) return;
     if (const QString message = validationMessage(); !message.isEmpty()) {
         fail(QStringLiteral("configuration: "), message);
+        return;
+    }
+    if (!m_token.isReady()) {
+        // Shown as starting while the secret store answers; the start goes on once it has.
+        m_startAwaitingToken = true;
+        setRuntimeState(RuntimeState::Starting);
         return;
     }
     const std::optional<QString> runtime = locateRuntime(m_services.runtimeSearch());
@@ -160,7 +145,7 @@ void AgentViewModel::start() {
     }
     const QString directory = launchWorkingDirectory(m_configuration.workingDirectory);
     saveConfiguration();
-    saveToken();
+    m_token.save();
 
     setPairLink(QString());
     setPairPageURL(QUrl());
@@ -174,9 +159,16 @@ void AgentViewModel::start() {
     appendLog(QStringLiteral("launch: starting kestro Agent"));
 
     m_process.start({.program = *runtime,
-                     .arguments = launchArguments(m_configuration, m_currentToken, directory),
+                     .arguments = launchArguments(m_configuration, m_token.token(), directory),
                      .workingDirectory = directory,
                      .environment = launchEnvironment(m_services.environment, directory)});
+}
+
+void AgentViewModel::continueStartWithToken() {
+    if (!m_startAwaitingToken) return;
+    m_startAwaitingToken = false;
+    // Everything is checked again: the settings may have changed while the store answered.
+    start();
 }
 
 void AgentViewModel::startIfNeeded() {
@@ -184,6 +176,10 @@ void AgentViewModel::startIfNeeded() {
 }
 
 void AgentViewModel::stop() {
+    if (m_startAwaitingToken) {
+        m_startAwaitingToken = false;
+        setRuntimeState(RuntimeState::Stopped);
+    }
     m_process.stop();
 }
 

@@ -10,6 +10,7 @@
 #include "AgentRuntimeProcess.h"
 #include "AgentSecretStore.h"
 #include "AgentSessionLog.h"
+#include "AgentTokenKeeper.h"
 
 #include <QObject>
 #include <QProcessEnvironment>
@@ -82,7 +83,8 @@ class AgentViewModel : public QObject {
     // The real settings, keychain, runtime search, environment and desktop.
     static AgentViewModelServices systemServices();
 
-    // Loads the settings and the token (creating and saving a token when none is stored).
+    // Loads the settings and starts reading the token (one is made and saved when none is
+    // stored); a start asked for meanwhile waits for the token.
     explicit AgentViewModel(AgentViewModelServices services, QObject* parent = nullptr);
     ~AgentViewModel() override;
 
@@ -123,7 +125,7 @@ class AgentViewModel : public QObject {
     QString lastEvent() const { return m_lastEvent; }
     QStringList logLines() const { return m_log.lines(); }
     AgentSessionLog* sessionLog() { return &m_log; }
-    QString currentToken() const { return m_currentToken; }
+    QString currentToken() const { return m_token.token(); }
     QString maskedToken() const;
     QString bannerMessage() const { return m_bannerMessage; }
     // The runtime process (for tests and diagnostics).
@@ -161,8 +163,7 @@ class AgentViewModel : public QObject {
 
   private:
     void loadConfiguration();
-    void loadToken();
-    void saveToken();
+    void continueStartWithToken();
     void updateField(QString AgentLaunchConfiguration::*member, const QString& value);
     void fail(const QString& prefix, const QString& message);
     void handleLine(const QString& line, bool isError);
@@ -186,9 +187,11 @@ class AgentViewModel : public QObject {
     QString m_machineSummary = QStringLiteral("Mac not connected yet");
     QString m_lastEvent = QStringLiteral("Waiting to start the local bridge.");
     AgentSessionLog m_log;
-    QString m_currentToken;
     QString m_bannerMessage;
     quint64 m_bannerSerial = 0;
+    AgentTokenKeeper m_token;
+    // A start waits for the token to be read.
+    bool m_startAwaitingToken = false;
     AgentRuntimeProcess m_process;
 };
 

@@ -155,8 +155,6 @@ class AgentLaunchConfigurationTests : public QObject {
                  QStringLiteral("kestro Agent could not delete a secret from Keychain (status 2)."));
         QCOMPARE(AgentSecretStoreError(Case::encodingFailed).description(),
                  QStringLiteral("kestro Agent could not encode a value for secure storage."));
-        QCOMPARE(QString::fromUtf8(AgentSecretStoreError(Case::loadFailed, 4).what()),
-                 QStringLiteral("kestro Agent could not read a secret from Keychain (status 4)."));
     }
 };
 

@@ -1,9 +1,15 @@
 #pragma once
-// A secret store in memory for tests, which can be told to fail like a real one.
+// A secret store in memory for tests: it answers after a delay of the test's choosing (a keyring
+// may take its time) and can be told to fail like a real one. Operations complete in order.
 
 #include "AgentSecretStore.h"
 
+#include <QElapsedTimer>
 #include <QMap>
+#include <QObject>
+#include <QTimer>
+#include <algorithm>
+#include <functional>
 
 namespace kestro::testing {
 
@@ -12,24 +18,66 @@ using companion::AgentSecretStoreError;
 
 class MemorySecretStore final : public AgentSecretStore {
   public:
-    std::optional<QString> read(const QString& account) override {
+    MemorySecretStore() = default;
+    // A store with the same items, failures and delays (the counts start again).
+    MemorySecretStore(const MemorySecretStore& other)
+        : items(other.items), readError(other.readError), saveError(other.saveError),
+          readDelayMilliseconds(other.readDelayMilliseconds),
+          saveDelayMilliseconds(other.saveDelayMilliseconds) {}
+
+    void read(const QString& account, ReadDone done) override {
         ++reads;
-        if (failReads) throw AgentSecretStoreError(AgentSecretStoreError::Case::loadFailed, 7);
-        if (!items.contains(account)) return std::nullopt;
-        return items.value(account);
+        answer(readDelayMilliseconds, [this, account, done] {
+            if (readError) return done({.error = *readError});
+            if (!items.contains(account)) return done({});
+            done({.value = items.value(account)});
+        });
     }
-    void save(const QString& value, const QString& account) override {
+    void save(const QString& value, const QString& account, WriteDone done) override {
         ++saves;
-        if (failSaves) throw AgentSecretStoreError(AgentSecretStoreError::Case::saveFailed, 4);
-        items.insert(account, value);
+        answer(saveDelayMilliseconds, [this, value, account, done] {
+            if (saveError) return done(*saveError);
+            items.insert(account, value);
+            done(std::nullopt);
+        });
     }
-    void remove(const QString& account) override { items.remove(account); }
+    void remove(const QString& account, WriteDone done) override {
+        answer(0, [this, account, done] {
+            items.remove(account);
+            done(std::nullopt);
+        });
+    }
+
+    // Operations asked for and not yet answered.
+    int pending() const { return m_pending; }
 
     QMap<QString, QString> items;
-    bool failReads = false;
-    bool failSaves = false;
+    std::optional<AgentSecretStoreError> readError;
+    std::optional<AgentSecretStoreError> saveError;
+    int readDelayMilliseconds = 0;
+    int saveDelayMilliseconds = 0;
     int reads = 0;
     int saves = 0;
+
+  private:
+    // After `delay`, and after every operation asked for earlier.
+    void answer(int delay, std::function<void()> outcome) {
+        ++m_pending;
+        m_lastAnswer = std::max(m_lastAnswer, m_clock.elapsed() + delay);
+        QTimer::singleShot(int(m_lastAnswer - m_clock.elapsed()), &m_context, [this, outcome] {
+            --m_pending;
+            outcome();
+        });
+    }
+
+    QObject m_context;
+    QElapsedTimer m_clock = [] {
+        QElapsedTimer clock;
+        clock.start();
+        return clock;
+    }();
+    qint64 m_lastAnswer = 0;
+    int m_pending = 0;
 };
 
 } // namespace kestro::testing
