@@ -13,13 +13,13 @@ AgentCard {
     SectionTitle {
         width: parent.width
         eyebrow: "Configuration"
-        title: "Set the Mac-side defaults once."
+        title: card.viewModel.texts.configurationTitle
     }
     SettingField {
         objectName: "workspaceField"
         width: parent.width
         label: "Workspace"
-        placeholder: "/Users/you/Projects/Repo"
+        placeholder: card.viewModel.texts.workspacePlaceholder
         help: "The project or root folder kestro should use first."
         text: card.viewModel.workingDirectory
         onEdited: text => card.viewModel.workingDirectory = text
@@ -32,8 +32,8 @@ AgentCard {
         objectName: "machineNameField"
         width: parent.width
         label: "Machine name"
-        placeholder: "kestro Mac"
-        help: "What your phone should call this Mac."
+        placeholder: card.viewModel.texts.machineNamePlaceholder
+        help: card.viewModel.texts.machineNameHelp
         text: card.viewModel.machineName
         onEdited: text => card.viewModel.machineName = text
     }
@@ -65,7 +65,7 @@ AgentCard {
         objectName: "tokenField"
         width: parent.width
         label: "Pair token"
-        help: "Stored in Keychain and reused across launches."
+        help: card.viewModel.texts.tokenStored
         text: card.viewModel.maskedToken
         readOnly: true
         SecondaryAgentButton {

@@ -81,7 +81,7 @@ AgentCard {
                 Text {
                     width: parent.width
                     horizontalAlignment: Text.AlignHCenter
-                    text: "The iPhone app does not need a terminal tutorial. It just needs a QR to scan and a Mac that stays reachable."
+                    text: card.viewModel.texts.previewNote
                     color: Theme.previewNote
                     font.pixelSize: Theme.bodySize
                     font.weight: Font.Medium

@@ -37,7 +37,7 @@ RowLayout {
             font.bold: true
         }
         Text {
-            text: "Starts your local Codex runtime, publishes a private pairing page, and keeps your phone connected to the Mac that already owns the work."
+            text: header.viewModel.texts.tagline
             color: Theme.tagline
             font.pixelSize: Theme.bodySize
             font.weight: Font.Medium

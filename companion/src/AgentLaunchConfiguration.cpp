@@ -1,5 +1,6 @@
 #include "AgentLaunchConfiguration.h"
 
+#include "AgentPlatformTexts.h"
 #include "platform/Host.h"
 #include "text/Numbers.h"
 
@@ -54,7 +55,7 @@ std::optional<AgentLaunchConfiguration> AgentLaunchConfiguration::fromJson(const
 
 AgentLaunchConfiguration makeDefaultConfiguration(const std::optional<QString>& computerName,
                                                   const QString& home) {
-    return {.machineName = computerName.value_or(QStringLiteral("kestro Mac")),
+    return {.machineName = computerName.value_or(platformTexts().defaultMachineName),
             .host = QStringLiteral("0.0.0.0"),
             .port = QStringLiteral("8787"),
             .advertisedHost = QString(),
@@ -74,11 +75,9 @@ QString validationMessage(const AgentLaunchConfiguration& configuration) {
     const QString directory = configuration.workingDirectory.trimmed();
     if (directory.isEmpty())
         return QStringLiteral("Choose the project or default workspace that kestro Agent should open first.");
-    if (!QFileInfo(directory).isDir())
-        return QStringLiteral("The selected workspace does not exist on this Mac yet.");
+    if (!QFileInfo(directory).isDir()) return platformTexts().workspaceMissing;
     if (!isUsablePort(configuration.port)) return QStringLiteral("Port must be a valid number like 8787.");
-    if (configuration.machineName.trimmed().isEmpty())
-        return QStringLiteral("Give this Mac a machine name so the QR pairing page reads clearly.");
+    if (configuration.machineName.trimmed().isEmpty()) return platformTexts().machineNameMissing;
     return QString();
 }
 

@@ -20,6 +20,7 @@ RuntimeSearch currentRuntimeSearch() {
     RuntimeSearch search;
     if (QCoreApplication::instance() != nullptr)
         search.resourceFolder = bundledResourceFolder(QCoreApplication::applicationDirPath());
+    search.installedRuntimes = installedRuntimes();
     if (qEnvironmentVariableIsSet("KESTRO_AGENT_RUNTIME"))
         search.runtimeVariable = qEnvironmentVariable("KESTRO_AGENT_RUNTIME");
     search.currentDirectory = QDir::currentPath();
@@ -30,6 +31,7 @@ RuntimeSearch currentRuntimeSearch() {
 QStringList runtimeCandidates(const RuntimeSearch& search) {
     QStringList candidates;
     if (search.resourceFolder) candidates << QDir(*search.resourceFolder).filePath(kRuntimeInResources);
+    candidates << search.installedRuntimes;
     if (search.runtimeVariable) candidates << *search.runtimeVariable;
     const QDir current(search.currentDirectory);
     for (const char* relative :

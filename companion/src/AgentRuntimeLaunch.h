@@ -14,6 +14,7 @@ namespace kestro::companion {
 // Where to look, as this process sees it.
 struct RuntimeSearch {
     std::optional<QString> resourceFolder;  // the bundle's resources (macOS) or <prefix>/share/kestro-agent
+    QStringList installedRuntimes;          // where the system's packages put the runtime
     std::optional<QString> runtimeVariable; // KESTRO_AGENT_RUNTIME, when set
     QString currentDirectory;
     QString homeDirectory;
@@ -22,6 +23,9 @@ struct RuntimeSearch {
 // The folder that holds the runtime beside the companion whose executable is in
 // `executableFolder` (one implementation file per operating system).
 std::optional<QString> bundledResourceFolder(const QString& executableFolder);
+
+// Where this operating system's packages install the runtime (one implementation file per system).
+QStringList installedRuntimes();
 
 // The search of this process: its bundle or install prefix, its environment and folders.
 RuntimeSearch currentRuntimeSearch();

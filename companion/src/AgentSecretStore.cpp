@@ -1,5 +1,7 @@
 #include "AgentSecretStore.h"
 
+#include "AgentPlatformTexts.h"
+
 namespace kestro::companion {
 
 namespace {
@@ -8,11 +10,11 @@ QString describe(AgentSecretStoreError::Case errorCase, int32_t status) {
     const QString code = QString::number(status);
     switch (errorCase) {
     case AgentSecretStoreError::Case::saveFailed:
-        return QStringLiteral("kestro Agent could not save a secret to Keychain (status %1).").arg(code);
+        return platformTexts().saveFailed.arg(code);
     case AgentSecretStoreError::Case::loadFailed:
-        return QStringLiteral("kestro Agent could not read a secret from Keychain (status %1).").arg(code);
+        return platformTexts().loadFailed.arg(code);
     case AgentSecretStoreError::Case::deleteFailed:
-        return QStringLiteral("kestro Agent could not delete a secret from Keychain (status %1).").arg(code);
+        return platformTexts().deleteFailed.arg(code);
     case AgentSecretStoreError::Case::encodingFailed:
         break;
     }

@@ -12,13 +12,6 @@
 
 namespace kestro::companion {
 
-namespace {
-
-const QString kMissingRuntime =
-    QStringLiteral("The bundled kestro runtime is missing. Rebuild the Mac companion before packaging it.");
-
-} // namespace
-
 AgentViewModelServices AgentViewModel::systemServices() {
     return {.settings = std::make_unique<QSettings>(),
             .secretStore = std::make_unique<AgentKeychainStore>(QString::fromLatin1(kSecretService)),
@@ -138,9 +131,10 @@ void AgentViewModel::start() {
         setRuntimeState(RuntimeState::Starting);
         return;
     }
-    const std::optional<QString> runtime = locateRuntime(m_services.runtimeSearch());
+    const RuntimeSearch search = m_services.runtimeSearch();
+    const std::optional<QString> runtime = locateRuntime(search);
     if (!runtime) {
-        fail(QStringLiteral("runtime: "), kMissingRuntime);
+        fail(QStringLiteral("runtime: "), missingRuntimeMessage(runtimeCandidates(search)));
         return;
     }
     const QString directory = launchWorkingDirectory(m_configuration.workingDirectory);
@@ -249,8 +243,7 @@ void AgentViewModel::handleOutputLine(const QString& line) {
         break;
     case AgentBannerLine::Kind::pairPageUnavailable:
         setPairPageURL(QUrl());
-        setText(m_lastEvent, QStringLiteral("The pairing page could not be generated on this Mac."),
-                &AgentViewModel::lastEventChanged);
+        setText(m_lastEvent, platformTexts().pairPageUnavailable, &AgentViewModel::lastEventChanged);
         break;
     case AgentBannerLine::Kind::pairPage:
         setPairPageURL(QUrl::fromLocalFile(banner.value));

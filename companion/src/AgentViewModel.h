@@ -6,6 +6,7 @@
 // runs on the GUI thread.
 
 #include "AgentLaunchConfiguration.h"
+#include "AgentPlatformTexts.h"
 #include "AgentRuntimeLaunch.h"
 #include "AgentRuntimeProcess.h"
 #include "AgentSecretStore.h"
@@ -68,6 +69,8 @@ class AgentViewModel : public QObject {
     Q_PROPERTY(QString currentToken READ currentToken NOTIFY currentTokenChanged)
     Q_PROPERTY(QString maskedToken READ maskedToken NOTIFY currentTokenChanged)
     Q_PROPERTY(QString bannerMessage READ bannerMessage NOTIFY bannerMessageChanged)
+    // The window's texts that name this kind of computer.
+    Q_PROPERTY(kestro::companion::AgentPlatformTexts texts READ texts CONSTANT)
 
   public:
     enum class RuntimeState { Stopped, Starting, Running, Failed };
@@ -128,6 +131,7 @@ class AgentViewModel : public QObject {
     QString currentToken() const { return m_token.token(); }
     QString maskedToken() const;
     QString bannerMessage() const { return m_bannerMessage; }
+    const AgentPlatformTexts& texts() const { return platformTexts(); }
     // The runtime process (for tests and diagnostics).
     const AgentRuntimeProcess& runtimeProcess() const { return m_process; }
 
@@ -184,7 +188,7 @@ class AgentViewModel : public QObject {
     QUrl m_pairPageURL;
     QString m_codexVersion = QStringLiteral("Not detected");
     QString m_diagnostic = QStringLiteral("Start the local bridge to generate a pairing page.");
-    QString m_machineSummary = QStringLiteral("Mac not connected yet");
+    QString m_machineSummary = platformTexts().notConnected;
     QString m_lastEvent = QStringLiteral("Waiting to start the local bridge.");
     AgentSessionLog m_log;
     QString m_bannerMessage;

@@ -2,6 +2,7 @@
 
 #include "AgentLaunchConfiguration.h"
 #include "AgentPairToken.h"
+#include "AgentPlatformTexts.h"
 #include "AgentSecretStore.h"
 
 #include <QFile>
@@ -34,7 +35,7 @@ class AgentLaunchConfigurationTests : public QObject {
         QCOMPARE(named.advertisedHost, QString());
         QCOMPARE(named.workingDirectory, QStringLiteral("/home/me"));
         QCOMPARE(makeDefaultConfiguration(std::nullopt, QStringLiteral("/h")).machineName,
-                 QStringLiteral("kestro Mac"));
+                 platformTexts().defaultMachineName);
         // This computer's defaults are computed once: the same object every time.
         QCOMPARE(&defaultConfiguration(), &defaultConfiguration());
         QCOMPARE(defaultConfiguration().workingDirectory, QString::fromLocal8Bit(qgetenv("HOME")));
@@ -106,17 +107,14 @@ class AgentLaunchConfigurationTests : public QObject {
         QFile file(m_folder.filePath("a-file"));
         QVERIFY(file.open(QIODevice::WriteOnly));
         configuration.workingDirectory = file.fileName();
-        QCOMPARE(validationMessage(configuration),
-                 QStringLiteral("The selected workspace does not exist on this Mac yet."));
+        QCOMPARE(validationMessage(configuration), platformTexts().workspaceMissing);
         configuration.workingDirectory = m_folder.filePath("missing");
-        QCOMPARE(validationMessage(configuration),
-                 QStringLiteral("The selected workspace does not exist on this Mac yet."));
+        QCOMPARE(validationMessage(configuration), platformTexts().workspaceMissing);
 
         configuration.workingDirectory = QStringLiteral("  ") + m_folder.path() + QStringLiteral(" \n");
         QCOMPARE(validationMessage(configuration), QStringLiteral("Port must be a valid number like 8787."));
         configuration.port = QStringLiteral("8787");
-        QCOMPARE(validationMessage(configuration),
-                 QStringLiteral("Give this Mac a machine name so the QR pairing page reads clearly."));
+        QCOMPARE(validationMessage(configuration), platformTexts().machineNameMissing);
         // Host and advertised host are never checked.
         configuration.machineName = QStringLiteral("Studio");
         configuration.host = QStringLiteral("not an address");
@@ -148,11 +146,10 @@ class AgentLaunchConfigurationTests : public QObject {
     void secretStoreErrorsDescribeThemselves() {
         using Case = AgentSecretStoreError::Case;
         QCOMPARE(AgentSecretStoreError(Case::saveFailed, -25299).description(),
-                 QStringLiteral("kestro Agent could not save a secret to Keychain (status -25299)."));
-        QCOMPARE(AgentSecretStoreError(Case::loadFailed, 7).description(),
-                 QStringLiteral("kestro Agent could not read a secret from Keychain (status 7)."));
+                 platformTexts().saveFailed.arg(QStringLiteral("-25299")));
+        QCOMPARE(AgentSecretStoreError(Case::loadFailed, 7).description(), platformTexts().loadFailed.arg(7));
         QCOMPARE(AgentSecretStoreError(Case::deleteFailed, 2).description(),
-                 QStringLiteral("kestro Agent could not delete a secret from Keychain (status 2)."));
+                 platformTexts().deleteFailed.arg(2));
         QCOMPARE(AgentSecretStoreError(Case::encodingFailed).description(),
                  QStringLiteral("kestro Agent could not encode a value for secure storage."));
     }

@@ -30,6 +30,7 @@ class AgentRuntimeLaunchTests : public QObject {
 
     RuntimeSearch search() const {
         return {.resourceFolder = m_folder.filePath("bundle/Resources"),
+                .installedRuntimes = {m_folder.filePath("usr/bin/kestro-agent")},
                 .runtimeVariable = m_folder.filePath("variable/kestro-agent"),
                 .currentDirectory = m_folder.filePath("cwd"),
                 .homeDirectory = m_folder.filePath("home")};
@@ -40,6 +41,7 @@ class AgentRuntimeLaunchTests : public QObject {
         const QString root = m_folder.path();
         const QStringList expected{
             root + "/bundle/Resources/Runtime/kestro-agent",
+            root + "/usr/bin/kestro-agent",
             root + "/variable/kestro-agent",
             root + "/cwd/kestro-runtime/.build/release/kestro-agent",
             root + "/cwd/kestro-runtime/.build/debug/kestro-agent",
@@ -54,8 +56,9 @@ class AgentRuntimeLaunchTests : public QObject {
         QCOMPARE(runtimeCandidates(search()), expected);
         RuntimeSearch bare = search();
         bare.resourceFolder.reset();
+        bare.installedRuntimes.clear();
         bare.runtimeVariable.reset();
-        QCOMPARE(runtimeCandidates(bare), expected.mid(2));
+        QCOMPARE(runtimeCandidates(bare), expected.mid(3));
     }
 
     void theFirstExecutableFileWins() {
@@ -69,6 +72,9 @@ class AgentRuntimeLaunchTests : public QObject {
         QCOMPARE(locateRuntime(where), m_folder.filePath("cwd/build/debug/runtime/kestro-agent"));
         makeFile(m_folder.filePath("cwd/kestro-runtime/.build/debug/kestro-agent"), true);
         QCOMPARE(locateRuntime(where), m_folder.filePath("cwd/kestro-runtime/.build/debug/kestro-agent"));
+        // An installed runtime comes before the variable's.
+        makeFile(m_folder.filePath("usr/bin/kestro-agent"), true);
+        QCOMPARE(locateRuntime(where), m_folder.filePath("usr/bin/kestro-agent"));
         makeFile(m_folder.filePath("bundle/Resources/Runtime/kestro-agent"), true);
         QCOMPARE(locateRuntime(where), m_folder.filePath("bundle/Resources/Runtime/kestro-agent"));
     }
@@ -77,8 +83,11 @@ class AgentRuntimeLaunchTests : public QObject {
 #ifdef Q_OS_MACOS
         QCOMPARE(bundledResourceFolder("/Applications/kestro Agent.app/Contents/MacOS"),
                  QStringLiteral("/Applications/kestro Agent.app/Contents/Resources"));
+        QCOMPARE(currentRuntimeSearch().installedRuntimes, QStringList());
 #else
         QCOMPARE(bundledResourceFolder("/usr/local/bin"), QStringLiteral("/usr/local/share/kestro-agent"));
+        // The Debian package's runtime is looked for right after the one beside the companion.
+        QCOMPARE(currentRuntimeSearch().installedRuntimes, QStringList{"/usr/bin/kestro-agent"});
 #endif
     }
 

@@ -42,6 +42,13 @@ class AgentViewModelTests : public QObject {
         return runtime().launchFile(kind, launch);
     }
 
+    // Where the view model looks for the runtime: the fake one, nothing else that could exist.
+    RuntimeSearch runtimeSearch() const {
+        return {.runtimeVariable = runtime().executable(),
+                .currentDirectory = path("work"),
+                .homeDirectory = path("work")};
+    }
+
     AgentLaunchConfiguration defaults() const {
         return {.machineName = "Studio",
                 .host = "0.0.0.0",
@@ -59,18 +66,13 @@ class AgentViewModelTests : public QObject {
         m_store = store.get();
         QProcessEnvironment environment;
         if (m_inheritedPath) environment.insert("PATH", *m_inheritedPath);
-        AgentViewModelServices services{
-            .settings = std::make_unique<QSettings>(settingsPath(), QSettings::IniFormat),
-            .secretStore = std::move(store),
-            .runtimeSearch =
-                [this] {
-                    return RuntimeSearch{.runtimeVariable = runtime().executable(),
-                                         .currentDirectory = path("work"),
-                                         .homeDirectory = path("work")};
-                },
-            .environment = environment,
-            .openURL = [this](const QUrl& location) { m_opened << location; },
-            .defaults = defaults()};
+        AgentViewModelServices services{.settings =
+                                            std::make_unique<QSettings>(settingsPath(), QSettings::IniFormat),
+                                        .secretStore = std::move(store),
+                                        .runtimeSearch = [this] { return runtimeSearch(); },
+                                        .environment = environment,
+                                        .openURL = [this](const QUrl& location) { m_opened << location; },
+                                        .defaults = defaults()};
         auto model = std::make_unique<AgentViewModel>(std::move(services));
         const auto isSettled = [&] { return !model->currentToken().isEmpty() && m_store->pending() == 0; };
         if (settled && !QTest::qWaitFor(isSettled, kDeadline)) qWarning("the view model did not settle");
@@ -167,8 +169,7 @@ class AgentViewModelTests : public QObject {
         auto model = makeViewModel();
         model->setMachineName("  ");
         model->start();
-        const QString nameMessage =
-            QStringLiteral("Give this Mac a machine name so the QR pairing page reads clearly.");
+        const QString nameMessage = platformTexts().machineNameMissing;
         QCOMPARE(model->runtimeState(), AgentViewModel::RuntimeState::Failed);
         QCOMPARE(model->failureMessage(), nameMessage);
         QCOMPARE(model->lastEvent(), nameMessage);
@@ -176,8 +177,7 @@ class AgentViewModelTests : public QObject {
 
         model->setMachineName("Studio");
         model->start();
-        const QString missing = QStringLiteral(
-            "The bundled kestro runtime is missing. Rebuild the Mac companion before packaging it.");
+        const QString missing = missingRuntimeMessage(runtimeCandidates(runtimeSearch()));
         QCOMPARE(model->failureMessage(), missing);
         QCOMPARE(model->logLines().last(), "runtime: " + missing);
         QVERIFY(!model->hasProcess());
@@ -218,9 +218,7 @@ class AgentViewModelTests : public QObject {
         writeRuntime(banner(path("page.html")) + "echo 'Pair Page: unavailable'\nexec sleep 60\n");
         auto model = makeViewModel();
         model->start();
-        QTRY_COMPARE_WITH_TIMEOUT(model->lastEvent(),
-                                  QStringLiteral("The pairing page could not be generated on this Mac."),
-                                  kDeadline);
+        QTRY_COMPARE_WITH_TIMEOUT(model->lastEvent(), platformTexts().pairPageUnavailable, kDeadline);
         QVERIFY(model->pairPageURL().isEmpty());
         model->openPairingPage();
         QVERIFY(m_opened.isEmpty());

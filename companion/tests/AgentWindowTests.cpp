@@ -72,6 +72,16 @@ class AgentWindowTests : public QObject {
         return item("pairLinkRow")->findChild<QObject*>("value")->property("text").toString();
     }
 
+    // The text and placeholder of every item in the window, shown or not.
+    QStringList textsShown() const {
+        QStringList texts;
+        for (const QObject* object : m_app->window()->findChildren<QObject*>())
+            for (const char* property : {"text", "placeholderText"})
+                if (const QVariant value = object->property(property); value.typeId() == QMetaType::QString)
+                    texts << value.toString();
+        return texts;
+    }
+
     // A page the preview can show, with a marker the test can look for.
     QString writePage(const QString& name) const {
         QFile page(path(name));
@@ -140,8 +150,7 @@ class AgentWindowTests : public QObject {
         QMetaObject::invokeMethod(item("machineNameField"), "edited", Q_ARG(QString, QString()));
         QCOMPARE(model().machineName(), QString());
         QVERIFY(visible("validationWarning"));
-        QCOMPARE(item("validationText")->property("text").toString(),
-                 QStringLiteral("Give this Mac a machine name so the QR pairing page reads clearly."));
+        QCOMPARE(item("validationText")->property("text").toString(), platformTexts().machineNameMissing);
         QVERIFY(!enabled("startButton"));
         model().start();
         QCOMPARE(badge(), QStringLiteral("Needs attention"));
@@ -175,6 +184,36 @@ class AgentWindowTests : public QObject {
         const QString other = writePage("other.html");
         QMetaObject::invokeMethod(preview, "show", Q_ARG(QUrl, QUrl::fromLocalFile(other)));
         QTRY_COMPARE_WITH_TIMEOUT(preview->property("loadCount").toInt(), 2, kDeadline);
+    }
+
+    void onLinuxNoTextSpeaksOfTheMacOrItsKeychain() {
+        // No runtime to start yet: the start says where it looked.
+        launchApp();
+        QTRY_COMPARE_WITH_TIMEOUT(badge(), QStringLiteral("Needs attention"), kDeadline);
+        const QString missing = model().lastEvent();
+        QVERIFY2(missing.contains(runtime().executable()) && missing.contains("KESTRO_AGENT_RUNTIME"),
+                 qPrintable(missing));
+        QStringList shown = textsShown();
+        // Every validation message, then a runtime whose page could not be written.
+        model().setMachineName(" ");
+        shown << textsShown();
+        model().setWorkingDirectory(path("nowhere"));
+        shown << textsShown();
+        model().setWorkingDirectory(path("work"));
+        model().setMachineName("Studio");
+        QVERIFY(runtime().write("echo 'Pair Page: unavailable'\nexec sleep 60\n"));
+        model().start();
+        QTRY_VERIFY_WITH_TIMEOUT(model().logLines().contains("Pair Page: unavailable"), kDeadline);
+        shown << textsShown();
+        shown << AgentSecretStoreError(AgentSecretStoreError::Case::saveFailed, 7).description()
+              << AgentSecretStoreError(AgentSecretStoreError::Case::loadFailed, 7).description()
+              << AgentSecretStoreError(AgentSecretStoreError::Case::deleteFailed, 7).description();
+        static const QRegularExpression macWords(QStringLiteral("\\bMac\\b|Mac-|Keychain|/Users/"));
+        for (const QString& text : shown)
+            QVERIFY2(!text.contains(macWords), qPrintable(text));
+        QVERIFY(shown.contains("Give this computer a machine name so the QR pairing page reads clearly."));
+        QVERIFY(shown.contains("The pairing page could not be generated on this computer."));
+        QVERIFY(shown.contains("Stored in the login keyring and reused across launches."));
     }
 
     void cleanupTestCase() {

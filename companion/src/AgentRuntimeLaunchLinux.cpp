@@ -11,4 +11,9 @@ std::optional<QString> bundledResourceFolder(const QString& executableFolder) {
     return folder.filePath(QStringLiteral("share/kestro-agent"));
 }
 
+// The Debian package's runtime.
+QStringList installedRuntimes() {
+    return {QStringLiteral("/usr/bin/kestro-agent")};
+}
+
 } // namespace kestro::companion

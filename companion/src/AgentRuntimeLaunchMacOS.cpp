@@ -11,4 +11,9 @@ std::optional<QString> bundledResourceFolder(const QString& executableFolder) {
     return folder.filePath(QStringLiteral("Resources"));
 }
 
+// The runtime ships inside the application bundle only.
+QStringList installedRuntimes() {
+    return {};
+}
+
 } // namespace kestro::companion

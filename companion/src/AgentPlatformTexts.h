@@ -1,0 +1,57 @@
+#pragma once
+// The companion's texts that speak of the computer or of its secret store ("this Mac",
+// "Keychain"), one implementation file per operating system; every other text is the same
+// everywhere. Fixed for the life of the process; any thread.
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QtQml/qqmlregistration.h>
+
+namespace kestro::companion {
+
+struct AgentPlatformTexts {
+    Q_GADGET
+    QML_ANONYMOUS
+    Q_PROPERTY(QString tagline MEMBER tagline CONSTANT)
+    Q_PROPERTY(QString configurationTitle MEMBER configurationTitle CONSTANT)
+    Q_PROPERTY(QString workspacePlaceholder MEMBER workspacePlaceholder CONSTANT)
+    Q_PROPERTY(QString machineNamePlaceholder MEMBER defaultMachineName CONSTANT)
+    Q_PROPERTY(QString machineNameHelp MEMBER machineNameHelp CONSTANT)
+    Q_PROPERTY(QString tokenStored MEMBER tokenStored CONSTANT)
+    Q_PROPERTY(QString previewNote MEMBER previewNote CONSTANT)
+
+  public:
+    // The window's header line under the title.
+    QString tagline;
+    // The configuration card's title.
+    QString configurationTitle;
+    // The workspace field's placeholder.
+    QString workspacePlaceholder;
+    // The machine name when the system gives none; also the field's placeholder.
+    QString defaultMachineName;
+    // The machine name field's help line.
+    QString machineNameHelp;
+    // The pair token's help line while the store holds it.
+    QString tokenStored;
+    // The pairing placeholder's second line.
+    QString previewNote;
+    // The machine summary before any runtime reported.
+    QString notConnected;
+    // Validation: the workspace is not a folder; the machine name is blank.
+    QString workspaceMissing;
+    QString machineNameMissing;
+    // The last event after "Pair Page: unavailable".
+    QString pairPageUnavailable;
+    // Secret-store failures; %1 is the store's status.
+    QString saveFailed;
+    QString loadFailed;
+    QString deleteFailed;
+};
+
+const AgentPlatformTexts& platformTexts();
+
+// What a start says when no runtime is found at any of the places `searched`, in their order.
+QString missingRuntimeMessage(const QStringList& searched);
+
+} // namespace kestro::companion

@@ -1,0 +1,42 @@
+#include "AgentPlatformTexts.h"
+
+namespace kestro::companion {
+
+const AgentPlatformTexts& platformTexts() {
+    static const AgentPlatformTexts texts{
+        .tagline =
+            QStringLiteral("Starts your local Codex runtime, publishes a private pairing page, and keeps "
+                           "your phone connected to the computer that already owns the work."),
+        .configurationTitle = QStringLiteral("Set the computer-side defaults once."),
+        .workspacePlaceholder = QStringLiteral("/home/you/Projects/Repo"),
+        .defaultMachineName = QStringLiteral("kestro Computer"),
+        .machineNameHelp = QStringLiteral("What your phone should call this computer."),
+        .tokenStored = QStringLiteral("Stored in the login keyring and reused across launches."),
+        .previewNote =
+            QStringLiteral("The iPhone app does not need a terminal tutorial. It just needs a QR to scan "
+                           "and a computer that stays reachable."),
+        .notConnected = QStringLiteral("Computer not connected yet"),
+        .workspaceMissing = QStringLiteral("The selected workspace does not exist on this computer yet."),
+        .machineNameMissing =
+            QStringLiteral("Give this computer a machine name so the QR pairing page reads clearly."),
+        .pairPageUnavailable = QStringLiteral("The pairing page could not be generated on this computer."),
+        .saveFailed =
+            QStringLiteral("kestro Agent could not save a secret to the login keyring (status %1)."),
+        .loadFailed =
+            QStringLiteral("kestro Agent could not read a secret from the login keyring (status %1)."),
+        .deleteFailed =
+            QStringLiteral("kestro Agent could not delete a secret from the login keyring (status %1)."),
+    };
+    return texts;
+}
+
+// The runtime is a program of its own here (a package, a build folder): say where it was looked
+// for, and how to point at it.
+QString missingRuntimeMessage(const QStringList& searched) {
+    return QStringLiteral(
+               "The kestro runtime (kestro-agent) was not found. Looked in: %1. Install it, or set "
+               "KESTRO_AGENT_RUNTIME to its path.")
+        .arg(searched.join(QStringLiteral(", ")));
+}
+
+} // namespace kestro::companion
