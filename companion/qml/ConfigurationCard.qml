@@ -65,7 +65,7 @@ AgentCard {
         objectName: "tokenField"
         width: parent.width
         label: "Pair token"
-        help: card.viewModel.texts.tokenStored
+        help: card.viewModel.tokenNote
         text: card.viewModel.maskedToken
         readOnly: true
         SecondaryAgentButton {

@@ -20,7 +20,7 @@ AgentSecretStore::ReadResult readResult(const QKeychain::ReadPasswordJob& job) {
     using Case = AgentSecretStoreError::Case;
     if (job.error() == QKeychain::EntryNotFound) return {};
     if (job.error() != QKeychain::NoError)
-        return {.error = AgentSecretStoreError(Case::loadFailed, job.error())};
+        return {.error = AgentSecretStoreError(Case::loadFailed, job.error(), job.errorString())};
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = decoder.decode(job.binaryData());
     if (decoder.hasError()) return {.error = AgentSecretStoreError(Case::encodingFailed)};
@@ -54,15 +54,15 @@ void AgentKeychainStore::save(const QString& value, const QString& account, Writ
         removal->setKey(account);
         runJob(removal, &m_context, [=, this](const QKeychain::DeletePasswordJob& removed) {
             if (removed.error() != QKeychain::NoError && removed.error() != QKeychain::EntryNotFound)
-                return fail(
-                    AgentSecretStoreError(AgentSecretStoreError::Case::deleteFailed, removed.error()));
+                return fail(AgentSecretStoreError(AgentSecretStoreError::Case::deleteFailed, removed.error(),
+                                                  removed.errorString()));
             auto* write = new QKeychain::WritePasswordJob(m_service, &m_context);
             write->setKey(account);
             write->setBinaryData(value.toUtf8());
             runJob(write, &m_context, [=, this](const QKeychain::WritePasswordJob& written) {
                 if (written.error() != QKeychain::NoError)
-                    return fail(
-                        AgentSecretStoreError(AgentSecretStoreError::Case::saveFailed, written.error()));
+                    return fail(AgentSecretStoreError(AgentSecretStoreError::Case::saveFailed,
+                                                      written.error(), written.errorString()));
                 deliver([done] { done(std::nullopt); });
                 finish();
             });
@@ -77,7 +77,8 @@ void AgentKeychainStore::remove(const QString& account, WriteDone done) {
         runJob(job, &m_context, [this, done, finish](const QKeychain::DeletePasswordJob& ended) {
             std::optional<AgentSecretStoreError> error;
             if (ended.error() != QKeychain::NoError && ended.error() != QKeychain::EntryNotFound)
-                error = AgentSecretStoreError(AgentSecretStoreError::Case::deleteFailed, ended.error());
+                error = AgentSecretStoreError(AgentSecretStoreError::Case::deleteFailed, ended.error(),
+                                              ended.errorString());
             deliver([done, error] { done(error); });
             finish();
         });

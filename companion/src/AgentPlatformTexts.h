@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <QtQml/qqmlregistration.h>
+#include <cstdint>
 
 namespace kestro::companion {
 
@@ -18,7 +19,6 @@ struct AgentPlatformTexts {
     Q_PROPERTY(QString workspacePlaceholder MEMBER workspacePlaceholder CONSTANT)
     Q_PROPERTY(QString machineNamePlaceholder MEMBER defaultMachineName CONSTANT)
     Q_PROPERTY(QString machineNameHelp MEMBER machineNameHelp CONSTANT)
-    Q_PROPERTY(QString tokenStored MEMBER tokenStored CONSTANT)
     Q_PROPERTY(QString previewNote MEMBER previewNote CONSTANT)
 
   public:
@@ -32,8 +32,9 @@ struct AgentPlatformTexts {
     QString defaultMachineName;
     // The machine name field's help line.
     QString machineNameHelp;
-    // The pair token's help line while the store holds it.
+    // The pair token's help line while the store holds it, and while it has not answered yet.
     QString tokenStored;
+    QString tokenPending;
     // The pairing placeholder's second line.
     QString previewNote;
     // The machine summary before any runtime reported.
@@ -50,6 +51,10 @@ struct AgentPlatformTexts {
 };
 
 const AgentPlatformTexts& platformTexts();
+
+// The status in a secret-store failure's description, with the store's own words for it where
+// the system's descriptions carry them.
+QString secretStoreStatus(int32_t status, const QString& detail);
 
 // What a start says when no runtime is found at any of the places `searched`, in their order.
 QString missingRuntimeMessage(const QStringList& searched);

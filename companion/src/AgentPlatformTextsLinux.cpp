@@ -12,6 +12,7 @@ const AgentPlatformTexts& platformTexts() {
         .defaultMachineName = QStringLiteral("kestro Computer"),
         .machineNameHelp = QStringLiteral("What your phone should call this computer."),
         .tokenStored = QStringLiteral("Stored in the login keyring and reused across launches."),
+        .tokenPending = QStringLiteral("Looking for the pair token in the login keyring…"),
         .previewNote =
             QStringLiteral("The iPhone app does not need a terminal tutorial. It just needs a QR to scan "
                            "and a computer that stays reachable."),
@@ -28,6 +29,13 @@ const AgentPlatformTexts& platformTexts() {
             QStringLiteral("kestro Agent could not delete a secret from the login keyring (status %1)."),
     };
     return texts;
+}
+
+// The Secret Service's statuses are few and vague ("7"); its own words say what went wrong (no
+// D-Bus session, a locked collection).
+QString secretStoreStatus(int32_t status, const QString& detail) {
+    const QString words = detail.trimmed();
+    return words.isEmpty() ? QString::number(status) : QStringLiteral("%1: %2").arg(status).arg(words);
 }
 
 // The runtime is a program of its own here (a package, a build folder): say where it was looked

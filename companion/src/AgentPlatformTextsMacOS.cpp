@@ -12,6 +12,7 @@ const AgentPlatformTexts& platformTexts() {
         .defaultMachineName = QStringLiteral("kestro Mac"),
         .machineNameHelp = QStringLiteral("What your phone should call this Mac."),
         .tokenStored = QStringLiteral("Stored in Keychain and reused across launches."),
+        .tokenPending = QStringLiteral("Looking for the pair token in Keychain…"),
         .previewNote =
             QStringLiteral("The iPhone app does not need a terminal tutorial. It just needs a QR to scan "
                            "and a Mac that stays reachable."),
@@ -25,6 +26,11 @@ const AgentPlatformTexts& platformTexts() {
         .deleteFailed = QStringLiteral("kestro Agent could not delete a secret from Keychain (status %1)."),
     };
     return texts;
+}
+
+// The Keychain's descriptions give the status alone.
+QString secretStoreStatus(int32_t status, const QString&) {
+    return QString::number(status);
 }
 
 // The runtime is part of the application bundle: missing, the bundle itself is incomplete.

@@ -6,8 +6,8 @@ namespace kestro::companion {
 
 namespace {
 
-QString describe(AgentSecretStoreError::Case errorCase, int32_t status) {
-    const QString code = QString::number(status);
+QString describe(AgentSecretStoreError::Case errorCase, int32_t status, const QString& detail) {
+    const QString code = secretStoreStatus(status, detail);
     switch (errorCase) {
     case AgentSecretStoreError::Case::saveFailed:
         return platformTexts().saveFailed.arg(code);
@@ -23,7 +23,7 @@ QString describe(AgentSecretStoreError::Case errorCase, int32_t status) {
 
 } // namespace
 
-AgentSecretStoreError::AgentSecretStoreError(Case errorCase, int32_t status)
-    : m_case(errorCase), m_status(status), m_description(describe(errorCase, status)) {}
+AgentSecretStoreError::AgentSecretStoreError(Case errorCase, int32_t status, const QString& detail)
+    : m_case(errorCase), m_status(status), m_description(describe(errorCase, status, detail)) {}
 
 } // namespace kestro::companion

@@ -14,7 +14,8 @@ class AgentSecretStoreError {
   public:
     enum class Case { saveFailed, loadFailed, deleteFailed, encodingFailed };
 
-    AgentSecretStoreError(Case errorCase, int32_t status = 0);
+    // `detail`: the store's own words for the failure, where it has any.
+    AgentSecretStoreError(Case errorCase, int32_t status = 0, const QString& detail = QString());
 
     Case errorCase() const { return m_case; }
     // The store's own status code; 0 for encodingFailed.

@@ -35,6 +35,9 @@ AgentViewModel::AgentViewModel(AgentViewModelServices services, QObject* parent)
     connect(&m_process, &AgentRuntimeProcess::launchFailed, this, &AgentViewModel::handleLaunchFailure);
     connect(&m_token, &AgentTokenKeeper::tokenChanged, this, &AgentViewModel::currentTokenChanged);
     connect(&m_token, &AgentTokenKeeper::ready, this, &AgentViewModel::continueStartWithToken);
+    connect(&m_token, &AgentTokenKeeper::storageChanged, this, &AgentViewModel::tokenNoteChanged);
+    connect(&m_token, &AgentTokenKeeper::storeFailed, this,
+            [this](const QString& description) { appendLog(QStringLiteral("token: ") + description); });
     m_token.load();
 }
 
@@ -102,6 +105,18 @@ void AgentViewModel::chooseWorkspace(const QUrl& folder) {
 
 QString AgentViewModel::maskedToken() const {
     return kestro::companion::maskedToken(m_token.token());
+}
+
+QString AgentViewModel::tokenNote() const {
+    switch (m_token.storage()) {
+    case AgentTokenKeeper::Storage::pending:
+        return platformTexts().tokenPending;
+    case AgentTokenKeeper::Storage::stored:
+        return platformTexts().tokenStored;
+    case AgentTokenKeeper::Storage::notStored:
+        break;
+    }
+    return QStringLiteral("Kept for this session only. ") + m_token.storageError();
 }
 
 void AgentViewModel::copyToken() {

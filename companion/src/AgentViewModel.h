@@ -68,6 +68,8 @@ class AgentViewModel : public QObject {
     Q_PROPERTY(kestro::companion::AgentSessionLog* sessionLog READ sessionLog CONSTANT)
     Q_PROPERTY(QString currentToken READ currentToken NOTIFY currentTokenChanged)
     Q_PROPERTY(QString maskedToken READ maskedToken NOTIFY currentTokenChanged)
+    // Where the token stands with the secret store: the token row's help line.
+    Q_PROPERTY(QString tokenNote READ tokenNote NOTIFY tokenNoteChanged)
     Q_PROPERTY(QString bannerMessage READ bannerMessage NOTIFY bannerMessageChanged)
     // The window's texts that name this kind of computer.
     Q_PROPERTY(kestro::companion::AgentPlatformTexts texts READ texts CONSTANT)
@@ -130,6 +132,7 @@ class AgentViewModel : public QObject {
     AgentSessionLog* sessionLog() { return &m_log; }
     QString currentToken() const { return m_token.token(); }
     QString maskedToken() const;
+    QString tokenNote() const;
     QString bannerMessage() const { return m_bannerMessage; }
     const AgentPlatformTexts& texts() const { return platformTexts(); }
     // The runtime process (for tests and diagnostics).
@@ -163,6 +166,7 @@ class AgentViewModel : public QObject {
     void lastEventChanged();
     void logLinesChanged();
     void currentTokenChanged();
+    void tokenNoteChanged();
     void bannerMessageChanged();
 
   private:

@@ -156,13 +156,64 @@ class AgentViewModelTests : public QObject {
         QCOMPARE(m_store->items.value("pair-token"), replaced->currentToken());
         QCOMPARE(replaced->maskedToken(),
                  replaced->currentToken().left(6) + "••••••" + replaced->currentToken().right(4));
+    }
 
-        MemorySecretStore broken;
-        broken.readError = AgentSecretStoreError(AgentSecretStoreError::Case::loadFailed, 7);
-        broken.saveError = AgentSecretStoreError(AgentSecretStoreError::Case::saveFailed, 4);
-        m_store = &broken;
+    void theTokenIsReadWithoutWaitingAndAStartWaitsForIt() {
+        writeRuntime("exec sleep 60\n");
+        MemorySecretStore slow;
+        slow.items.insert("pair-token", "stored-token");
+        slow.readDelayMilliseconds = 800;
+        m_store = &slow;
+        auto model = makeViewModel(false);
+        // The view model is there at once; a start meanwhile shows as starting and waits.
+        QVERIFY(model->currentToken().isEmpty());
+        QCOMPARE(model->tokenNote(), platformTexts().tokenPending);
+        model->startIfNeeded();
+        QCOMPARE(model->runtimeState(), AgentViewModel::RuntimeState::Starting);
+        QVERIFY(!model->hasProcess());
+        QTRY_COMPARE_WITH_TIMEOUT(launchFile("launch", 0).mid(4, 2), (QStringList{"--token", "stored-token"}),
+                                  kDeadline);
+        QCOMPARE(model->tokenNote(), platformTexts().tokenStored);
+        QCOMPARE(launches(), 1);
+        model->stop();
+        QTRY_COMPARE_WITH_TIMEOUT(model->runtimeState(), AgentViewModel::RuntimeState::Stopped, kDeadline);
+    }
+
+    void aFailingStoreKeepsTheTokenForTheSessionOverwritesNothingAndSaysSo() {
+        using Case = AgentSecretStoreError::Case;
+        writeRuntime("exec sleep 60\n");
+        // A keyring not ready yet: its good item stays, and the runtime runs on a session token.
+        MemorySecretStore locked;
+        locked.items.insert("pair-token", "good-token");
+        locked.readError = AgentSecretStoreError(Case::loadFailed, 4);
+        m_store = &locked;
+        auto model = makeViewModel();
+        const QString unreadable = AgentSecretStoreError(Case::loadFailed, 4).description();
+        QCOMPARE(model->currentToken().size(), 32);
+        QCOMPARE(model->tokenNote(), "Kept for this session only. " + unreadable);
+        QVERIFY(model->logLines().contains("token: " + unreadable));
+        model->start();
+        QTRY_COMPARE_WITH_TIMEOUT(launchFile("launch", 0).mid(4, 2),
+                                  (QStringList{"--token", model->currentToken()}), kDeadline);
+        QTRY_COMPARE_WITH_TIMEOUT(m_store->pending(), 0, kDeadline);
+        QCOMPARE(m_store->saves, 0);
+        QCOMPARE(m_store->items.value("pair-token"), QStringLiteral("good-token"));
+        model->stop();
+        QTRY_COMPARE_WITH_TIMEOUT(model->hasProcess(), false, kDeadline);
+        // Asked for by the user, a new token does replace the item.
+        model->regenerateToken();
+        QTRY_COMPARE_WITH_TIMEOUT(model->tokenNote(), platformTexts().tokenStored, kDeadline);
+        QCOMPARE(m_store->items.value("pair-token"), model->currentToken());
+
+        // A store that cannot save: the new token works, and nothing claims it is remembered.
+        MemorySecretStore readOnly;
+        readOnly.saveError = AgentSecretStoreError(Case::saveFailed, 9);
+        m_store = &readOnly;
         auto unremembered = makeViewModel();
-        QCOMPARE(unremembered->currentToken().size(), 32); // failures are swallowed; the token still works
+        const QString unsaved = AgentSecretStoreError(Case::saveFailed, 9).description();
+        QCOMPARE(unremembered->currentToken().size(), 32);
+        QCOMPARE(unremembered->tokenNote(), "Kept for this session only. " + unsaved);
+        QVERIFY(unremembered->logLines().contains("token: " + unsaved));
     }
 
     void startIsRefusedByInvalidSettingsOrAMissingRuntime() {

@@ -1,6 +1,7 @@
 // The real window (offscreen) over a view model driven through its states by fake runtimes,
 // checked through the object tree.
 
+#include "AgentKeychainStore.h"
 #include "KestroAgentApp.h"
 #include "support/FakeRuntime.h"
 #include "support/MemorySecretStore.h"
@@ -41,11 +42,13 @@ class AgentWindowTests : public QObject {
     QString path(const QString& relative) const { return m_folder->filePath(relative); }
     FakeRuntime runtime() const { return FakeRuntime(m_folder->path()); }
 
-    void launchApp() {
+    // The application over the test's settings, runtime and secret store (a settled one in memory
+    // unless the test brings its own).
+    void launchApp(std::unique_ptr<AgentSecretStore> store = nullptr) {
         QDir().mkpath(path("work"));
         AgentViewModelServices services{
             .settings = std::make_unique<QSettings>(path("settings.ini"), QSettings::IniFormat),
-            .secretStore = std::make_unique<MemorySecretStore>(),
+            .secretStore = store ? std::move(store) : std::make_unique<MemorySecretStore>(),
             .runtimeSearch = [this] { return RuntimeSearch{.runtimeVariable = runtime().executable()}; },
             .environment = QProcessEnvironment::systemEnvironment(),
             .openURL = [](const QUrl&) {},
@@ -64,6 +67,9 @@ class AgentWindowTests : public QObject {
         QObject* found = m_app->window()->findChild<QObject*>(QLatin1String(name));
         if (found == nullptr) qWarning("no item named %s", name);
         return found;
+    }
+    QString tokenHelp() const {
+        return item("tokenField")->findChild<QObject*>("help")->property("text").toString();
     }
     bool enabled(const char* name) const { return item(name)->property("enabled").toBool(); }
     bool visible(const char* name) const { return item(name)->property("visible").toBool(); }
@@ -214,6 +220,29 @@ class AgentWindowTests : public QObject {
         QVERIFY(shown.contains("Give this computer a machine name so the QR pairing page reads clearly."));
         QVERIFY(shown.contains("The pairing page could not be generated on this computer."));
         QVERIFY(shown.contains("Stored in the login keyring and reused across launches."));
+    }
+
+    void withoutASecretServiceTheTokenIsKeptForTheSessionAndSaidToBe() {
+        // No D-Bus session here: the real store fails. The runtime starts all the same, and no
+        // launch claims the token was stored.
+        QVERIFY(qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"));
+        QVERIFY(runtime().write(FakeRuntime::banner(writePage("page.html")) + "exec sleep 60\n"));
+        const QString sessionOnly = QStringLiteral("Kept for this session only. ");
+        const QString readFailure = platformTexts().loadFailed.left(platformTexts().loadFailed.indexOf("%1"));
+        for (int launch = 0; launch < 2; ++launch) {
+            launchApp(
+                std::make_unique<AgentKeychainStore>(QString::fromLatin1(AgentViewModel::kSecretService)));
+            QTRY_COMPARE_WITH_TIMEOUT(badge(), QStringLiteral("Running"), kDeadline);
+            QCOMPARE(runtime().launchFile("launch", launch).mid(4, 2),
+                     (QStringList{"--token", model().currentToken()}));
+            const QString note = tokenHelp();
+            // With the Secret Service's own words for why.
+            QVERIFY2(note.startsWith(sessionOnly + readFailure) && note.contains("D-Bus"), qPrintable(note));
+            QVERIFY(model().logLines().contains("token: " + note.mid(sessionOnly.size())));
+            model().stop();
+            QTRY_COMPARE_WITH_TIMEOUT(badge(), QStringLiteral("Stopped"), kDeadline);
+            m_app.reset();
+        }
     }
 
     void cleanupTestCase() {
