@@ -2,12 +2,20 @@
 
 namespace kestro::companion {
 
+AgentRuntimeProcess::AgentRuntimeProcess(QObject* parent) : QObject(parent) {
+    m_endGrace.setSingleShot(true);
+    m_endGrace.setInterval(kEndGraceMilliseconds);
+    connect(&m_endGrace, &QTimer::timeout, this, [this] {
+        if (m_process) m_process->kill();
+    });
+}
+
 AgentRuntimeProcess::~AgentRuntimeProcess() {
     if (!m_process) return;
     // Nothing the process reports from here on may reach this half-destroyed object.
     m_process->disconnect(this);
     m_process->terminate();
-    if (!m_process->waitForFinished(2000)) {
+    if (!m_process->waitForFinished(kEndGraceMilliseconds)) {
         m_process->kill();
         m_process->waitForFinished(-1);
     }
@@ -55,6 +63,7 @@ void AgentRuntimeProcess::stop() {
     m_stopRequested = true;
     // Output written while the runtime ends is still read.
     m_process->terminate();
+    if (!m_endGrace.isActive()) m_endGrace.start();
 }
 
 void AgentRuntimeProcess::shutdown() {
@@ -77,6 +86,7 @@ void AgentRuntimeProcess::handleFinished(int exitCode) {
     m_process->disconnect(this);
     // Deleted once control is back in the event loop: this runs inside the object's own signal.
     m_process.release()->deleteLater();
+    m_endGrace.stop();
     const bool requested = m_stopRequested;
     m_stopRequested = false;
     emit existsChanged();

@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStringList>
+#include <QTimer>
 #include <memory>
 
 namespace kestro::companion {
@@ -25,8 +26,11 @@ class AgentRuntimeProcess : public QObject {
         QProcessEnvironment environment;
     };
 
-    explicit AgentRuntimeProcess(QObject* parent = nullptr) : QObject(parent) {}
-    // A process that still runs is asked to end, given a moment, then killed, and reaped.
+    // How long a process asked to end may take before it is killed.
+    static constexpr int kEndGraceMilliseconds = 2000;
+
+    explicit AgentRuntimeProcess(QObject* parent = nullptr);
+    // A process that still runs is asked to end, given its grace, then killed, and reaped.
     ~AgentRuntimeProcess() override;
 
     bool exists() const { return m_process != nullptr; }
@@ -36,7 +40,8 @@ class AgentRuntimeProcess : public QObject {
     // Launches the runtime unless a process exists (then nothing happens and the answer is false).
     // Returns at once: a launch the system refuses is reported later by `launchFailed`.
     bool start(const Launch& launch);
-    // Asks the process to end (a termination signal); `ended` follows, marked as requested.
+    // Asks the process to end (a termination signal), and kills it when it has not ended within
+    // its grace; `ended` follows, marked as requested.
     void stop();
     // At quit: no more output is read, and the process is asked to end.
     void shutdown();
@@ -62,6 +67,7 @@ class AgentRuntimeProcess : public QObject {
     AgentOutputReader m_standardError;
     bool m_reading = true;
     bool m_stopRequested = false;
+    QTimer m_endGrace;
 };
 
 } // namespace kestro::companion

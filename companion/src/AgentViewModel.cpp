@@ -28,6 +28,10 @@ AgentViewModel::AgentViewModel(AgentViewModelServices services, QObject* parent)
     // "Start" depends on both the settings and the state.
     connect(this, &AgentViewModel::configurationChanged, this, &AgentViewModel::controlsChanged);
     connect(this, &AgentViewModel::runtimeStateChanged, this, &AgentViewModel::controlsChanged);
+    connect(this, &AgentViewModel::hasProcessChanged, this, &AgentViewModel::controlsChanged);
+    m_restartPause.setSingleShot(true);
+    m_restartPause.setInterval(kRestartPauseMilliseconds);
+    connect(&m_restartPause, &QTimer::timeout, this, &AgentViewModel::continueRestart);
     connect(&m_log, &AgentSessionLog::appended, this, &AgentViewModel::logLinesChanged);
     connect(&m_process, &AgentRuntimeProcess::existsChanged, this, &AgentViewModel::hasProcessChanged);
     connect(&m_process, &AgentRuntimeProcess::line, this, &AgentViewModel::handleLine);
@@ -166,6 +170,9 @@ void AgentViewModel::start() {
     setText(m_diagnostic, QStringLiteral("Preparing the pairing page and checking the Codex runtime."),
             &AgentViewModel::diagnosticChanged);
     appendLog(QStringLiteral("launch: starting kestro Agent"));
+    // Whoever starts the runtime, a restart under way is done by it.
+    m_restartPending = false;
+    m_restartPause.stop();
 
     m_process.start({.program = *runtime,
                      .arguments = launchArguments(m_configuration, m_token.token(), directory),
@@ -185,6 +192,8 @@ void AgentViewModel::startIfNeeded() {
 }
 
 void AgentViewModel::stop() {
+    m_restartPending = false;
+    m_restartPause.stop();
     if (m_startAwaitingToken) {
         m_startAwaitingToken = false;
         setRuntimeState(RuntimeState::Stopped);
@@ -193,9 +202,17 @@ void AgentViewModel::stop() {
 }
 
 void AgentViewModel::restart() {
+    if (m_restartPending) return;
+    m_restartPending = true;
+    m_restartPause.start();
+    // One that does not end within its grace is killed; either way the new one starts after it.
     m_process.stop();
-    // A runtime that has not ended by then is not started twice: start does nothing while it runs.
-    QTimer::singleShot(kRestartPauseMilliseconds, this, [this] { start(); });
+}
+
+void AgentViewModel::continueRestart() {
+    if (!m_restartPending || m_restartPause.isActive() || m_process.exists()) return;
+    m_restartPending = false;
+    start();
 }
 
 void AgentViewModel::shutdown() {
@@ -211,6 +228,7 @@ void AgentViewModel::handleTermination(int exitCode, bool requested) {
         setRuntimeState(RuntimeState::Stopped);
         setText(m_lastEvent, QStringLiteral("kestro Agent stopped."), &AgentViewModel::lastEventChanged);
         appendLog(QStringLiteral("lifecycle: stopped"));
+        continueRestart();
         return;
     }
     // For a runtime ended by a signal the code is the signal's number.

@@ -17,6 +17,7 @@
 #include <QProcessEnvironment>
 #include <QSettings>
 #include <QStringList>
+#include <QTimer>
 #include <QUrl>
 #include <QtQml/qqmlregistration.h>
 #include <functional>
@@ -53,8 +54,8 @@ class AgentViewModel : public QObject {
     // What the window shows for the state, and which of its controls are usable.
     Q_PROPERTY(QString statusText READ statusText NOTIFY runtimeStateChanged)
     Q_PROPERTY(bool canStart READ canStart NOTIFY controlsChanged)
-    Q_PROPERTY(bool canRestart READ canRestart NOTIFY runtimeStateChanged)
-    Q_PROPERTY(bool showsStop READ showsStop NOTIFY runtimeStateChanged)
+    Q_PROPERTY(bool canRestart READ canRestart NOTIFY controlsChanged)
+    Q_PROPERTY(bool showsStop READ showsStop NOTIFY controlsChanged)
     Q_PROPERTY(QString pairLink READ pairLink NOTIFY pairLinkChanged)
     Q_PROPERTY(bool hasPairLink READ hasPairLink NOTIFY pairLinkChanged)
     Q_PROPERTY(QString pairLinkText READ pairLinkText NOTIFY pairLinkChanged)
@@ -117,7 +118,8 @@ class AgentViewModel : public QObject {
         return validationMessage().isEmpty() && m_runtimeState != RuntimeState::Starting;
     }
     bool canRestart() const { return m_runtimeState != RuntimeState::Starting; }
-    bool showsStop() const { return m_runtimeState == RuntimeState::Running; }
+    // Whenever there is something to stop: a process, or a start waiting for the token.
+    bool showsStop() const { return m_process.exists() || m_startAwaitingToken; }
     QString pairLink() const { return m_pairLink; }
     bool hasPairLink() const { return !m_pairLink.isEmpty(); }
     // The link, or what the window says while there is none.
@@ -172,6 +174,7 @@ class AgentViewModel : public QObject {
   private:
     void loadConfiguration();
     void continueStartWithToken();
+    void continueRestart();
     void updateField(QString AgentLaunchConfiguration::*member, const QString& value);
     void fail(const QString& prefix, const QString& message);
     void handleLine(const QString& line, bool isError);
@@ -200,6 +203,9 @@ class AgentViewModel : public QObject {
     AgentTokenKeeper m_token;
     // A start waits for the token to be read.
     bool m_startAwaitingToken = false;
+    // A restart starts again once the old process has ended and the pause has passed.
+    bool m_restartPending = false;
+    QTimer m_restartPause;
     AgentRuntimeProcess m_process;
 };
 

@@ -346,6 +346,31 @@ class AgentViewModelTests : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(model->runtimeState(), AgentViewModel::RuntimeState::Stopped, kDeadline);
     }
 
+    void aRuntimeThatNeverSpeaksCanBeStoppedAndRestarted() {
+        // Never prints its banner, and ignores the polite request to end.
+        writeRuntime("trap '' TERM\necho started\nwhile :; do sleep 0.05; done\n");
+        auto model = makeViewModel();
+        model->start();
+        QTRY_VERIFY_WITH_TIMEOUT(model->logLines().contains("started"), kDeadline);
+        QCOMPARE(model->runtimeState(), AgentViewModel::RuntimeState::Starting);
+        QVERIFY(model->showsStop());
+        // Restart ends it the hard way once it has had its time, then starts the new one.
+        const auto first = pid_t(model->runtimeProcess().processId());
+        model->restart();
+        QTRY_COMPARE_WITH_TIMEOUT(launches(), 2, kDeadline);
+        QVERIFY(::kill(first, 0) != 0);
+        QVERIFY(model->logLines().contains("lifecycle: stopped"));
+        QTRY_VERIFY_WITH_TIMEOUT(model->hasProcess(), kDeadline);
+        QCOMPARE(model->runtimeState(), AgentViewModel::RuntimeState::Starting);
+        // Stop cancels a restart under way: the runtime ends and nothing starts again.
+        model->restart();
+        model->stop();
+        QTRY_COMPARE_WITH_TIMEOUT(model->runtimeState(), AgentViewModel::RuntimeState::Stopped, kDeadline);
+        QTest::qWait(AgentViewModel::kRestartPauseMilliseconds + 200);
+        QCOMPARE(launches(), 2);
+        QVERIFY(!model->hasProcess());
+    }
+
     void stopEndsTheProcessAndKeepsWhatItSaid() {
         writeRuntime(banner(path("page.html")) + "exec sleep 60\n");
         auto model = makeViewModel();
