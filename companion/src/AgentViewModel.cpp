@@ -25,8 +25,10 @@ AgentViewModel::AgentViewModel(AgentViewModelServices services, QObject* parent)
     : QObject(parent), m_services(std::move(services)),
       m_token(*m_services.secretStore, QString::fromLatin1(kTokenAccount)) {
     loadConfiguration();
+    revalidate();
     // "Start" depends on both the settings and the state.
-    connect(this, &AgentViewModel::configurationChanged, this, &AgentViewModel::controlsChanged);
+    connect(this, &AgentViewModel::configurationChanged, this, &AgentViewModel::revalidate);
+    connect(this, &AgentViewModel::validationMessageChanged, this, &AgentViewModel::controlsChanged);
     connect(this, &AgentViewModel::runtimeStateChanged, this, &AgentViewModel::controlsChanged);
     connect(this, &AgentViewModel::hasProcessChanged, this, &AgentViewModel::controlsChanged);
     m_restartPause.setSingleShot(true);
@@ -96,8 +98,9 @@ QUrl AgentViewModel::workingDirectoryURL() const {
     return QUrl::fromLocalFile(m_configuration.workingDirectory.trimmed());
 }
 
-QString AgentViewModel::validationMessage() const {
-    return kestro::companion::validationMessage(m_configuration);
+void AgentViewModel::revalidate() {
+    setText(m_validationMessage, kestro::companion::validationMessage(m_configuration),
+            &AgentViewModel::validationMessageChanged);
 }
 
 void AgentViewModel::chooseWorkspace(const QUrl& folder) {
@@ -140,7 +143,8 @@ void AgentViewModel::regenerateToken() {
 
 void AgentViewModel::start() {
     if (m_process.exists() || m_startAwaitingToken) return;
-    if (const QString message = validationMessage(); !message.isEmpty()) {
+    revalidate();
+    if (const QString message = m_validationMessage; !message.isEmpty()) {
         fail(QStringLiteral("configuration: "), message);
         return;
     }

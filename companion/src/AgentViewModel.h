@@ -47,7 +47,8 @@ class AgentViewModel : public QObject {
     Q_PROPERTY(
         QString workingDirectory READ workingDirectory WRITE setWorkingDirectory NOTIFY configurationChanged)
     Q_PROPERTY(QUrl workingDirectoryURL READ workingDirectoryURL NOTIFY configurationChanged)
-    Q_PROPERTY(QString validationMessage READ validationMessage NOTIFY configurationChanged)
+    // As last checked: at each edit, each start, and whenever the window turns active.
+    Q_PROPERTY(QString validationMessage READ validationMessage NOTIFY validationMessageChanged)
     Q_PROPERTY(RuntimeState runtimeState READ runtimeState NOTIFY runtimeStateChanged)
     Q_PROPERTY(QString failureMessage READ failureMessage NOTIFY runtimeStateChanged)
     Q_PROPERTY(bool hasProcess READ hasProcess NOTIFY hasProcessChanged)
@@ -108,14 +109,14 @@ class AgentViewModel : public QObject {
     void setPort(const QString& value);
     void setAdvertisedHost(const QString& value);
     void setWorkingDirectory(const QString& value);
-    QString validationMessage() const;
+    QString validationMessage() const { return m_validationMessage; }
 
     RuntimeState runtimeState() const { return m_runtimeState; }
     QString failureMessage() const { return m_failureMessage; }
     bool hasProcess() const { return m_process.exists(); }
     QString statusText() const;
     bool canStart() const {
-        return validationMessage().isEmpty() && m_runtimeState != RuntimeState::Starting;
+        return m_validationMessage.isEmpty() && m_runtimeState != RuntimeState::Starting;
     }
     bool canRestart() const { return m_runtimeState != RuntimeState::Starting; }
     // Whenever there is something to stop: a process, or a start waiting for the token.
@@ -141,6 +142,8 @@ class AgentViewModel : public QObject {
     const AgentRuntimeProcess& runtimeProcess() const { return m_process; }
 
     Q_INVOKABLE void saveConfiguration();
+    // Checks the settings again: the folder they name may have come or gone meanwhile.
+    Q_INVOKABLE void revalidate();
     Q_INVOKABLE void start();
     Q_INVOKABLE void startIfNeeded();
     Q_INVOKABLE void stop();
@@ -157,6 +160,7 @@ class AgentViewModel : public QObject {
 
   signals:
     void configurationChanged();
+    void validationMessageChanged();
     void runtimeStateChanged();
     void hasProcessChanged();
     void controlsChanged();
@@ -189,6 +193,7 @@ class AgentViewModel : public QObject {
 
     AgentViewModelServices m_services;
     AgentLaunchConfiguration m_configuration;
+    QString m_validationMessage;
     RuntimeState m_runtimeState = RuntimeState::Stopped;
     QString m_failureMessage;
     QString m_pairLink;

@@ -34,12 +34,19 @@ KestroAgentApp::KestroAgentApp(AgentViewModelServices services, QObject* parent)
     m_engine.addImportPath(QStringLiteral("qrc:/"));
     m_engine.setInitialProperties({{QStringLiteral("viewModel"), QVariant::fromValue(m_viewModel.get())}});
     m_engine.load(kWindowView);
-    if (QQuickWindow* shown = window())
-        // The appearance hook: whenever the window is shown, the runtime starts if none runs.
-        connect(shown, &QWindow::visibleChanged, this, [this](bool visible) {
-            if (visible) m_viewModel->startIfNeeded();
-        });
-    if (QQuickWindow* shown = window(); shown != nullptr && shown->isVisible()) m_viewModel->startIfNeeded();
+    if (QQuickWindow* shown = window()) followWindow(*shown);
+}
+
+void KestroAgentApp::followWindow(QQuickWindow& shown) {
+    // The appearance hook: whenever the window is shown, the runtime starts if none runs.
+    connect(&shown, &QWindow::visibleChanged, this, [this](bool visible) {
+        if (visible) m_viewModel->startIfNeeded();
+    });
+    // Back in the window, the user sees the settings checked against the computer as it is now.
+    connect(&shown, &QWindow::activeChanged, this, [this, &shown] {
+        if (shown.isActive()) m_viewModel->revalidate();
+    });
+    if (shown.isVisible()) m_viewModel->startIfNeeded();
 }
 
 KestroAgentApp::~KestroAgentApp() = default;

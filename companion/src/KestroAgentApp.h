@@ -32,6 +32,9 @@ class KestroAgentApp : public QObject {
     void showWindow();
 
   private:
+    // What the application does as the window comes and goes.
+    void followWindow(QQuickWindow& shown);
+
     std::unique_ptr<AgentViewModel> m_viewModel;
     QQmlApplicationEngine m_engine;
 };

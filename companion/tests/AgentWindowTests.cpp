@@ -162,6 +162,31 @@ class AgentWindowTests : public QObject {
         QCOMPARE(badge(), QStringLiteral("Needs attention"));
     }
 
+    void validationIsCheckedAgainAtEachStartAndWhenTheWindowTurnsActive() {
+        QVERIFY(runtime().write("exec sleep 60\n"));
+        launchApp();
+        QTRY_COMPARE_WITH_TIMEOUT(runtime().launches(), 1, kDeadline);
+        // The workspace goes away behind the companion's back.
+        QVERIFY(QDir(path("work")).removeRecursively());
+        model().stop();
+        QTRY_COMPARE_WITH_TIMEOUT(badge(), QStringLiteral("Stopped"), kDeadline);
+        model().start();
+        QCOMPARE(badge(), QStringLiteral("Needs attention"));
+        QVERIFY(visible("validationWarning"));
+        QCOMPARE(item("validationText")->property("text").toString(), platformTexts().workspaceMissing);
+        QVERIFY(!enabled("startButton"));
+        // It is back, and the user returns to the window.
+        QVERIFY(QDir().mkpath(path("work")));
+        QWindow elsewhere;
+        elsewhere.show();
+        elsewhere.requestActivate();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_app->window()->isActive(), kDeadline);
+        m_app->window()->requestActivate();
+        QTRY_VERIFY_WITH_TIMEOUT(m_app->window()->isActive(), kDeadline);
+        QTRY_VERIFY_WITH_TIMEOUT(enabled("startButton"), kDeadline);
+        QVERIFY(!visible("validationWarning"));
+    }
+
     void theLogShowsTheLatest220Lines() {
         QVERIFY(runtime().write(
             "i=1; while [ $i -le 221 ]; do echo \"line $i\"; i=$((i+1)); done\nexec sleep 60\n"));
