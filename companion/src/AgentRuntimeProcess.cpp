@@ -33,11 +33,12 @@ bool AgentRuntimeProcess::start(const Launch& launch) {
     m_standardError.reset();
     m_reading = true;
     m_stopRequested = false;
+    m_lastError.clear();
 
     connect(m_process.get(), &QProcess::readyReadStandardOutput, this, [this] { read(false); });
     connect(m_process.get(), &QProcess::readyReadStandardError, this, [this] { read(true); });
     connect(m_process.get(), &QProcess::finished, this,
-            [this](int exitCode, QProcess::ExitStatus) { handleFinished(exitCode); });
+            [this](int exitCode, QProcess::ExitStatus status) { handleFinished(exitCode, status); });
 
     // A program the system cannot start never runs: no end follows, only the error.
     connect(m_process.get(), &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
@@ -75,11 +76,13 @@ void AgentRuntimeProcess::read(bool isError) {
     if (!m_process || !m_reading) return;
     const QByteArray chunk = isError ? m_process->readAllStandardError() : m_process->readAllStandardOutput();
     if (chunk.isEmpty()) return;
-    for (const QString& text : (isError ? m_standardError : m_standardOutput).feed(chunk))
+    for (const QString& text : (isError ? m_standardError : m_standardOutput).feed(chunk)) {
+        if (isError) m_lastError = text;
         emit line(text, isError);
+    }
 }
 
-void AgentRuntimeProcess::handleFinished(int exitCode) {
+void AgentRuntimeProcess::handleFinished(int exitCode, QProcess::ExitStatus status) {
     // Output still buffered is read first: it was written before the end.
     read(false);
     read(true);
@@ -90,7 +93,9 @@ void AgentRuntimeProcess::handleFinished(int exitCode) {
     const bool requested = m_stopRequested;
     m_stopRequested = false;
     emit existsChanged();
-    emit ended(exitCode, requested);
+    // For a process a signal ended, QProcess gives the signal's number as the code.
+    emit ended({.bySignal = status == QProcess::CrashExit, .code = exitCode, .lastError = m_lastError},
+               requested);
 }
 
 } // namespace kestro::companion

@@ -4,6 +4,7 @@
 // delivers output and the end there.
 
 #include "AgentOutputReader.h"
+#include "AgentProcessEnd.h"
 
 #include <QObject>
 #include <QProcess>
@@ -51,15 +52,14 @@ class AgentRuntimeProcess : public QObject {
     void existsChanged();
     // One complete, trimmed, non-blank line of standard output or (isError) standard error.
     void line(const QString& text, bool isError);
-    // The process has ended and is gone; `exitCode` is its status, or the signal's number when a
-    // signal ended it. `requested`: after `stop` or `shutdown`.
-    void ended(int exitCode, bool requested);
+    // The process has ended and is gone. `requested`: after `stop` or `shutdown`.
+    void ended(const kestro::companion::AgentProcessEnd& end, bool requested);
     // The system could not launch the program; nothing runs.
     void launchFailed(const QString& reason);
 
   private:
     void read(bool isError);
-    void handleFinished(int exitCode);
+    void handleFinished(int exitCode, QProcess::ExitStatus status);
     void handleLaunchFailure();
 
     std::unique_ptr<QProcess> m_process;
@@ -67,6 +67,7 @@ class AgentRuntimeProcess : public QObject {
     AgentOutputReader m_standardError;
     bool m_reading = true;
     bool m_stopRequested = false;
+    QString m_lastError; // this process's last line on standard error
     QTimer m_endGrace;
 };
 

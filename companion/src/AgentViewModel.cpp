@@ -12,6 +12,12 @@
 
 namespace kestro::companion {
 
+namespace {
+
+const QString kPreparing = QStringLiteral("Preparing the pairing page and checking the Codex runtime.");
+
+} // namespace
+
 AgentViewModelServices AgentViewModel::systemServices() {
     return {.settings = std::make_unique<QSettings>(),
             .secretStore = std::make_unique<AgentKeychainStore>(QString::fromLatin1(kSecretService)),
@@ -167,12 +173,11 @@ void AgentViewModel::start() {
     setPairLink(QString());
     setPairPageURL(QUrl());
     setRuntimeState(RuntimeState::Starting);
-    setText(m_machineSummary, QStringLiteral("Starting ") + m_configuration.machineName + QChar(0x2026),
-            &AgentViewModel::machineSummaryChanged);
+    m_startingSummary = QStringLiteral("Starting ") + m_configuration.machineName + QChar(0x2026);
+    setText(m_machineSummary, m_startingSummary, &AgentViewModel::machineSummaryChanged);
     setText(m_lastEvent, QStringLiteral("Launching the local Codex bridge."),
             &AgentViewModel::lastEventChanged);
-    setText(m_diagnostic, QStringLiteral("Preparing the pairing page and checking the Codex runtime."),
-            &AgentViewModel::diagnosticChanged);
+    setText(m_diagnostic, kPreparing, &AgentViewModel::diagnosticChanged);
     appendLog(QStringLiteral("launch: starting kestro Agent"));
     // Whoever starts the runtime, a restart under way is done by it.
     m_restartPending = false;
@@ -224,10 +229,12 @@ void AgentViewModel::shutdown() {
 }
 
 void AgentViewModel::handleLaunchFailure(const QString& reason) {
+    clearStartPlaceholders();
     fail(QStringLiteral("runtime: "), QStringLiteral("kestro Agent could not start: ") + reason);
 }
 
-void AgentViewModel::handleTermination(int exitCode, bool requested) {
+void AgentViewModel::handleTermination(const AgentProcessEnd& end, bool requested) {
+    clearStartPlaceholders();
     if (requested) {
         setRuntimeState(RuntimeState::Stopped);
         setText(m_lastEvent, QStringLiteral("kestro Agent stopped."), &AgentViewModel::lastEventChanged);
@@ -235,9 +242,14 @@ void AgentViewModel::handleTermination(int exitCode, bool requested) {
         continueRestart();
         return;
     }
-    // For a runtime ended by a signal the code is the signal's number.
-    fail(QStringLiteral("lifecycle: "),
-         QStringLiteral("kestro Agent stopped unexpectedly with exit code %1.").arg(exitCode));
+    fail(QStringLiteral("lifecycle: "), unexpectedEndMessage(end));
+}
+
+void AgentViewModel::clearStartPlaceholders() {
+    if (m_machineSummary == m_startingSummary)
+        setText(m_machineSummary, platformTexts().notConnected, &AgentViewModel::machineSummaryChanged);
+    if (m_diagnostic == kPreparing)
+        setText(m_diagnostic, QString::fromLatin1(kNotStartedDiagnostic), &AgentViewModel::diagnosticChanged);
 }
 
 void AgentViewModel::fail(const QString& prefix, const QString& message) {

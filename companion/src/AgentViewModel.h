@@ -184,7 +184,10 @@ class AgentViewModel : public QObject {
     void handleLine(const QString& line, bool isError);
     void handleOutputLine(const QString& line);
     void appendLog(const QString& line);
-    void handleTermination(int exitCode, bool requested);
+    void handleTermination(const AgentProcessEnd& end, bool requested);
+    // Start's placeholders go when no start is under way any more: what the runtime did not
+    // report is shown as not known yet, not as on its way.
+    void clearStartPlaceholders();
     void handleLaunchFailure(const QString& reason);
     void setRuntimeState(RuntimeState state, const QString& failureMessage = QString());
     void setPairLink(const QString& link);
@@ -199,7 +202,10 @@ class AgentViewModel : public QObject {
     QString m_pairLink;
     QUrl m_pairPageURL;
     QString m_codexVersion = QStringLiteral("Not detected");
-    QString m_diagnostic = QStringLiteral("Start the local bridge to generate a pairing page.");
+    // The diagnostic before any runtime reported one.
+    static constexpr const char* kNotStartedDiagnostic = "Start the local bridge to generate a pairing page.";
+    QString m_diagnostic = QString::fromLatin1(kNotStartedDiagnostic);
+    QString m_startingSummary; // what the last start put in the machine summary
     QString m_machineSummary = platformTexts().notConnected;
     QString m_lastEvent = QStringLiteral("Waiting to start the local bridge.");
     AgentSessionLog m_log;

@@ -95,9 +95,11 @@ class AgentSupervisionTests : public QObject {
         second->setPort(QString::number(taken));
         second->start();
         QTRY_COMPARE_WITH_TIMEOUT(second->runtimeState(), AgentViewModel::RuntimeState::Failed, kDeadline);
+        // The runtime's own reason comes with the message.
+        const QString reason = loggedLine(*second, "stderr: ");
+        QVERIFY(reason.contains("Could not listen on port " + QString::number(taken)));
         QCOMPARE(second->failureMessage(),
-                 QStringLiteral("kestro Agent stopped unexpectedly with exit code 1."));
-        QVERIFY(!loggedLine(*second, "stderr: ").isEmpty());
+                 "kestro Agent stopped unexpectedly with exit code 1. Last error: " + reason);
         first->stop();
         QTRY_COMPARE_WITH_TIMEOUT(first->runtimeState(), AgentViewModel::RuntimeState::Stopped, kDeadline);
     }

@@ -388,29 +388,55 @@ class AgentViewModelTests : public QObject {
         QCOMPARE(model->codexVersion(), QStringLiteral("codex-cli 0.169.0"));
     }
 
-    void aRuntimeThatFailsIsReportedWithItsErrors() {
-        writeRuntime("echo 'kestro-agent: Could not listen on port 8787: Address in use' >&2\n"
-                     "echo 'second line' >&2\nexit 1\n");
+    void failuresSayWhyAndLeaveNothingReadingAsUnderWay() {
+        const QString notConnected = platformTexts().notConnected;
+        const QString notStarted = QStringLiteral("Start the local bridge to generate a pairing page.");
+        // Ends by itself before its banner: the runtime's last error is the cause.
+        writeRuntime(
+            "echo 'a warning first' >&2\n"
+            "echo 'kestro-agent: Could not listen on port 8787: Address already in use' >&2\nexit 1\n");
         auto model = makeViewModel();
         model->start();
-        const QString message = QStringLiteral("kestro Agent stopped unexpectedly with exit code 1.");
+        QCOMPARE(model->machineSummary(), QStringLiteral("Starting Studio…"));
+        const QString message = QStringLiteral(
+            "kestro Agent stopped unexpectedly with exit code 1. Last error: kestro-agent: Could "
+            "not listen on port 8787: Address already in use");
         QTRY_COMPARE_WITH_TIMEOUT(model->runtimeState(), AgentViewModel::RuntimeState::Failed, kDeadline);
         QCOMPARE(model->failureMessage(), message);
         QCOMPARE(model->lastEvent(), message);
         const QStringList log = model->logLines();
         QCOMPARE(log.mid(log.size() - 3),
-                 (QStringList{"stderr: kestro-agent: Could not listen on port 8787: Address in use",
-                              "stderr: second line", "lifecycle: " + message}));
+                 (QStringList{"stderr: a warning first",
+                              "stderr: kestro-agent: Could not listen on port 8787: Address already in use",
+                              "lifecycle: " + message}));
         QVERIFY(!model->hasProcess());
-    }
+        QCOMPARE(model->machineSummary(), notConnected);
+        QCOMPARE(model->diagnostic(), notStarted);
 
-    void aRuntimeKilledBySignalReportsTheSignalNumber() {
+        // Ended by a signal: the signal is named, not taken for an exit code.
         writeRuntime("kill -KILL $$\n");
-        auto model = makeViewModel();
         model->start();
         QTRY_COMPARE_WITH_TIMEOUT(model->runtimeState(), AgentViewModel::RuntimeState::Failed, kDeadline);
         QCOMPARE(model->failureMessage(),
-                 QStringLiteral("kestro Agent stopped unexpectedly with exit code 9."));
+                 QStringLiteral("kestro Agent stopped unexpectedly by signal 9 (SIGKILL)."));
+
+        // The system refuses to start it at all.
+        QFile broken(runtime().executable());
+        QVERIFY(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        broken.write("#!/nonexistent/interpreter\n");
+        broken.close();
+        model->start();
+        QTRY_VERIFY_WITH_TIMEOUT(model->failureMessage().startsWith("kestro Agent could not start: "),
+                                 kDeadline);
+        QVERIFY(!model->hasProcess());
+        QCOMPARE(model->machineSummary(), notConnected);
+        QCOMPARE(model->diagnostic(), notStarted);
+        // A runtime that did report keeps what it said after it ends.
+        writeRuntime(banner(path("page.html")) + "exit 3\n");
+        model->start();
+        QTRY_VERIFY_WITH_TIMEOUT(model->failureMessage().contains("exit code 3"), kDeadline);
+        QCOMPARE(model->machineSummary(), QStringLiteral("Studio · IP: 10.0.0.2"));
+        QCOMPARE(model->diagnostic(), QStringLiteral("codex-cli 0.169.0 ready · 0 skills"));
     }
 
     void theLogKeepsTheLatest220Lines() {

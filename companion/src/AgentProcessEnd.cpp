@@ -1,0 +1,41 @@
+#include "AgentProcessEnd.h"
+
+#include <csignal>
+
+namespace kestro::companion {
+
+QString signalName(int signal) {
+    // The POSIX signals; their numbers differ between systems, their names do not.
+    struct Named {
+        int number;
+        const char* name;
+    };
+    static constexpr Named kSignals[] = {
+        {SIGHUP, "SIGHUP"},   {SIGINT, "SIGINT"},   {SIGQUIT, "SIGQUIT"}, {SIGILL, "SIGILL"},
+        {SIGTRAP, "SIGTRAP"}, {SIGABRT, "SIGABRT"}, {SIGBUS, "SIGBUS"},   {SIGFPE, "SIGFPE"},
+        {SIGKILL, "SIGKILL"}, {SIGUSR1, "SIGUSR1"}, {SIGSEGV, "SIGSEGV"}, {SIGUSR2, "SIGUSR2"},
+        {SIGPIPE, "SIGPIPE"}, {SIGALRM, "SIGALRM"}, {SIGTERM, "SIGTERM"}, {SIGXCPU, "SIGXCPU"},
+        {SIGXFSZ, "SIGXFSZ"}, {SIGSYS, "SIGSYS"},
+    };
+    for (const Named& known : kSignals)
+        if (known.number == signal) return QString::fromLatin1(known.name);
+    return QString();
+}
+
+QString unexpectedEndMessage(const AgentProcessEnd& end) {
+    QString message;
+    if (end.bySignal) {
+        const QString name = signalName(end.code);
+        message = name.isEmpty()
+                      ? QStringLiteral("kestro Agent stopped unexpectedly by signal %1.").arg(end.code)
+                      : QStringLiteral("kestro Agent stopped unexpectedly by signal %1 (%2).")
+                            .arg(end.code)
+                            .arg(name);
+    } else {
+        message = QStringLiteral("kestro Agent stopped unexpectedly with exit code %1.").arg(end.code);
+    }
+    if (!end.lastError.isEmpty()) message += QStringLiteral(" Last error: ") + end.lastError;
+    return message;
+}
+
+} // namespace kestro::companion
