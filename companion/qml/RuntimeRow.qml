@@ -32,7 +32,7 @@ Rectangle {
             text: row.value
             readOnly: true
             selectByMouse: true
-            wrapMode: TextEdit.WrapAnywhere
+            wrapMode: TextEdit.Wrap
             color: Theme.text
             font.pixelSize: Theme.bodySize
             font.weight: Font.DemiBold

@@ -18,32 +18,46 @@ AgentCard {
     ListView {
         id: log
         objectName: "logView"
+        // While the reader is at the end, the newest line is followed; a reader who scrolled away
+        // (flicked, dragged, turned the wheel or moved the scroll bar) stays where they are.
+        property bool following: true
+
         width: parent.width
         height: Theme.logHeight
         clip: true
         spacing: 10
-        model: card.viewModel.logLines
-        ScrollBar.vertical: ScrollBar {}
-        // Follow the newest line while the reader is at the end.
-        onCountChanged: positionViewAtEnd()
+        model: card.viewModel.sessionLog
+        ScrollBar.vertical: ScrollBar {
+            onPressedChanged: log.following = !pressed && log.atYEnd
+        }
+        function followEnd() {
+            if (following)
+                positionViewAtEnd()
+        }
+        onMovementStarted: following = false
+        onMovementEnded: following = atYEnd
+        // New rows, and rows laid out at their real height.
+        onCountChanged: followEnd()
+        onContentHeightChanged: followEnd()
         delegate: Rectangle {
             id: row
-            required property string modelData
+            required property string line
             width: log.width
-            implicitHeight: line.implicitHeight + 20
+            implicitHeight: lineText.implicitHeight + 20
             radius: Theme.logRowRadius
             color: Theme.rowFill
             TextEdit {
-                id: line
+                id: lineText
+                objectName: "line"
                 x: 14
                 y: 10
                 width: parent.width - 28
-                text: row.modelData
+                text: row.line
                 readOnly: true
                 selectByMouse: true
-                wrapMode: TextEdit.WrapAnywhere
+                wrapMode: TextEdit.Wrap
                 color: Theme.logText
-                font.pixelSize: Theme.logSize
+                font.pointSize: Theme.points(Theme.logSize, Screen.logicalPixelDensity)
                 font.weight: Font.Medium
             }
         }

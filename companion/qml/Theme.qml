@@ -62,9 +62,17 @@ QtObject {
     readonly property int eyebrowSize: 11
     readonly property real eyebrowSpacing: 1.4
     readonly property real rowLabelSpacing: 1.3
-    readonly property int logSize: 13
+    // Not a whole number of pixels: given to the log's text in points (see `points`).
+    readonly property real logSize: 12.5
     readonly property int placeholderHeadingSize: 15
     readonly property int warningIconSize: 15
+
+    // A size in the window's units (logical pixels) as the points a font takes on a screen of
+    // this density (an item's Screen.logicalPixelDensity), for sizes that are not whole pixels.
+    function points(pixels: real, pixelsPerMillimetre: real): real {
+        const dotsPerInch = pixelsPerMillimetre > 0 ? pixelsPerMillimetre * 25.4 : 96
+        return pixels * 72 / dotsPerInch
+    }
 
     // Spacing and shapes --------------------------------------------------------------------------
     readonly property int windowPadding: 24

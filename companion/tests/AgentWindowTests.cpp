@@ -2,6 +2,7 @@
 // checked through the object tree.
 
 #include "AgentKeychainStore.h"
+#include "AgentSessionLog.h"
 #include "KestroAgentApp.h"
 #include "support/FakeRuntime.h"
 #include "support/MemorySecretStore.h"
@@ -76,6 +77,41 @@ class AgentWindowTests : public QObject {
     QString badge() const { return item("statusBadge")->property("text").toString(); }
     QString pairLinkShown() const {
         return item("pairLinkRow")->findChild<QObject*>("value")->property("text").toString();
+    }
+
+    // Turns the mouse wheel over the middle of `item` by `notches` (positive: up, towards the top).
+    void turnWheel(QQuickItem* item, int notches) const {
+        const QPointF at = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
+        QWheelEvent wheel(at, m_app->window()->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        // Each turn a moment after the last, as a hand turns it.
+        static quint64 timestamp = 0;
+        timestamp += 1000;
+        wheel.setTimestamp(timestamp);
+        QGuiApplication::sendEvent(m_app->window(), &wheel);
+    }
+
+    // The text item of the log's row `row`, while the view has built it.
+    static QQuickItem* logLine(QObject* view, int row) {
+        QQuickItem* delegate = nullptr;
+        QMetaObject::invokeMethod(view, "itemAtIndex", Q_RETURN_ARG(QQuickItem*, delegate), Q_ARG(int, row));
+        return delegate != nullptr ? delegate->findChild<QQuickItem*>("line") : nullptr;
+    }
+
+    // Whether every word of a text item that fits on a line sits on one line.
+    static bool wrapsBetweenWords(QQuickItem* text) {
+        const QString value = text->property("text").toString();
+        const auto top = [text](qsizetype position) {
+            QRectF rectangle;
+            QMetaObject::invokeMethod(text, "positionToRectangle", Q_RETURN_ARG(QRectF, rectangle),
+                                      Q_ARG(int, int(position)));
+            return rectangle.top();
+        };
+        static const QRegularExpression word(QStringLiteral("\\S+"));
+        for (const QRegularExpressionMatch& match : word.globalMatch(value))
+            if (match.capturedLength() < 30 && top(match.capturedStart()) != top(match.capturedEnd() - 1))
+                return false;
+        return true;
     }
 
     // The text and placeholder of every item in the window, shown or not.
@@ -187,6 +223,64 @@ class AgentWindowTests : public QObject {
         QVERIFY(!visible("validationWarning"));
     }
 
+    void theLogAndTheRuntimeRowsCanBeReadWhileLinesArrive() {
+        QVERIFY(
+            runtime().write("echo 'kestro-agent: Could not listen on port 8787: Address already in use' >&2\n"
+                            "exit 1\n"));
+        launchApp();
+        QTRY_COMPARE_WITH_TIMEOUT(badge(), QStringLiteral("Needs attention"), kDeadline);
+        // Long values wrap between words, where there are any.
+        QQuickItem* lastEvent = item("lastEventRow")->findChild<QQuickItem*>("value");
+        QVERIFY(lastEvent->property("lineCount").toInt() > 1);
+        QVERIFY2(wrapsBetweenWords(lastEvent), qPrintable(lastEvent->property("text").toString()));
+
+        // Tall enough that the log is in view.
+        m_app->window()->resize(1180, 1600);
+        AgentSessionLog& log = *model().sessionLog();
+        for (int i = 1; i <= 60; ++i)
+            log.append(QStringLiteral("line %1 ").arg(i).repeated(i % 7 == 0 ? 30 : 1));
+        QObject* view = item("logView");
+        const int lastRow = int(log.lines().size()) - 1;
+        QTRY_VERIFY_WITH_TIMEOUT(logLine(view, lastRow) != nullptr && view->property("atYEnd").toBool(),
+                                 kDeadline);
+        QQuickItem* last = logLine(view, lastRow);
+        const QFont font = last->property("font").value<QFont>();
+        QCOMPARE(qRound(font.pointSizeF() * m_app->window()->screen()->logicalDotsPerInchY() / 72 * 10), 125);
+        QQuickItem* wrapped = logLine(view, lastRow - 4); // "line 56 line 56 …"
+        QVERIFY(wrapped != nullptr && wrapped->property("lineCount").toInt() > 1);
+        QVERIFY2(wrapsBetweenWords(wrapped), qPrintable(wrapped->property("text").toString()));
+
+        // A reader who scrolled up with the wheel and selected a word keeps both while lines arrive.
+        QQuickItem* logView = qobject_cast<QQuickItem*>(view);
+        turnWheel(logView, 40);
+        QTRY_VERIFY_WITH_TIMEOUT(!view->property("moving").toBool() && !view->property("atYEnd").toBool(),
+                                 kDeadline);
+        const qreal readingAt = view->property("contentY").toReal();
+        int shownRow = -1;
+        QMetaObject::invokeMethod(view, "indexAt", Q_RETURN_ARG(int, shownRow), Q_ARG(qreal, 20),
+                                  Q_ARG(qreal, readingAt + 20));
+        QQuickItem* first = logLine(view, shownRow);
+        QVERIFY(first != nullptr);
+        QMetaObject::invokeMethod(first, "select", Q_ARG(int, 0), Q_ARG(int, 4));
+        QCOMPARE(first->property("selectedText").toString(), QStringLiteral("line"));
+        for (int i = 61; i <= 80; ++i)
+            log.append(QStringLiteral("line %1").arg(i));
+        QCOMPARE(view->property("count").toInt(), int(log.lines().size()));
+        QCOMPARE(view->property("contentY").toReal(), readingAt);
+        QCOMPARE(logLine(view, shownRow), first);
+        QCOMPARE(first->property("selectedText").toString(), QStringLiteral("line"));
+        // Back at the end, the log follows the newest line again.
+        for (int turn = 0; turn < 20 && !view->property("atYEnd").toBool(); ++turn) {
+            turnWheel(logView, -40);
+            QTRY_VERIFY_WITH_TIMEOUT(!view->property("moving").toBool(), kDeadline);
+        }
+        QVERIFY(view->property("atYEnd").toBool());
+        log.append(QStringLiteral("line 81"));
+        QTRY_VERIFY_WITH_TIMEOUT(logLine(view, int(log.lines().size()) - 1) != nullptr &&
+                                     view->property("atYEnd").toBool(),
+                                 kDeadline);
+    }
+
     void theLogShowsTheLatest220Lines() {
         QVERIFY(runtime().write(
             "i=1; while [ $i -le 221 ]; do echo \"line $i\"; i=$((i+1)); done\nexec sleep 60\n"));
@@ -194,7 +288,7 @@ class AgentWindowTests : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(model().logLines().value(219), QStringLiteral("line 221"), kDeadline);
         QObject* log = item("logView");
         QCOMPARE(log->property("count").toInt(), 220);
-        QCOMPARE(log->property("model").toStringList().first(), QStringLiteral("line 2"));
+        QCOMPARE(model().logLines().first(), QStringLiteral("line 2"));
     }
 
     void theSamePageIsNotLoadedTwice() {
