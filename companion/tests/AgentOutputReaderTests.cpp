@@ -48,6 +48,30 @@ class AgentOutputReaderTests : public QObject {
         QCOMPARE(reader.feed("\nthree\n"), QStringList{"one\r\ntwo\r\nthree"});
     }
 
+    void aLineLongerThan64KiBIsCutAndNothingBeyondItIsHeld() {
+        AgentOutputReader reader;
+        const qsizetype limit = AgentOutputReader::kMaximumLineBytes;
+        QCOMPARE(limit, 64 * 1024);
+        // A runaway line without an end, fed in chunks: its first 64 KiB become one line, at once.
+        QStringList lines;
+        for (int chunk = 0; chunk < 40; ++chunk) {
+            lines << reader.feed(QByteArray(8 * 1024, 'x'));
+            QVERIFY(reader.bufferedBytes() <= limit);
+        }
+        QCOMPARE(lines, QStringList{QString(limit, QLatin1Char('x'))});
+        // The rest of it up to its line feed is dropped; the next line is whole.
+        QCOMPARE(reader.feed("tail of the long line\nnext\n"), QStringList{"next"});
+        QCOMPARE(reader.bufferedBytes(), 0);
+        // A character is never cut in half.
+        const QByteArray euro = QStringLiteral("€").toUtf8();
+        const QByteArray wide = QByteArray("ab") + euro.repeated(limit / euro.size() + 1);
+        const QStringList cut = reader.feed(wide + "\n");
+        QCOMPARE(cut.size(), 1);
+        QVERIFY(cut.first().toUtf8().size() <= limit);
+        QVERIFY(!cut.first().contains(QChar::ReplacementCharacter));
+        QVERIFY(cut.first().endsWith(QStringLiteral("€")));
+    }
+
     void resetForgetsTheUnfinishedLineAndCharacter() {
         AgentOutputReader reader;
         reader.feed("old half line \xC3");
