@@ -16,7 +16,6 @@ ApplicationWindow {
     // Two card columns of at least their minimum, side by side, inside the window's padding.
     minimumWidth: 2 * Theme.minimumColumnWidth + Theme.columnSpacing + 2 * Theme.windowPadding
     minimumHeight: 520
-    visible: true
     title: "kestro Agent"
     color: Theme.windowFill
 

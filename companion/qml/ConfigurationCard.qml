@@ -1,4 +1,5 @@
 import QtQuick
+import QtQuick.Controls.Basic
 import KestroAgent
 
 // The launch settings, each edit saved at once, the pairing token, and the first invalid
@@ -75,6 +76,33 @@ AgentCard {
         SecondaryAgentButton {
             text: "Regenerate"
             onClicked: card.viewModel.regenerateToken()
+        }
+    }
+    Column {
+        width: parent.width
+        spacing: 4
+        Switch {
+            id: loginSwitch
+            objectName: "startAtLoginSwitch"
+            leftPadding: 0
+            text: "Start at login"
+            checked: card.viewModel.startsAtLogin
+            onToggled: card.viewModel.startsAtLogin = checked
+            contentItem: Text {
+                leftPadding: loginSwitch.indicator.width + loginSwitch.spacing
+                verticalAlignment: Text.AlignVCenter
+                text: loginSwitch.text
+                color: Theme.fieldLabel
+                font.pixelSize: Theme.labelSize
+                font.bold: true
+            }
+        }
+        Text {
+            width: parent.width
+            text: "Starts kestro Agent in the tray when you log in, so your phone can reach this computer."
+            color: Theme.help
+            font.pixelSize: Theme.labelSize
+            wrapMode: Text.Wrap
         }
     }
     Row {

@@ -32,12 +32,13 @@ AgentCard {
             radius: Theme.previewRadius
             color: Theme.previewFill
             clip: true
-            // The web view exists only while there is a page to show; it shows the latest one.
+            // The web view exists only while there is a page to show and the window is shown; it
+            // shows the latest one.
             Loader {
                 id: previewLoader
                 objectName: "previewLoader"
                 anchors.fill: parent
-                active: card.viewModel.hasPairPage
+                active: card.viewModel.showsPreview
                 sourceComponent: PairPagePreview {
                     objectName: "pairPagePreview"
                 }

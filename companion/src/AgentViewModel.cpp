@@ -24,7 +24,8 @@ AgentViewModelServices AgentViewModel::systemServices() {
             .runtimeSearch = [] { return currentRuntimeSearch(); },
             .environment = QProcessEnvironment::systemEnvironment(),
             .openURL = [](const QUrl& location) { QDesktopServices::openUrl(location); },
-            .defaults = defaultConfiguration()};
+            .defaults = defaultConfiguration(),
+            .loginItem = systemLoginItem()};
 }
 
 AgentViewModel::AgentViewModel(AgentViewModelServices services, QObject* parent)
@@ -40,6 +41,7 @@ AgentViewModel::AgentViewModel(AgentViewModelServices services, QObject* parent)
     m_restartPause.setSingleShot(true);
     m_restartPause.setInterval(kRestartPauseMilliseconds);
     connect(&m_restartPause, &QTimer::timeout, this, &AgentViewModel::continueRestart);
+    connect(this, &AgentViewModel::pairPageURLChanged, this, &AgentViewModel::showsPreviewChanged);
     connect(&m_log, &AgentSessionLog::appended, this, &AgentViewModel::logLinesChanged);
     connect(&m_process, &AgentRuntimeProcess::existsChanged, this, &AgentViewModel::hasProcessChanged);
     connect(&m_process, &AgentRuntimeProcess::line, this, &AgentViewModel::handleLine);
@@ -112,6 +114,24 @@ void AgentViewModel::revalidate() {
 void AgentViewModel::chooseWorkspace(const QUrl& folder) {
     if (!folder.isLocalFile() || folder.toLocalFile().isEmpty()) return;
     setWorkingDirectory(folder.toLocalFile());
+}
+
+void AgentViewModel::setWindowShown(bool shown) {
+    if (shown == m_windowShown) return;
+    m_windowShown = shown;
+    emit showsPreviewChanged();
+}
+
+bool AgentViewModel::startsAtLogin() const {
+    return m_services.loginItem && m_services.loginItem->isEnabled();
+}
+
+void AgentViewModel::setStartsAtLogin(bool enabled) {
+    if (m_services.loginItem && enabled != startsAtLogin()) {
+        if (const QString error = m_services.loginItem->setEnabled(enabled); !error.isEmpty())
+            appendLog(QStringLiteral("configuration: start at login could not be changed: ") + error);
+    }
+    emit startsAtLoginChanged();
 }
 
 // Token ----------------------------------------------------------------------------------------

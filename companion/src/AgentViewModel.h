@@ -6,6 +6,7 @@
 // runs on the GUI thread.
 
 #include "AgentLaunchConfiguration.h"
+#include "AgentLoginItem.h"
 #include "AgentPlatformTexts.h"
 #include "AgentRuntimeLaunch.h"
 #include "AgentRuntimeProcess.h"
@@ -33,6 +34,7 @@ struct AgentViewModelServices {
     QProcessEnvironment environment;               // what the runtime inherits
     std::function<void(const QUrl&)> openURL;      // hands a location to the desktop
     AgentLaunchConfiguration defaults;             // used when nothing usable is stored
+    std::unique_ptr<AgentLoginItem> loginItem;     // start at login; none: never
 };
 
 class AgentViewModel : public QObject {
@@ -62,6 +64,10 @@ class AgentViewModel : public QObject {
     Q_PROPERTY(QString pairLinkText READ pairLinkText NOTIFY pairLinkChanged)
     Q_PROPERTY(bool hasPairPage READ hasPairPage NOTIFY pairPageURLChanged)
     Q_PROPERTY(QUrl pairPageURL READ pairPageURL NOTIFY pairPageURLChanged)
+    // The web preview exists only while there is a page and the window is shown: hidden, the
+    // companion lets the web engine's page and its helper processes go.
+    Q_PROPERTY(bool showsPreview READ showsPreview NOTIFY showsPreviewChanged)
+    Q_PROPERTY(bool startsAtLogin READ startsAtLogin WRITE setStartsAtLogin NOTIFY startsAtLoginChanged)
     Q_PROPERTY(QString codexVersion READ codexVersion NOTIFY codexVersionChanged)
     Q_PROPERTY(QString diagnostic READ diagnostic NOTIFY diagnosticChanged)
     Q_PROPERTY(QString machineSummary READ machineSummary NOTIFY machineSummaryChanged)
@@ -127,6 +133,12 @@ class AgentViewModel : public QObject {
     QString pairLinkText() const;
     bool hasPairPage() const { return !m_pairPageURL.isEmpty(); }
     QUrl pairPageURL() const { return m_pairPageURL; }
+    bool showsPreview() const { return hasPairPage() && m_windowShown; }
+    // Told by the application as its window comes and goes.
+    void setWindowShown(bool shown);
+    bool startsAtLogin() const;
+    // Writes or removes the login item; a failure is logged and the switch shows the truth.
+    void setStartsAtLogin(bool enabled);
     QString codexVersion() const { return m_codexVersion; }
     QString diagnostic() const { return m_diagnostic; }
     QString machineSummary() const { return m_machineSummary; }
@@ -166,6 +178,8 @@ class AgentViewModel : public QObject {
     void controlsChanged();
     void pairLinkChanged();
     void pairPageURLChanged();
+    void showsPreviewChanged();
+    void startsAtLoginChanged();
     void codexVersionChanged();
     void diagnosticChanged();
     void machineSummaryChanged();
@@ -201,6 +215,7 @@ class AgentViewModel : public QObject {
     QString m_failureMessage;
     QString m_pairLink;
     QUrl m_pairPageURL;
+    bool m_windowShown = true;
     QString m_codexVersion = QStringLiteral("Not detected");
     // The diagnostic before any runtime reported one.
     static constexpr const char* kNotStartedDiagnostic = "Start the local bridge to generate a pairing page.";

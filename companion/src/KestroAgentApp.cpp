@@ -1,8 +1,11 @@
 #include "KestroAgentApp.h"
 
+#include "AgentTrayIcon.h"
+
 #include <QGuiApplication>
 #include <QIcon>
 #include <QQuickWindow>
+#include <QSettings>
 #include <QtQml/qqmlextensionplugin.h>
 
 // The window's QML module, linked in statically.
@@ -26,27 +29,64 @@ void KestroAgentApp::describeApplication() {
     QGuiApplication::setQuitOnLastWindowClosed(quitsWhenTheWindowCloses());
 }
 
-KestroAgentApp::KestroAgentApp(AgentViewModelServices services, QObject* parent)
+KestroAgentApp::KestroAgentApp(AgentViewModelServices services, KestroAgentAppOptions options,
+                               QObject* parent)
     : QObject(parent), m_viewModel(std::make_unique<AgentViewModel>(std::move(services))) {
     // The runtime has no way of its own to stop: the quit hook asks it to.
     connect(qApp, &QCoreApplication::aboutToQuit, m_viewModel.get(), &AgentViewModel::shutdown);
+    // Nothing of the web preview is made before the window is shown.
+    m_viewModel->setWindowShown(false);
     // The module lives in the resources, where the window's files import it from.
     m_engine.addImportPath(QStringLiteral("qrc:/"));
     m_engine.setInitialProperties({{QStringLiteral("viewModel"), QVariant::fromValue(m_viewModel.get())}});
     m_engine.load(kWindowView);
-    if (QQuickWindow* shown = window()) followWindow(*shown);
+    QQuickWindow* shown = window();
+    if (shown == nullptr) return;
+    followWindow(*shown);
+    if (options.trayIcon) {
+        m_tray =
+            std::make_unique<AgentTrayIcon>(*m_viewModel, [this](int state) { return stateColor(state); });
+        connect(m_tray.get(), &AgentTrayIcon::showRequested, this, &KestroAgentApp::showWindow);
+        connect(m_tray.get(), &AgentTrayIcon::quitRequested, qApp, &QCoreApplication::quit,
+                Qt::QueuedConnection);
+    }
+    // Hidden only where something else can show the window again.
+    if (options.hidden && m_tray && AgentTrayIcon::isAvailable())
+        m_viewModel->startIfNeeded();
+    else
+        showWindow();
 }
 
 void KestroAgentApp::followWindow(QQuickWindow& shown) {
     // The appearance hook: whenever the window is shown, the runtime starts if none runs.
     connect(&shown, &QWindow::visibleChanged, this, [this](bool visible) {
+        m_viewModel->setWindowShown(visible);
         if (visible) m_viewModel->startIfNeeded();
     });
     // Back in the window, the user sees the settings checked against the computer as it is now.
     connect(&shown, &QWindow::activeChanged, this, [this, &shown] {
         if (shown.isActive()) m_viewModel->revalidate();
     });
-    if (shown.isVisible()) m_viewModel->startIfNeeded();
+    shown.installEventFilter(this);
+}
+
+bool KestroAgentApp::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::Close || !m_tray || !AgentTrayIcon::isAvailable() || watched != window())
+        return QObject::eventFilter(watched, event);
+    window()->hide();
+    QSettings settings;
+    if (!settings.value(QLatin1String(kCloseNoticeKey)).toBool()) {
+        m_tray->notifyStillRunning();
+        settings.setValue(QLatin1String(kCloseNoticeKey), true);
+    }
+    return true;
+}
+
+QColor KestroAgentApp::stateColor(int state) {
+    QVariant color;
+    if (QObject* theme = m_engine.singletonInstance<QObject*>(qmlTypeId("KestroAgent", 1, 0, "Theme")))
+        QMetaObject::invokeMethod(theme, "stateColor", Q_RETURN_ARG(QVariant, color), Q_ARG(QVariant, state));
+    return color.value<QColor>();
 }
 
 KestroAgentApp::~KestroAgentApp() = default;

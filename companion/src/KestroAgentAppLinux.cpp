@@ -7,4 +7,8 @@ bool quitsWhenTheWindowCloses() {
     return true;
 }
 
+bool showsTheWindowWhenActivated() {
+    return false;
+}
+
 } // namespace kestro::companion

@@ -7,4 +7,8 @@ bool quitsWhenTheWindowCloses() {
     return false;
 }
 
+bool showsTheWindowWhenActivated() {
+    return true;
+}
+
 } // namespace kestro::companion
