@@ -29,6 +29,14 @@ void KestroAgentApp::describeApplication() {
     QGuiApplication::setQuitOnLastWindowClosed(quitsWhenTheWindowCloses());
 }
 
+void KestroAgentApp::prepareWebEngine() {
+    QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    const bool sandboxOff = qEnvironmentVariableIntValue("QTWEBENGINE_DISABLE_SANDBOX") == 1 ||
+                            flags.split(' ').contains("--no-sandbox");
+    if (!sandboxOff || flags.split(' ').contains("--no-zygote")) return;
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", (flags + " --no-zygote").trimmed());
+}
+
 KestroAgentApp::KestroAgentApp(AgentViewModelServices services, KestroAgentAppOptions options,
                                QObject* parent)
     : QObject(parent), m_viewModel(std::make_unique<AgentViewModel>(std::move(services))) {

@@ -30,6 +30,10 @@ class KestroAgentApp : public QObject {
   public:
     // Sets the application's names and icon (settings and the desktop find it by them).
     static void describeApplication();
+    // Before QtWebEngineQuick::initialize(): the web engine's helper processes are started only
+    // for a page and end with it, where the engine's sandbox allows (without the sandbox the
+    // engine's zygote, which would outlive every page, serves no purpose).
+    static void prepareWebEngine();
 
     explicit KestroAgentApp(AgentViewModelServices services, KestroAgentAppOptions options = {},
                             QObject* parent = nullptr);

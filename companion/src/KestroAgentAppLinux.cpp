@@ -2,7 +2,8 @@
 
 namespace kestro::companion {
 
-// No dock to bring a closed window back: closing it ends the application (and the runtime).
+// No dock to bring a closed window back: closing it ends the application (and the runtime),
+// unless a tray icon can bring it back.
 bool quitsWhenTheWindowCloses() {
     return true;
 }

@@ -16,6 +16,7 @@ using namespace kestro::companion;
 
 int main(int argc, char** argv) {
     // Before the application object, as the web view requires.
+    KestroAgentApp::prepareWebEngine();
     QtWebEngineQuick::initialize();
     // A QApplication: the tray icon and its menu are widgets.
     QApplication application(argc, argv);

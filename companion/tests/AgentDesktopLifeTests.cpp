@@ -522,6 +522,8 @@ class AgentDesktopLifeTests : public QObject {
         // The desktop's own launcher reads the entry as a session would at login.
         QProcess launcher;
         launcher.setProcessEnvironment(world.environment());
+        // The companion inherits the launcher's output, which must outlive the launcher.
+        launcher.setProcessChannelMode(QProcess::ForwardedChannels);
         launcher.start(QStringLiteral("gio"), {"launch", entry});
         QVERIFY(launcher.waitForFinished(20000));
         QCOMPARE(launcher.exitCode(), 0);
