@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QQuickWindow>
+#include <QScreen>
 #include <QtQml/qqmlextensionplugin.h>
 
 // The window's QML module, linked in statically.
@@ -38,6 +39,11 @@ KestroAgentApp::KestroAgentApp(AgentViewModelServices services, QObject* parent)
 }
 
 void KestroAgentApp::followWindow(QQuickWindow& shown) {
+    // The default size, within the free area of the screen it opens on: on a small screen the
+    // window is smaller and its content scrolls. (Never below its minimum size.)
+    if (const QScreen* screen = shown.screen())
+        shown.resize(
+            shown.size().boundedTo(screen->availableGeometry().size()).expandedTo(shown.minimumSize()));
     // The appearance hook: whenever the window is shown, the runtime starts if none runs.
     connect(&shown, &QWindow::visibleChanged, this, [this](bool visible) {
         if (visible) m_viewModel->startIfNeeded();

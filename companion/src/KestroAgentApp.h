@@ -1,7 +1,8 @@
 #pragma once
-// The application around the view model: the one window (QML), started as the window appears,
-// and the runtime stopped when the application quits. Create it after the QGuiApplication, and
-// after QtWebEngineQuick::initialize() (which must come before the application object).
+// The application around the view model: the one window (QML, at its default size within the
+// screen's free area), started as the window appears, and the runtime stopped when the
+// application quits. Create it after the QGuiApplication, and after
+// QtWebEngineQuick::initialize() (which must come before the application object).
 
 #include "AgentViewModel.h"
 
