@@ -27,6 +27,7 @@ ApplicationWindow {
 
     ScrollView {
         id: scroller
+        objectName: "windowScroller"
         anchors.fill: parent
         contentWidth: availableWidth
 
@@ -56,6 +57,7 @@ ApplicationWindow {
                     PairingCard {
                         Layout.fillWidth: true
                         viewModel: window.viewModel
+                        scroller: scroller.contentItem as Flickable
                     }
                     ConfigurationCard {
                         Layout.fillWidth: true
