@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -15,9 +16,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const kestro::ParseResult again = kestro::parseRequest(longer);
         if (again.outcome != kestro::ParseOutcome::complete || !(again.request == whole.request))
             __builtin_trap();
+        // A transfer coding is never taken for a Content-Length body.
+        if (whole.request.headers.contains("transfer-encoding")) __builtin_trap();
         kestro::serializedResponse({.status = 400,
                                     .contentType = "application/json",
                                     .body = kestro::errorBody(whole.request.path)});
+    }
+    if (whole.outcome == kestro::ParseOutcome::refused) {
+        // Refused as soon as the head shows why, whatever follows it.
+        std::string longer(bytes);
+        longer += "\r\n\r\nmore";
+        const kestro::ParseResult again = kestro::parseRequest(longer);
+        if (again.outcome != kestro::ParseOutcome::refused || again.refusal.status != whole.refusal.status ||
+            again.refusal.body != whole.refusal.body)
+            __builtin_trap();
     }
     return 0;
 }
