@@ -162,6 +162,13 @@ std::string KestroAgentState::pairingLink() const {
     return kestro::pairingLink(m_configuration, preferredAdvertisedHost());
 }
 
+std::vector<std::string> KestroAgentState::pairingFilePaths() const {
+    const auto directory = m_dependencies.host.temporaryDirectory();
+    if (!directory) return {};
+    const std::string stem = *directory + "/kestro-pair-" + pairingSlug(m_configuration.machineName);
+    return {stem + ".png", stem + ".html"};
+}
+
 std::optional<std::string> KestroAgentState::writePairingQRCode() const {
     const auto directory = m_dependencies.host.temporaryDirectory();
     if (!directory) return std::nullopt;

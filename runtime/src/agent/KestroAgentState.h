@@ -64,6 +64,8 @@ class KestroAgentState final : public KestroAgentService {
     std::string pairingLink() const;
     std::optional<std::string> writePairingQRCode() const;
     std::optional<std::string> openPairingPageIfAvailable(bool openInBrowser) const;
+    // Where the QR image and the page are written (whether or not they were).
+    std::vector<std::string> pairingFilePaths() const;
 
     // Runs, jobs and diagnostics.
     struct RunStart {

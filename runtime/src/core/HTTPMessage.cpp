@@ -21,15 +21,23 @@ size_t contentLength(const std::map<std::string, std::string>& headers) {
     return static_cast<size_t>(decimal->magnitude);
 }
 
+ParseResult refused(int status, std::string_view message) {
+    return {ParseOutcome::refused,
+            {},
+            {.status = status, .contentType = "application/json", .body = errorBody(message)}};
+}
+
+ParseResult tooLarge() {
+    return refused(400, "Request too large.");
+}
+
 } // namespace
 
 ParseResult parseRequest(std::string_view buffer) {
     const size_t headEnd = buffer.find(kHeadEnd);
     if (headEnd == std::string_view::npos)
-        return {buffer.size() > kMaximumHeadBytes + kHeadEnd.size() ? ParseOutcome::tooLarge
-                                                                    : ParseOutcome::incomplete,
-                {}};
-    if (headEnd > kMaximumHeadBytes) return {ParseOutcome::tooLarge, {}};
+        return buffer.size() > kMaximumHeadBytes + kHeadEnd.size() ? tooLarge() : ParseResult{};
+    if (headEnd > kMaximumHeadBytes) return tooLarge();
 
     const std::string head = decodeUTF8Lossy(buffer.substr(0, headEnd));
     const std::vector<std::string> lines = splitOn(head, "\r\n");
@@ -37,23 +45,27 @@ ParseResult parseRequest(std::string_view buffer) {
     for (auto& word : splitOn(lines.front(), " "))
         if (!word.empty()) words.push_back(std::move(word));
     // Such a head never becomes a request; only the peer's close ends the wait.
-    if (words.size() < 2) return {ParseOutcome::incomplete, {}};
+    if (words.size() < 2) return {};
 
     HTTPRequest request;
     request.method = words[0];
     request.path = words[1];
     for (size_t i = 1; i < lines.size(); ++i) {
+        if (startsWith(lines[i], " ") || startsWith(lines[i], "\t"))
+            return refused(400, "Malformed request.");
         const size_t colon = lines[i].find(':');
         if (colon == std::string::npos) continue;
         request.headers[lowercased(trimmed(std::string_view(lines[i]).substr(0, colon)))] =
             trimmed(std::string_view(lines[i]).substr(colon + 1));
     }
+    if (request.headers.contains("transfer-encoding"))
+        return refused(501, "Transfer-Encoding is not supported; send a Content-Length body.");
     const size_t length = contentLength(request.headers);
-    if (length > kMaximumBodyBytes) return {ParseOutcome::tooLarge, {}};
+    if (length > kMaximumBodyBytes) return tooLarge();
     const size_t bodyStart = headEnd + kHeadEnd.size();
-    if (buffer.size() < bodyStart + length) return {ParseOutcome::incomplete, {}};
+    if (buffer.size() < bodyStart + length) return {};
     request.body = std::string(buffer.substr(bodyStart, length));
-    return {ParseOutcome::complete, std::move(request)};
+    return {ParseOutcome::complete, std::move(request), {}};
 }
 
 std::string reasonPhrase(int status) {

@@ -28,15 +28,18 @@ inline constexpr size_t kMaximumBodyBytes = 8 * 1024 * 1024;
 // The most a connection ever holds: a full head, its end and a full body.
 inline constexpr size_t kMaximumRequestBytes = kMaximumHeadBytes + 4 + kMaximumBodyBytes;
 
-enum class ParseOutcome { incomplete, complete, tooLarge };
+enum class ParseOutcome { incomplete, complete, refused };
 
 struct ParseResult {
     ParseOutcome outcome = ParseOutcome::incomplete;
-    HTTPRequest request; // set when complete
+    HTTPRequest request;  // set when complete
+    HTTPResponse refusal; // set when refused: the answer before the connection closes
 };
 
 // Looks for one complete request at the start of `buffer`; bytes after it are ignored.
-// A head or body over the limits above is `tooLarge`.
+// Refused, as soon as the head shows it: a head or body over the limits above (400), a header
+// continuation line (400: it could smuggle a header past a reader that folds lines), and any
+// Transfer-Encoding (501: only Content-Length bodies are read).
 ParseResult parseRequest(std::string_view buffer);
 
 std::string reasonPhrase(int status);

@@ -11,6 +11,9 @@ namespace {
 
 constexpr const char* kJSON = "application/json";
 
+// A body this small decodes in microseconds where it arrived; larger ones go to the body reader.
+constexpr size_t kInlineBodyBytes = 16 * 1024;
+
 enum class Route { status, threadHistory, surfacePreview, worktree, run, none };
 
 Route matchRoute(const HTTPRequest& request) {
@@ -43,8 +46,13 @@ HTTPResponse okResponse(std::string body) {
 } // namespace
 
 KestroAgentRouter::KestroAgentRouter(KestroAgentService& service, SerialExecutor& serial,
-                                     RunRequestHandler& runHandler)
-    : m_service(service), m_serial(serial), m_runHandler(runHandler) {}
+                                     SerialExecutor& bodyReader, RunRequestHandler& runHandler)
+    : m_service(service), m_serial(serial), m_bodyReader(bodyReader), m_runHandler(runHandler) {}
+
+template <class Record> asio::awaitable<Record> KestroAgentRouter::decoded(const std::string& body) {
+    if (body.size() <= kInlineBodyBytes) co_return decodeRecord<Record>(body);
+    co_return co_await m_bodyReader.run([&body] { return decodeRecord<Record>(body); });
+}
 
 asio::awaitable<void> KestroAgentRouter::handle(HTTPRequest request,
                                                 KestroHTTPConnectionHandler& connection) {
@@ -79,7 +87,7 @@ asio::awaitable<void> KestroAgentRouter::route(const HTTPRequest& request,
     case Route::status: {
         std::optional<std::string> workingDirectory;
         try {
-            workingDirectory = decodeRecord<KestroAgentStatusRequest>(request.body).workingDirectory;
+            workingDirectory = (co_await decoded<KestroAgentStatusRequest>(request.body)).workingDirectory;
         } catch (const DecodingError&) {
             // An empty or unreadable body simply names no directory.
         }
@@ -89,29 +97,29 @@ asio::awaitable<void> KestroAgentRouter::route(const HTTPRequest& request,
         break;
     }
     case Route::threadHistory: {
-        const auto decoded = decodeRecord<KestroAgentThreadHistoryRequest>(request.body);
-        auto operation = [&] { return m_service.encodedThreadHistory(decoded.threadID); };
+        const auto history = co_await decoded<KestroAgentThreadHistoryRequest>(request.body);
+        auto operation = [&] { return m_service.encodedThreadHistory(history.threadID); };
         const HTTPResponse answer = okResponse(co_await m_serial.run(operation));
         co_await connection.send(answer);
         break;
     }
     case Route::surfacePreview: {
-        const auto decoded = decodeRecord<KestroAgentSurfacePreviewRequest>(request.body);
-        auto operation = [&] { return m_service.encodedSurfacePreview(decoded.kind); };
+        const auto preview = co_await decoded<KestroAgentSurfacePreviewRequest>(request.body);
+        auto operation = [&] { return m_service.encodedSurfacePreview(preview.kind); };
         const HTTPResponse answer = okResponse(co_await m_serial.run(operation));
         co_await connection.send(answer);
         break;
     }
     case Route::worktree: {
-        const auto decoded = decodeRecord<KestroAgentWorktreeRequest>(request.body);
-        auto operation = [&] { return m_service.createWorktree(decoded.name, decoded.workingDirectory); };
-        const auto worktree = co_await m_serial.run(operation);
-        const HTTPResponse answer = okResponse(encodeRecord(worktree));
+        const auto worktree = co_await decoded<KestroAgentWorktreeRequest>(request.body);
+        auto operation = [&] { return m_service.createWorktree(worktree.name, worktree.workingDirectory); };
+        const auto created = co_await m_serial.run(operation);
+        const HTTPResponse answer = okResponse(encodeRecord(created));
         co_await connection.send(answer);
         break;
     }
     case Route::run:
-        co_await m_runHandler.handleRun(request.body, connection);
+        co_await m_runHandler.handleRun(co_await decoded<KestroAgentRunRequest>(request.body), connection);
         break;
     case Route::none:
         break;

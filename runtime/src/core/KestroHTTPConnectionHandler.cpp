@@ -1,6 +1,7 @@
 #include "core/KestroHTTPConnectionHandler.h"
 
 #include "core/AsioSupport.h"
+#include "core/ConnectionAdmission.h"
 
 #include <algorithm>
 #include <array>
@@ -18,8 +19,23 @@ constexpr size_t kReceiveChunk = 64 * 1024;
 }
 
 KestroHTTPConnectionHandler::KestroHTTPConnectionHandler(asio::ip::tcp::socket socket,
-                                                         ConnectionLimits limits)
-    : m_socket(std::move(socket)), m_limits(limits) {}
+                                                         ConnectionLimits limits,
+                                                         ConnectionAdmission* admission)
+    : m_socket(std::move(socket)), m_limits(limits), m_admission(admission) {}
+
+KestroHTTPConnectionHandler::~KestroHTTPConnectionHandler() {
+    stopWaiting();
+}
+
+void KestroHTTPConnectionHandler::stopWaiting() {
+    if (!m_waiting) return;
+    m_waiting = false;
+    if (m_admission != nullptr) m_admission->leave(this);
+}
+
+void KestroHTTPConnectionHandler::closeIfWaiting() {
+    if (m_waiting) close();
+}
 
 asio::awaitable<void> KestroHTTPConnectionHandler::serve(std::shared_ptr<KestroHTTPConnectionHandler> self,
                                                          RequestHandler handler) {
@@ -59,13 +75,12 @@ asio::awaitable<void> KestroHTTPConnectionHandler::serve(std::shared_ptr<KestroH
         }
         ParseResult parsed = parseRequest(buffer);
         if (parsed.outcome == ParseOutcome::incomplete) continue;
+        self->stopWaiting();
         // The request is out; its bytes are not kept while it is answered and the connection lingers.
         std::string().swap(buffer);
-        if (parsed.outcome == ParseOutcome::tooLarge) {
-            const HTTPResponse tooLarge{
-                .status = 400, .contentType = "application/json", .body = errorBody("Request too large.")};
+        if (parsed.outcome == ParseOutcome::refused) {
             try {
-                co_await self->send(tooLarge);
+                co_await self->send(parsed.refusal);
             } catch (const std::exception&) {
             }
             co_await self->finishConnection();

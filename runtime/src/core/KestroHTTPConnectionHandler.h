@@ -14,6 +14,7 @@
 
 namespace kestro {
 
+class ConnectionAdmission;
 class KestroHTTPConnectionHandler;
 
 // Answers one parsed request on its connection, finishing the connection when done.
@@ -27,7 +28,13 @@ struct ConnectionLimits {
 
 class KestroHTTPConnectionHandler {
   public:
-    KestroHTTPConnectionHandler(asio::ip::tcp::socket socket, ConnectionLimits limits);
+    // While its request is still coming in, the connection is listed in `admission` (if any),
+    // which may have it closed to make room for others.
+    KestroHTTPConnectionHandler(asio::ip::tcp::socket socket, ConnectionLimits limits,
+                                ConnectionAdmission* admission = nullptr);
+    ~KestroHTTPConnectionHandler();
+    KestroHTTPConnectionHandler(const KestroHTTPConnectionHandler&) = delete;
+    KestroHTTPConnectionHandler& operator=(const KestroHTTPConnectionHandler&) = delete;
 
     // Serves the connection to its end; `self` keeps the handler alive meanwhile.
     static asio::awaitable<void> serve(std::shared_ptr<KestroHTTPConnectionHandler> self,
@@ -42,11 +49,18 @@ class KestroHTTPConnectionHandler {
 
     asio::any_io_executor executor() { return m_socket.get_executor(); }
 
+    // Closes the connection if its request is still coming in; run on its executor. A request
+    // that has arrived meanwhile is answered as usual.
+    void closeIfWaiting();
+
   private:
     void close();
+    void stopWaiting();
 
     asio::ip::tcp::socket m_socket;
     ConnectionLimits m_limits;
+    ConnectionAdmission* m_admission;
+    bool m_waiting = true;
     std::string m_buffer;
     asio::error_code m_writeFailure;
 };

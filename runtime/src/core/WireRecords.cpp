@@ -2,6 +2,7 @@
 
 #include "core/KestroAgentError.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <nlohmann/json.hpp>
@@ -58,6 +59,9 @@ template <class T> T fromJson(const json& object);
 template <class T> T valueFromJson(const json& value, const std::string& name) {
     if constexpr (std::is_same_v<T, std::string>) {
         if (!value.is_string()) wrongType(name);
+        // A C string (a path, an argument) would end at the NUL and mean something else.
+        if (value.get_ref<const std::string&>().find('\0') != std::string::npos)
+            throw DecodingError("Field '" + name + "' contains a NUL character.");
         return value.get<std::string>();
     } else if constexpr (std::is_same_v<T, bool>) {
         if (!value.is_boolean()) wrongType(name);
@@ -109,7 +113,22 @@ template <class Record> std::string encodeRecord(const Record& record) {
 }
 
 template <class Record> Record decodeRecord(std::string_view body) {
-    json document = json::parse(body, nullptr, false);
+    // Only the record's own members are kept: a body of many other keys costs time in proportion
+    // to its size, not to the square of its key count. Nesting is refused as it is met, before it
+    // is built, since every level costs memory.
+    std::vector<std::string> names;
+    const Record empty{};
+    Record::visitFields(empty, [&names](const char* name, const auto&) { names.emplace_back(name); });
+    const json::parser_callback_t keepOwnMembers = [&names](int depth, json::parse_event_t event,
+                                                            json& parsed) {
+        if ((event == json::parse_event_t::object_start || event == json::parse_event_t::array_start) &&
+            depth >= kMaximumBodyDepth)
+            throw DecodingError("The request body is nested too deeply.");
+        if (event == json::parse_event_t::key && depth == 1)
+            return std::find(names.begin(), names.end(), parsed.get_ref<const std::string&>()) != names.end();
+        return true;
+    };
+    json document = json::parse(body, keepOwnMembers, false);
     if (document.is_discarded()) throw DecodingError("The request body is not valid JSON.");
     if (!document.is_object()) throw DecodingError("The request body must be a JSON object.");
     return fromJson<Record>(document);

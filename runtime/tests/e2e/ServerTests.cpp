@@ -411,6 +411,68 @@ TEST(StartupTest, DefaultsGiveARandomTokenAndThePortFromTheEnvironment) {
     EXPECT_EQ(lines[2], "Runner: Codex · Workdir: " + home.path());
 }
 
+// An empty token would let in every request that presents an empty header; a weak one and
+// settings that were ignored are named on standard error.
+TEST(StartupTest, AnEmptyTokenIsNeverTheTokenAndWeakSettingsAreNamed) {
+    TemporaryFolder home;
+    const uint16_t port = freePort();
+    AgentProcess empty({"--prot", "9", "--no-open-pair-page"}, {{"HOME", home.path()},
+                                                                {"XDG_RUNTIME_DIR", home.path()},
+                                                                {"KESTRO_AGENT_PORT", std::to_string(port)},
+                                                                {"KESTRO_AGENT_TOKEN", ""}});
+    const auto lines = empty.waitForLines(9);
+    ASSERT_GE(lines.size(), 4u) << empty.standardError();
+    ASSERT_EQ(lines[3].size(), std::string("Token: ").size() + 32) << lines[3];
+    for (const auto& header : {"X-Kestro-Token", "X-Vesk-Token"})
+        EXPECT_EQ(request(port, "GET", "/status", {{header, ""}}).status, 401) << header;
+    EXPECT_EQ(request(port, "GET", "/status", {{"Authorization", "Bearer "}}).status, 401);
+    EXPECT_EQ(request(port, "GET", "/status", {{"X-Kestro-Token", lines[3].substr(7)}}).status, 200);
+    const std::string errors = empty.standardError();
+    EXPECT_NE(errors.find("The token from KESTRO_AGENT_TOKEN is empty and is ignored."), std::string::npos)
+        << errors;
+    EXPECT_NE(errors.find("Unknown option \"--prot\" is ignored."), std::string::npos) << errors;
+
+    const uint16_t other = freePort();
+    AgentProcess weak({"--port", std::to_string(other), "--token", "short", "--no-open-pair-page"},
+                      {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}});
+    ASSERT_EQ(weak.waitForLines(9).size(), 9u) << weak.standardError();
+    EXPECT_EQ(request(other, "GET", "/status", {{"X-Kestro-Token", "short"}}).status, 200);
+    EXPECT_NE(weak.standardError().find("is shorter than 16 characters"), std::string::npos);
+}
+
+// --bind restricts the listener to one address; the banner and the pairing link stay as they are.
+TEST(StartupTest, BindListensOnOneAddressOnly) {
+    TemporaryFolder home;
+    const uint16_t port = freePort();
+    AgentProcess bound(
+        {"--port", std::to_string(port), "--token", kToken, "--bind", "127.0.0.2", "--no-open-pair-page"},
+        {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}});
+    const auto lines = bound.waitForLines(9);
+    ASSERT_EQ(lines.size(), 9u) << bound.standardError();
+    EXPECT_EQ(lines[0], "kestro Agent listening on http://0.0.0.0:" + std::to_string(port));
+    auto reaches = [port](const char* address) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in target{};
+        target.sin_family = AF_INET;
+        target.sin_port = htons(port);
+        ::inet_pton(AF_INET, address, &target.sin_addr);
+        const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&target), sizeof target) == 0;
+        ::close(fd);
+        return connected;
+    };
+    EXPECT_TRUE(reaches("127.0.0.2"));
+    EXPECT_FALSE(reaches("127.0.0.1"));
+
+    AgentProcess nonsense(
+        {"--port", "0", "--no-open-pair-page"},
+        {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}, {"KESTRO_AGENT_BIND", "everywhere"}});
+    EXPECT_EQ(nonsense.waitForExit(), 1);
+    EXPECT_TRUE(nonsense.waitForLines(1, milliseconds(100)).empty());
+    EXPECT_NE(nonsense.standardError().find("The bind address \"everywhere\" is not an IP address"),
+              std::string::npos)
+        << nonsense.standardError();
+}
+
 } // namespace
 
 namespace {

@@ -61,4 +61,35 @@ double cpuSeconds(pid_t pid) {
     return double(user + system) / double(::sysconf(_SC_CLK_TCK));
 }
 
+bool isRunning(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return false;
+    const size_t close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z' &&
+           line[close + 2] != 'X';
+}
+
+std::vector<std::string> environmentOf(pid_t pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/environ", std::ios::binary);
+    std::vector<std::string> entries;
+    std::string entry;
+    while (std::getline(file, entry, '\0'))
+        entries.push_back(entry);
+    return entries;
+}
+
+long softDescriptorLimit(pid_t pid) {
+    std::ifstream limits("/proc/" + std::to_string(pid) + "/limits");
+    std::string line;
+    while (std::getline(limits, line))
+        if (line.rfind("Max open files", 0) == 0) {
+            std::istringstream fields(line.substr(14));
+            std::string soft;
+            fields >> soft;
+            return soft == "unlimited" ? -1 : std::stol(soft);
+        }
+    return -1;
+}
+
 } // namespace kestro::testing
