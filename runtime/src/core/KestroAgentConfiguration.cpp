@@ -67,6 +67,7 @@ std::string usageText() {
            "  --working-dir DIR       folder runs use unless the phone names one (KESTRO_AGENT_WORKDIR;\n"
            "                          default: the current folder)\n"
            "  --no-open-pair-page     do not open the pairing page in the browser\n"
+           "  --no-qr                 do not print the pairing QR code after the banner on a terminal\n"
            "  --help, -h              print this help and exit\n"
            "  --version               print the version and exit\n"
            "\n"
@@ -106,6 +107,7 @@ KestroAgentConfiguration buildConfiguration(const std::vector<std::string>& argu
         firstPresent(arguments, environment, "--working-dir", "WORKDIR").value_or(currentDirectory);
     configuration.defaultWorkingDirectory = normalizedKestroPath(workingDirectory).value_or(currentDirectory);
     configuration.opensPairingPageAutomatically = !hasFlag(arguments, "--no-open-pair-page");
+    configuration.printsTerminalQRCode = !hasFlag(arguments, "--no-qr");
     return configuration;
 }
 

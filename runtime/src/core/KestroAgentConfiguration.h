@@ -17,6 +17,7 @@ struct KestroAgentConfiguration {
     std::string advertisedHost;
     std::string defaultWorkingDirectory;
     bool opensPairingPageAutomatically = true;
+    bool printsTerminalQRCode = true; // on a terminal only; "--no-qr" turns it off
 };
 
 // Looks up an environment variable; absent when unset (a set, empty variable is present).
