@@ -52,38 +52,46 @@ install(FILES ${generated}/kestro-agent.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}
 
 if(TARGET kestro-agent-companion)
   # The companion is installed only when it was built: after ./scripts/run, which builds the
-  # runtime alone, the install says so and leaves it out instead of failing half way.
+  # runtime alone, the install says so and leaves it out instead of failing half way. The files
+  # that go with it follow it: each given as source, destination folder, installed name, and "r"
+  # (readable) or "x" (executable).
+  function(kestro_install_with_companion component)
+    install(CODE "set(KESTRO_COMPANION_PROGRAM \"$<TARGET_FILE:kestro-agent-companion>\")
+                  set(KESTRO_COMPANION_FILES \"${ARGN}\")" COMPONENT ${component})
+    install(CODE [[
+      while(KESTRO_COMPANION_FILES AND EXISTS "${KESTRO_COMPANION_PROGRAM}")
+        list(POP_FRONT KESTRO_COMPANION_FILES source destination name mode)
+        set(permissions OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+        if(mode STREQUAL "x")
+          list(APPEND permissions OWNER_EXECUTE GROUP_EXECUTE WORLD_EXECUTE)
+        endif()
+        file(INSTALL "${source}" DESTINATION "${CMAKE_INSTALL_PREFIX}/${destination}" RENAME "${name}"
+             PERMISSIONS ${permissions})
+      endwhile()
+    ]] COMPONENT ${component})
+  endfunction()
+
+  install(CODE "if(NOT EXISTS \"$<TARGET_FILE:kestro-agent-companion>\")
+                  message(STATUS \"Leaving out the companion: it is not built (cmake --build --preset release).\")
+                endif()" COMPONENT companion)
   install(TARGETS kestro-agent-companion RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT companion
           OPTIONAL)
   set(resources ${PROJECT_SOURCE_DIR}/companion/resources)
   set(icons ${CMAKE_INSTALL_DATADIR}/icons/hicolor)
-  # Each file as: source, destination folder, installed name.
   set(companion_files
       ${resources}/com.brantel.kestro.agent.desktop ${CMAKE_INSTALL_DATADIR}/applications
-      com.brantel.kestro.agent.desktop
-      ${resources}/kestro-mark.svg ${icons}/scalable/apps com.brantel.kestro.agent.svg
-      ${packaging}/copyright ${docdir}/kestro-agent-companion copyright
-      ${generated}/changelog.gz ${docdir}/kestro-agent-companion changelog.gz
-      ${generated}/kestro-agent-companion.1.gz ${CMAKE_INSTALL_MANDIR}/man1 kestro-agent-companion.1.gz)
+      com.brantel.kestro.agent.desktop r
+      ${resources}/kestro-mark.svg ${icons}/scalable/apps com.brantel.kestro.agent.svg r
+      ${packaging}/copyright ${docdir}/kestro-agent-companion copyright r
+      ${generated}/changelog.gz ${docdir}/kestro-agent-companion changelog.gz r
+      ${generated}/kestro-agent-companion.1.gz ${CMAKE_INSTALL_MANDIR}/man1 kestro-agent-companion.1.gz r)
   foreach(size 48 64 128 256 512)
     list(APPEND companion_files
-         ${resources}/kestro-mark-${size}.png ${icons}/${size}x${size}/apps com.brantel.kestro.agent.png)
+         ${resources}/kestro-mark-${size}.png ${icons}/${size}x${size}/apps com.brantel.kestro.agent.png r)
   endforeach()
-  install(CODE "set(KESTRO_COMPANION_PROGRAM \"$<TARGET_FILE:kestro-agent-companion>\")
-                set(KESTRO_COMPANION_FILES \"${companion_files}\")" COMPONENT companion)
-  install(CODE [[
-    if(NOT EXISTS "${KESTRO_COMPANION_PROGRAM}")
-      message(STATUS "Leaving out the companion: it is not built (cmake --build --preset release builds it).")
-    else()
-      while(KESTRO_COMPANION_FILES)
-        list(POP_FRONT KESTRO_COMPANION_FILES source destination name)
-        file(INSTALL "${source}" DESTINATION "${CMAKE_INSTALL_PREFIX}/${destination}" RENAME "${name}"
-             PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
-      endwhile()
-    endif()
-  ]] COMPONENT companion)
-  install(TARGETS kestro-agent RUNTIME DESTINATION ${CMAKE_INSTALL_DATADIR}/kestro-agent/Runtime
-          COMPONENT bundle)
+  kestro_install_with_companion(companion ${companion_files})
+  kestro_install_with_companion(bundle
+      $<TARGET_FILE:kestro-agent> ${CMAKE_INSTALL_DATADIR}/kestro-agent/Runtime kestro-agent x)
 endif()
 
 include(${CMAKE_CURRENT_LIST_DIR}/Package.cmake)
