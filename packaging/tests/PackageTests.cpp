@@ -239,7 +239,7 @@ TEST(RuntimePackageTest, TheUserServiceVerifiesAndItsStartLineServes) {
 
 #ifdef KESTRO_COMPANION_QML_DIR
 
-TEST(CompanionPackageTest, HoldsTheCompanionWithItsDesktopEntryAndLeavesTheRuntimeToItsPackage) {
+TEST(CompanionPackageTest, HoldsTheAppItsDesktopEntryAndIconsButNoRuntime) {
     const std::string package = packageFile("kestro-agent-companion");
     const UnpackedPackage unpacked(package);
     ASSERT_TRUE(unpacked.unpacked) << package;
