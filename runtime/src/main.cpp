@@ -8,6 +8,7 @@
 #include "core/KestroAgentListener.h"
 #include "core/KestroAgentRouter.h"
 #include "core/SerialExecutor.h"
+#include "core/TerminalQRCode.h"
 #include "platform/DescriptorLimit.h"
 #include "platform/LargeAllocations.h"
 #include "run/RunProcessGroups.h"
@@ -18,6 +19,7 @@
 #include <iostream>
 #include <optional>
 #include <thread>
+#include <unistd.h>
 
 int main(int argc, char** argv) {
     using namespace kestro;
@@ -70,6 +72,12 @@ int main(int argc, char** argv) {
         shutdown.removeOnExit(state->pairingFilePaths());
         for (const auto& line : bannerLines(configuration, snapshot, link, page)) {
             std::fputs((line + "\n").c_str(), stdout);
+            std::fflush(stdout);
+        }
+        // A person at a terminal scans the code there; a pipe (the companion, a service) gets the
+        // banner alone.
+        if (configuration.printsTerminalQRCode && ::isatty(STDOUT_FILENO) == 1) {
+            if (const auto code = terminalQRCode(link)) std::fputs(code->c_str(), stdout);
             std::fflush(stdout);
         }
         // Serves until a signal ends the process; the I/O threads never run out of work while the

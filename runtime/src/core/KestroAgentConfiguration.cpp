@@ -19,7 +19,7 @@ constexpr uint16_t kDefaultPort = 8787;
 // The command line's options: those that take the following argument as their value, and flags.
 const std::vector<std::string> kValueOptions{"--host",           "--port",        "--token", "--name",
                                              "--advertise-host", "--working-dir", "--bind"};
-const std::vector<std::string> kFlags{"--no-open-pair-page", "--help", "-h", "--version"};
+const std::vector<std::string> kFlags{"--no-open-pair-page", "--no-qr", "--help", "-h", "--version"};
 
 // A setting's text in a message: quoted, with control characters escaped, so that no value can
 // write terminal escapes into a log.
@@ -142,6 +142,7 @@ std::string usageText() {
            "  --bind ADDRESS          listen on this local IP address only (KESTRO_AGENT_BIND;\n"
            "                          default: every interface)\n"
            "  --no-open-pair-page     do not open the pairing page in the browser\n"
+           "  --no-qr                 do not print the pairing QR code after the banner on a terminal\n"
            "  --help, -h              print this help and exit\n"
            "  --version               print the version and exit\n"
            "\n"
@@ -178,6 +179,7 @@ KestroAgentConfiguration buildConfiguration(const std::vector<std::string>& argu
         firstPresent(arguments, environment, "--working-dir", "WORKDIR").value_or(currentDirectory);
     configuration.defaultWorkingDirectory = normalizedKestroPath(workingDirectory).value_or(currentDirectory);
     configuration.opensPairingPageAutomatically = !hasFlag(arguments, "--no-open-pair-page");
+    configuration.printsTerminalQRCode = !hasFlag(arguments, "--no-qr");
     if (auto bind = optionValue(arguments, "--bind")) {
         configuration.bindAddress = trimmed(*bind);
     } else if (auto variable = environment("KESTRO_AGENT_BIND")) {

@@ -17,6 +17,7 @@ struct KestroAgentConfiguration {
     std::string advertisedHost;
     std::string defaultWorkingDirectory;
     bool opensPairingPageAutomatically = true;
+    bool printsTerminalQRCode = true; // on a terminal only; "--no-qr" turns it off
     // The one local address to listen on; empty: every interface and address family.
     std::string bindAddress;
 };
