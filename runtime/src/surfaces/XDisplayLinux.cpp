@@ -218,8 +218,8 @@ struct Cookie {
 };
 
 // The first MIT-MAGIC-COOKIE-1 entry of the authority file for this display, as the X library
-// picks it. The file is read whole with a bound and only when it is a regular file: a FIFO or
-// a device named by XAUTHORITY would hold the reader for ever.
+// picks it (but see the wildcard below). The file is read whole with a bound and only when it is a regular
+// file: a FIFO or a device named by XAUTHORITY would hold the reader for ever.
 std::optional<Cookie> authorityCookie(const EnvironmentLookup& environment, const Endpoint& endpoint,
                                       uint32_t display) {
     std::string path = trimmed(environment("XAUTHORITY").value_or(""));
@@ -238,7 +238,8 @@ std::optional<Cookie> authorityCookie(const EnvironmentLookup& environment, cons
     const auto field = [](const char* data, unsigned short length) { return std::string_view(data, length); };
     while (Xauth* read = ::XauReadAuth(stream.get())) {
         std::unique_ptr<Xauth, void (*)(Xauth*)> entry(read, &::XauDisposeAuth);
-        const bool addressMatches = entry->family == kFamilyWild ||
+        // A wildcard entry is for this machine's own displays: it is never sent to another host.
+        const bool addressMatches = (entry->family == kFamilyWild && endpoint.family == kFamilyLocal) ||
                                     (entry->family == endpoint.family &&
                                      field(entry->address, entry->address_length) == endpoint.address);
         const bool numberMatches =
