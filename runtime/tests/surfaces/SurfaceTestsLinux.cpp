@@ -238,7 +238,7 @@ TEST(LinuxSurfaceTest, SilentOrBrokenDisplaysAndAuthorityFilesEndByTheDeadline) 
               XDisplaySession::State::unreachable);
 }
 
-TEST(LinuxSurfaceTest, CapturesKeepTheirColoursAtEveryScreenDepth) {
+TEST(LinuxSurfaceTest, CapturesKeepTheirColoursAtEveryTrueColourDepth) {
     // Orange tells every channel apart: a swapped pair or a badly scaled 5- or 6-bit channel
     // shows as another colour.
     for (const unsigned depth : {24u, 16u}) {
@@ -266,4 +266,14 @@ TEST(LinuxSurfaceTest, CapturesKeepTheirColoursAtEveryScreenDepth) {
         EXPECT_EQ(image->height, 450);
         EXPECT_EQ(detectRemoteSurfaces({}, {}, context)[0].status, "Live");
     }
+
+    // An 8-bit screen maps its pixels through a colour table: it is there, but not captured.
+    DesktopSession colourTable({.width = 320, .height = 200, .depth = 8, .windowManager = false});
+    ASSERT_FALSE(colourTable.display().empty());
+    TemporaryFolder home;
+    const auto preview = surfacePreviewPayload("desktop", {}, contextWith(home, colourTable.environment()));
+    EXPECT_EQ(preview.status, "Unavailable");
+    EXPECT_EQ(preview.detail, "The desktop display is there, but kestro could not capture it right now.");
+    EXPECT_TRUE(preview.isAvailable);
+    EXPECT_FALSE(preview.previewAvailable || preview.imageBase64 || preview.mimeType);
 }
