@@ -1,6 +1,7 @@
 #include "support/DesktopSession.h"
 
 #include <chrono>
+#include <filesystem>
 #include <poll.h>
 #include <thread>
 #include <unistd.h>
@@ -47,7 +48,14 @@ DesktopSession::DesktopSession(const DesktopOptions& options) {
     m_server = std::move(server.child);
     m_display = readDisplayNumber(m_server->standardOutput(), steady_clock::now() + seconds(30));
     if (m_display.empty()) return;
-    if (options.windowManager) start("/usr/bin/openbox", {});
+    if (!options.windowManager) return;
+    // A window mapped while openbox is still starting may never be managed, nor shown: programs
+    // start once openbox runs its start-up command, when it is ready.
+    const std::string ready = m_home.path() + "/window-manager-ready";
+    if (!start("/usr/bin/openbox", {"--startup", "/usr/bin/touch " + ready})) return;
+    const auto deadline = steady_clock::now() + seconds(30);
+    while (!std::filesystem::exists(ready) && steady_clock::now() < deadline)
+        std::this_thread::sleep_for(milliseconds(20));
 }
 
 DesktopSession::~DesktopSession() {
