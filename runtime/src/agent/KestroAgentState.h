@@ -8,6 +8,7 @@
 #include "platform/Host.h"
 #include "platform/SystemTools.h"
 #include "run/CodexRunner.h"
+#include "surfaces/SurfaceDetection.h"
 
 #include <functional>
 #include <future>
@@ -88,6 +89,8 @@ class KestroAgentState final : public KestroAgentService {
 
   private:
     bool busy() const { return m_activeJobs >= 1; }
+    // The tools and the environment the surfaces are looked at with (no screenshot folder).
+    SurfaceContext surfaceContext() const;
 
     KestroAgentConfiguration m_configuration;
     StateDependencies m_dependencies;

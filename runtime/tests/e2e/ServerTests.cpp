@@ -477,22 +477,24 @@ TEST(StartupTest, BindListensOnOneAddressOnly) {
 
 namespace {
 
-TEST_F(ServerTest, SurfacesWithoutTheMacToolsAreOffAndPreviewsCarryNoImage) {
+TEST_F(ServerTest, WithoutADisplayEverySurfaceIsOffAndPreviewsCarryNoImage) {
     const json status = json::parse(request(s_port, "GET", "/status", authorized()).body);
     const json& surfaces = status["remoteSurfaces"];
     ASSERT_EQ(surfaces.size(), 3u);
     EXPECT_EQ(surfaces[0]["kind"], "desktop");
+    EXPECT_EQ(surfaces[0]["title"], "Desktop");
+    EXPECT_EQ(surfaces[0]["status"], "Off");
     EXPECT_EQ(surfaces[0]["isAvailable"], false);
     EXPECT_EQ(surfaces[1]["kind"], "browser");
     EXPECT_EQ(surfaces[1]["status"], "Off");
     EXPECT_EQ(surfaces[2]["kind"], "simulator");
-    EXPECT_EQ(surfaces[2]["detail"], "Xcode simulator tools are not available on this Mac.");
+    EXPECT_EQ(surfaces[2]["detail"], "iOS simulators exist only on macOS.");
     EXPECT_EQ(surfaces[0]["lastUpdated"], surfaces[2]["lastUpdated"]);
 
     const std::map<std::string, std::string> expected = {
-        {"desktop", "macOS screen capture tools are unavailable on this machine."},
+        {"desktop", "No desktop display is available on this computer."},
         {"browser", "No browser control surface detected from the current Codex setup."},
-        {"simulator", "Xcode simulator tools are not available on this Mac."}};
+        {"simulator", "iOS simulators exist only on macOS."}};
     for (const auto& [kind, detail] : expected) {
         const HTTPAnswer answer =
             request(s_port, "POST", "/surface-preview", authorized(), json{{"kind", kind}}.dump());

@@ -22,6 +22,8 @@ size_t openDescriptorCount(pid_t pid);
 std::vector<pid_t> childProcesses(pid_t pid);
 // Its resident memory in KiB (0 when it cannot be read).
 long residentKilobytes(pid_t pid);
+// The most resident memory it has had since it started, in KiB (0 when it cannot be read).
+long peakResidentKilobytes(pid_t pid);
 // The processor time it has used, user and system, in seconds.
 double cpuSeconds(pid_t pid);
 // It exists and has not ended (a zombie has ended).

@@ -38,12 +38,24 @@ std::vector<pid_t> childProcesses(pid_t pid) {
     return children;
 }
 
-long residentKilobytes(pid_t pid) {
+namespace {
+
+long statusKilobytes(pid_t pid, const std::string& key) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+        if (line.rfind(key, 0) == 0) return std::stol(line.substr(key.size()));
     return 0;
+}
+
+} // namespace
+
+long residentKilobytes(pid_t pid) {
+    return statusKilobytes(pid, "VmRSS:");
+}
+
+long peakResidentKilobytes(pid_t pid) {
+    return statusKilobytes(pid, "VmHWM:");
 }
 
 double cpuSeconds(pid_t pid) {
