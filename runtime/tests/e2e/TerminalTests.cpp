@@ -44,7 +44,7 @@ std::map<std::string, std::string> environmentIn(const TemporaryFolder& home) {
     return {{"HOME", home.path()},
             {"XDG_RUNTIME_DIR", home.path()},
             {"PATH", "/usr/bin:/bin"},
-            {"KESTRO_AGENT_TOKEN", "terminal-token"},
+            {"KESTRO_AGENT_TOKEN", "terminal-token-0123456789"},
             {"KESTRO_CODEX_PATH", home.path() + "/no-codex"}};
 }
 
@@ -52,7 +52,7 @@ std::map<std::string, std::string> environmentIn(const TemporaryFolder& home) {
 // runtime is stopped, and what it printed is read to the end.
 std::vector<std::string> linesAfterStartUp(AgentProcess& agent, uint16_t port, pid_t runtime) {
     agent.waitForLines(kBannerStarts.size());
-    EXPECT_EQ(request(port, "GET", "/status", {{"X-Kestro-Token", "terminal-token"}}).status, 200);
+    EXPECT_EQ(request(port, "GET", "/status", {{"X-Kestro-Token", "terminal-token-0123456789"}}).status, 200);
     ::kill(runtime, SIGTERM);
     agent.waitForExit();
     return withoutCarriageReturns(agent.waitForLines(kBannerStarts.size() + 1));
