@@ -41,17 +41,21 @@ int main(int argc, char** argv) {
         KestroAgentConfiguration configuration = buildConfiguration(arguments, processEnvironment());
         // Before any thread starts: the environment is changed and the limit raised only here.
         withdrawTokenFromEnvironment();
-        raiseDescriptorLimit();
+        hideTokenFromCommandLine(argc, argv);
+        const rlim_t descriptors = raiseDescriptorLimit();
         returnLargeAllocationsWhenFreed();
 
         // The port is bound first, so that the banner and the pairing link name the port really
         // bound (port 0 picks a free one) and a port in use fails before any inspection.
         asio::io_context io(2);
         std::optional<KestroAgentRouter> router;
-        KestroAgentListener listener(io, configuration.bindAddress, configuration.port,
-                                     [&router](HTTPRequest request, KestroHTTPConnectionHandler& connection) {
-                                         return router->handle(std::move(request), connection);
-                                     });
+        KestroAgentListener listener(
+            io, configuration.bindAddress, configuration.port,
+            [&router](const HTTPRequest& head) { return router->answerBeforeBody(head); },
+            [&router](HTTPRequest request, KestroHTTPConnectionHandler& connection) {
+                return router->handle(std::move(request), connection);
+            },
+            {}, admissionLimitsFor(descriptors));
         configuration.port = listener.port();
         RunProcessGroups runGroups;
         RuntimeShutdown shutdown(io, runGroups, [&listener] { listener.stop(); });

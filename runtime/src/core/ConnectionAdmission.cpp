@@ -4,6 +4,15 @@
 
 namespace kestro {
 
+AdmissionLimits admissionLimitsFor(uint64_t descriptors) {
+    constexpr uint64_t kKeptForRequests = 128;
+    AdmissionLimits limits;
+    const uint64_t room =
+        descriptors > 2 * kKeptForRequests ? descriptors - kKeptForRequests : descriptors / 2;
+    limits.waitingInAll = static_cast<size_t>(std::min<uint64_t>(limits.waitingInAll, room));
+    return limits;
+}
+
 asio::ip::address ConnectionAdmission::peerKey(const asio::ip::address& address) {
     if (!address.is_v6()) return address;
     const asio::ip::address_v6 v6 = address.to_v6();

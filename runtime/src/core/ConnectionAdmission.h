@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <asio/ip/address.hpp>
 #include <cstddef>
+#include <cstdint>
 #include <list>
 #include <map>
 #include <memory>
@@ -22,6 +23,10 @@ struct AdmissionLimits {
     size_t waitingPerPeer = 64;
     size_t waitingInAll = 4096;
 };
+
+// The limits for a process that may hold `descriptors` open: waiting connections leave room for
+// the pipes, processes and answers of real requests.
+AdmissionLimits admissionLimitsFor(uint64_t descriptors);
 
 class ConnectionAdmission {
   public:

@@ -21,22 +21,24 @@ size_t contentLength(const std::map<std::string, std::string>& headers) {
     return static_cast<size_t>(decimal->magnitude);
 }
 
-ParseResult refused(int status, std::string_view message) {
+HeadResult refused(int status, std::string_view message) {
     return {ParseOutcome::refused,
             {},
             {.status = status, .contentType = "application/json", .body = errorBody(message)}};
 }
 
-ParseResult tooLarge() {
+HeadResult tooLarge() {
     return refused(400, "Request too large.");
 }
 
 } // namespace
 
-ParseResult parseRequest(std::string_view buffer) {
-    const size_t headEnd = buffer.find(kHeadEnd);
+HeadResult parseHead(std::string_view buffer, size_t searchFrom) {
+    // The end of a head may straddle the bytes already searched.
+    const size_t headEnd =
+        buffer.find(kHeadEnd, searchFrom < kHeadEnd.size() ? 0 : searchFrom - kHeadEnd.size() + 1);
     if (headEnd == std::string_view::npos)
-        return buffer.size() > kMaximumHeadBytes + kHeadEnd.size() ? tooLarge() : ParseResult{};
+        return buffer.size() > kMaximumHeadBytes + kHeadEnd.size() ? tooLarge() : HeadResult{};
     if (headEnd > kMaximumHeadBytes) return tooLarge();
 
     const std::string head = decodeUTF8Lossy(buffer.substr(0, headEnd));
@@ -44,8 +46,8 @@ ParseResult parseRequest(std::string_view buffer) {
     std::vector<std::string> words;
     for (auto& word : splitOn(lines.front(), " "))
         if (!word.empty()) words.push_back(std::move(word));
-    // Such a head never becomes a request; only the peer's close ends the wait.
-    if (words.size() < 2) return {};
+    // Such a head never becomes a request: waiting on would only let the peer fill the buffer.
+    if (words.size() < 2) return refused(400, "Malformed request.");
 
     HTTPRequest request;
     request.method = words[0];
@@ -62,10 +64,18 @@ ParseResult parseRequest(std::string_view buffer) {
         return refused(501, "Transfer-Encoding is not supported; send a Content-Length body.");
     const size_t length = contentLength(request.headers);
     if (length > kMaximumBodyBytes) return tooLarge();
-    const size_t bodyStart = headEnd + kHeadEnd.size();
-    if (buffer.size() < bodyStart + length) return {};
-    request.body = std::string(buffer.substr(bodyStart, length));
-    return {ParseOutcome::complete, std::move(request), {}};
+    return {ParseOutcome::complete, {std::move(request), headEnd + kHeadEnd.size(), length}, {}};
+}
+
+ParseResult parseRequest(std::string_view buffer) {
+    HeadResult parsed = parseHead(buffer);
+    if (parsed.outcome == ParseOutcome::refused)
+        return {ParseOutcome::refused, {}, std::move(parsed.refusal)};
+    if (parsed.outcome == ParseOutcome::incomplete) return {};
+    RequestHead& head = parsed.head;
+    if (buffer.size() < head.bodyStart + head.bodyLength) return {};
+    head.request.body = std::string(buffer.substr(head.bodyStart, head.bodyLength));
+    return {ParseOutcome::complete, std::move(head.request), {}};
 }
 
 std::string reasonPhrase(int status) {

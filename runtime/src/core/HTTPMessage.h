@@ -30,16 +30,34 @@ inline constexpr size_t kMaximumRequestBytes = kMaximumHeadBytes + 4 + kMaximumB
 
 enum class ParseOutcome { incomplete, complete, refused };
 
-struct ParseResult {
+// A request's head once it has arrived whole: the request without its body, and where the body
+// begins and how long it is.
+struct RequestHead {
+    HTTPRequest request; // body empty
+    size_t bodyStart = 0;
+    size_t bodyLength = 0;
+};
+
+struct HeadResult {
     ParseOutcome outcome = ParseOutcome::incomplete;
-    HTTPRequest request;  // set when complete
+    RequestHead head;     // set when complete
     HTTPResponse refusal; // set when refused: the answer before the connection closes
 };
 
-// Looks for one complete request at the start of `buffer`; bytes after it are ignored.
-// Refused, as soon as the head shows it: a head or body over the limits above (400), a header
-// continuation line (400: it could smuggle a header past a reader that folds lines), and any
-// Transfer-Encoding (501: only Content-Length bodies are read).
+// Looks for a whole head at the start of `buffer`; the bytes before `searchFrom` are known to hold
+// no end of a head (so a head arriving in pieces is searched once over). Refused, as soon as the
+// head shows it: a head over the limit (400), a request line of fewer than two words (400), a
+// header continuation line (400: it could smuggle a header past a reader that folds lines), any
+// Transfer-Encoding (501: only Content-Length bodies are read), and a body over the limit (400).
+HeadResult parseHead(std::string_view buffer, size_t searchFrom = 0);
+
+struct ParseResult {
+    ParseOutcome outcome = ParseOutcome::incomplete;
+    HTTPRequest request;  // set when complete
+    HTTPResponse refusal; // set when refused
+};
+
+// One complete request at the start of `buffer`, head and body; bytes after it are ignored.
 ParseResult parseRequest(std::string_view buffer);
 
 std::string reasonPhrase(int status);

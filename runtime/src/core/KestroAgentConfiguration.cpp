@@ -8,7 +8,10 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <nlohmann/json.hpp>
+
+extern char** environ;
 
 namespace kestro {
 
@@ -117,8 +120,23 @@ std::vector<std::string> configurationWarnings(const std::vector<std::string>& a
 }
 
 void withdrawTokenFromEnvironment() {
-    ::unsetenv("KESTRO_AGENT_TOKEN");
-    ::unsetenv("VESK_AGENT_TOKEN");
+    for (const std::string name : {"KESTRO_AGENT_TOKEN", "VESK_AGENT_TOKEN"}) {
+        // The entry also stays in the memory this process started with, which the system shows as
+        // its environment (/proc): blanked there once it is out of the list.
+        std::vector<char*> entries;
+        for (char** entry = environ; *entry != nullptr; ++entry)
+            if (std::strncmp(*entry, (name + "=").c_str(), name.size() + 1) == 0) entries.push_back(*entry);
+        ::unsetenv(name.c_str());
+        for (char* entry : entries)
+            std::memset(entry, 0, std::strlen(entry));
+    }
+}
+
+void hideTokenFromCommandLine(int argc, char** argv) {
+    // The system shows a process's command line from its own memory, so other users see stars
+    // from here on (though not before).
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], "--token") == 0) std::memset(argv[i + 1], '*', std::strlen(argv[i + 1]));
 }
 
 std::string usageText() {

@@ -48,8 +48,13 @@ std::vector<std::string> configurationWarnings(const std::vector<std::string>& a
                                                const EnvironmentLookup& environment);
 
 // Removes the token variables from this process's environment, so that no child (Codex, and
-// every command it runs) inherits the token. Call before any other thread starts.
+// every command it runs) inherits the token, and blanks them where the system shows the
+// environment it started with. Call before any other thread starts.
 void withdrawTokenFromEnvironment();
+
+// Overwrites the value of every "--token" in the process's own argument memory, which is what
+// process listings show. Call once the arguments have been copied.
+void hideTokenFromCommandLine(int argc, char** argv);
 
 // What the command line asks for: to serve (the normal case), or only the help or the version.
 // "--help" / "-h" and "--version" count where they stand as options, not as another option's value.

@@ -76,11 +76,11 @@ void closeWaiting(std::shared_ptr<KestroHTTPConnectionHandler> connection) {
 } // namespace
 
 KestroAgentListener::KestroAgentListener(asio::io_context& context, const std::string& bindAddress,
-                                         uint16_t port, RequestHandler handler, ConnectionLimits limits,
-                                         AdmissionLimits admission)
+                                         uint16_t port, HeadCheck checkHead, RequestHandler handler,
+                                         ConnectionLimits limits, AdmissionLimits admission)
     : m_context(context), m_strand(asio::make_strand(context)),
-      m_acceptor(openAcceptor(context, bindAddress, port)), m_handler(std::move(handler)), m_limits(limits),
-      m_admission(admission) {}
+      m_acceptor(openAcceptor(context, bindAddress, port)), m_checkHead(std::move(checkHead)),
+      m_handler(std::move(handler)), m_limits(limits), m_admission(admission) {}
 
 void KestroAgentListener::start() {
     asio::co_spawn(m_strand, acceptLoop(this), asio::detached);
@@ -124,8 +124,10 @@ asio::awaitable<void> KestroAgentListener::acceptLoop(KestroAgentListener* self)
         for (auto& crowded : self->m_admission.admit(connection, peer.address()))
             closeWaiting(std::move(crowded));
         const auto executor = connection->executor();
-        asio::co_spawn(executor, KestroHTTPConnectionHandler::serve(std::move(connection), self->m_handler),
-                       asio::detached);
+        asio::co_spawn(
+            executor,
+            KestroHTTPConnectionHandler::serve(std::move(connection), self->m_checkHead, self->m_handler),
+            asio::detached);
     }
 }
 

@@ -19,7 +19,8 @@ class KestroAgentListener {
   public:
     // `bindAddress` empty: every interface.
     KestroAgentListener(asio::io_context& context, const std::string& bindAddress, uint16_t port,
-                        RequestHandler handler, ConnectionLimits limits = {}, AdmissionLimits admission = {});
+                        HeadCheck checkHead, RequestHandler handler, ConnectionLimits limits = {},
+                        AdmissionLimits admission = {});
 
     // Starts accepting; each connection is served on its own strand.
     void start();
@@ -35,6 +36,7 @@ class KestroAgentListener {
     // The accepting coroutine and stop() take turns on it.
     asio::strand<asio::io_context::executor_type> m_strand;
     asio::ip::tcp::acceptor m_acceptor;
+    HeadCheck m_checkHead;
     RequestHandler m_handler;
     ConnectionLimits m_limits;
     ConnectionAdmission m_admission;

@@ -39,6 +39,10 @@ HTTPResponse errorResponse(const std::exception_ptr& failure) {
     }
 }
 
+HTTPResponse notFound() {
+    return {.status = 404, .contentType = kJSON, .body = R"({"error":"Not Found"})"};
+}
+
 HTTPResponse okResponse(std::string body) {
     return {.status = 200, .contentType = kJSON, .body = std::move(body)};
 }
@@ -48,6 +52,16 @@ HTTPResponse okResponse(std::string body) {
 KestroAgentRouter::KestroAgentRouter(KestroAgentService& service, SerialExecutor& serial,
                                      SerialExecutor& bodyReader, RunRequestHandler& runHandler)
     : m_service(service), m_serial(serial), m_bodyReader(bodyReader), m_runHandler(runHandler) {}
+
+std::optional<HTTPResponse> KestroAgentRouter::answerBeforeBody(const HTTPRequest& head) const {
+    if (matchRoute(head) == Route::none) return notFound();
+    try {
+        authorize(head.headers, m_service.configuration().token);
+    } catch (const KestroAgentError&) {
+        return errorResponse(std::current_exception());
+    }
+    return std::nullopt;
+}
 
 template <class Record> asio::awaitable<Record> KestroAgentRouter::decoded(const std::string& body) {
     if (body.size() <= kInlineBodyBytes) co_return decodeRecord<Record>(body);
@@ -77,8 +91,8 @@ asio::awaitable<void> KestroAgentRouter::route(const HTTPRequest& request,
                                                KestroHTTPConnectionHandler& connection) {
     const Route route = matchRoute(request);
     if (route == Route::none) {
-        const HTTPResponse notFound{.status = 404, .contentType = kJSON, .body = R"({"error":"Not Found"})"};
-        co_await connection.send(notFound);
+        const HTTPResponse answer = notFound();
+        co_await connection.send(answer);
         co_return;
     }
     authorize(request.headers, m_service.configuration().token);

@@ -6,6 +6,7 @@
 #include "core/WireRecords.h"
 
 #include <asio/awaitable.hpp>
+#include <optional>
 
 namespace kestro {
 
@@ -27,6 +28,10 @@ class KestroAgentRouter {
                       RunRequestHandler& runHandler);
 
     asio::awaitable<void> handle(HTTPRequest request, KestroHTTPConnectionHandler& connection);
+
+    // The answer a request's head alone decides: 404 for a route that does not exist, 401 for a
+    // token that does not match; nothing otherwise. Reads only the configuration.
+    std::optional<HTTPResponse> answerBeforeBody(const HTTPRequest& head) const;
 
   private:
     asio::awaitable<void> route(const HTTPRequest& request, KestroHTTPConnectionHandler& connection);

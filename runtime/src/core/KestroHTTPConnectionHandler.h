@@ -11,6 +11,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace kestro {
 
@@ -19,6 +20,10 @@ class KestroHTTPConnectionHandler;
 
 // Answers one parsed request on its connection, finishing the connection when done.
 using RequestHandler = std::function<asio::awaitable<void>(HTTPRequest, KestroHTTPConnectionHandler&)>;
+
+// Looks at a request's head before its body is read: an answer that needs no body (a request
+// nobody may make, or to nowhere), or nothing to go on reading. Never blocks.
+using HeadCheck = std::function<std::optional<HTTPResponse>(const HTTPRequest&)>;
 
 struct ConnectionLimits {
     std::chrono::milliseconds requestTimeout{30'000};
@@ -36,8 +41,9 @@ class KestroHTTPConnectionHandler {
     KestroHTTPConnectionHandler(const KestroHTTPConnectionHandler&) = delete;
     KestroHTTPConnectionHandler& operator=(const KestroHTTPConnectionHandler&) = delete;
 
-    // Serves the connection to its end; `self` keeps the handler alive meanwhile.
-    static asio::awaitable<void> serve(std::shared_ptr<KestroHTTPConnectionHandler> self,
+    // Serves the connection to its end; `self` keeps the handler alive meanwhile. The head is read
+    // and checked first; only a request that passes has its body read.
+    static asio::awaitable<void> serve(std::shared_ptr<KestroHTTPConnectionHandler> self, HeadCheck checkHead,
                                        RequestHandler handler);
 
     // Writers: each suspends until the bytes are handed to the transport; failures throw.
@@ -56,6 +62,8 @@ class KestroHTTPConnectionHandler {
   private:
     void close();
     void stopWaiting();
+    // Answers without reading on, then finishes the connection.
+    asio::awaitable<void> answerAndFinish(const HTTPResponse& answer);
 
     asio::ip::tcp::socket m_socket;
     ConnectionLimits m_limits;

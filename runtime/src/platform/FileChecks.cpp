@@ -31,9 +31,14 @@ bool removeIfUnchanged(const std::string& path, const FileIdentity& identity) {
     return fileIdentity(path) == identity && std::remove(path.c_str()) == 0;
 }
 
+bool isOwnFolder(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::getuid();
+}
+
 bool isPrivateFolder(const std::string& path) {
     struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::getuid() &&
+    return isOwnFolder(path) && ::lstat(path.c_str(), &info) == 0 &&
            (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 

@@ -32,4 +32,7 @@ bool removeIfUnchanged(const std::string& path, const FileIdentity& identity);
 // writable by nobody else.
 bool isPrivateFolder(const std::string& path);
 
+// A real folder (not a link) owned by this user.
+bool isOwnFolder(const std::string& path);
+
 } // namespace kestro

@@ -106,7 +106,7 @@ std::string decodingError(const std::string& body) {
 // path or an argument short, and many keys, which must not cost time by the square of their count.
 TEST(WireRecordsTest, HostileBodiesAreRefusedOrReadInProportionToTheirSize) {
     EXPECT_EQ(decodingError(std::string(8 * 1024 * 1024, '[')), "The request body is nested too deeply.");
-    EXPECT_EQ(decodingError(R"({"prompt":"p","runner":{"a":{"b":{"c":{"d":{"e":{"f":{"g":{}}}}}}}}})"),
+    EXPECT_EQ(decodingError(R"({"prompt":"p","other":{"a":{"b":{"c":{"d":{"e":{"f":{"g":{}}}}}}}}})"),
               "The request body is nested too deeply.");
     EXPECT_EQ(decodingError(R"({"prompt":"p","resumeExistingSession":false,"x":[[[[[[[1]]]]]]]})"), "");
     EXPECT_EQ(decodingError(R"({"prompt":"p","workingDirectory":"/tmp\u0000/etc"})"),
@@ -125,6 +125,15 @@ TEST(WireRecordsTest, HostileBodiesAreRefusedOrReadInProportionToTheirSize) {
     EXPECT_TRUE(request.resumeExistingSession);
     // Quadratic work takes minutes here; reading in proportion, well under a second.
     EXPECT_LT(took, std::chrono::seconds(20));
+
+    // The same keys inside a member that holds a text: refused where the object starts.
+    std::string inside = R"({"resumeExistingSession":false,"prompt":{)";
+    for (int i = 0; i < 600'000; ++i)
+        inside += "\"k" + std::to_string(i) + "\":0,";
+    inside += R"("end":0}})";
+    const auto insideStarted = std::chrono::steady_clock::now();
+    EXPECT_EQ(decodingError(inside), "Field 'prompt' has the wrong type.");
+    EXPECT_LT(std::chrono::steady_clock::now() - insideStarted, std::chrono::seconds(20));
 }
 
 TEST(WireRecordsTest, EveryAnswerRecordRoundTrips) {

@@ -261,10 +261,26 @@ TEST_F(FaultAndLoadTest, ThreeThousandSlowConnectionsLeaveRoomForRealRequests) {
         std::ofstream(hold) << "go";
         ::close(stream);
 
-        // Three thousand from the phone's own address.
+        // Three thousand from the phone's own address, while a request of the phone's with its
+        // token is half sent: only connections that have not shown a whole head make room.
+        const std::string body = R"({"workingDirectory":"/"})";
+        const std::string halfSent = "POST /status HTTP/1.1\r\nX-Kestro-Token: " + std::string(kToken) +
+                                     "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+        const int phone = connectFrom("127.0.0.1", runtime.port);
+        ::send(phone, halfSent.data(), halfSent.size(), MSG_NOSIGNAL);
         const std::vector<int> slow = flood(runtime.port, 1);
         EXPECT_EQ(slow.size(), 3000u);
         trickle(slow);
+        ::send(phone, body.data(), body.size(), MSG_NOSIGNAL);
+        std::string answer;
+        EXPECT_TRUE(eventually([&] {
+            char chunk[4096];
+            const ssize_t got = ::recv(phone, chunk, sizeof chunk, MSG_DONTWAIT);
+            if (got > 0) answer.append(chunk, static_cast<size_t>(got));
+            return answer.find("\r\n\r\n") != std::string::npos;
+        }));
+        EXPECT_EQ(statusOf(answer), 200);
+        ::close(phone);
         const auto started = steady_clock::now();
         EXPECT_EQ(statusFrom("127.0.0.2", runtime.port, statusRequest, seconds(5)), 200);
         const auto fromElsewhere = steady_clock::now() - started;
@@ -285,6 +301,10 @@ TEST_F(FaultAndLoadTest, ThreeThousandSlowConnectionsLeaveRoomForRealRequests) {
         const auto started = steady_clock::now();
         EXPECT_EQ(statusFrom("127.0.0.2", runtime.port, statusRequest, seconds(5)), 200);
         EXPECT_LT(steady_clock::now() - started, seconds(1));
+        // Descriptors are left for what real requests start: a run's pipes and its Codex.
+        const RunStream stream = run(runtime.port, kToken, runBody("after the flood"));
+        ASSERT_FALSE(stream.events.empty());
+        EXPECT_EQ(json::parse(stream.events.back())["type"], "job.completed") << stream.events.back();
         for (const int fd : slow)
             ::close(fd);
     }

@@ -28,8 +28,10 @@ long peakResidentKilobytes(pid_t pid);
 double cpuSeconds(pid_t pid);
 // It exists and has not ended (a zombie has ended).
 bool isRunning(pid_t pid);
-// Its environment as "NAME=value" entries, as it started.
+// Its environment as "NAME=value" entries, as the system shows it.
 std::vector<std::string> environmentOf(pid_t pid);
+// Its command line as the system shows it, the arguments separated by spaces.
+std::string commandLineOf(pid_t pid);
 // Its soft limit of open descriptors (-1 when it cannot be read).
 long softDescriptorLimit(pid_t pid);
 

@@ -1,7 +1,9 @@
 #include "support/ProcessFacts.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -89,6 +91,13 @@ std::vector<std::string> environmentOf(pid_t pid) {
     while (std::getline(file, entry, '\0'))
         entries.push_back(entry);
     return entries;
+}
+
+std::string commandLineOf(pid_t pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::replace(text.begin(), text.end(), '\0', ' ');
+    return text;
 }
 
 long softDescriptorLimit(pid_t pid) {
