@@ -1,8 +1,8 @@
 #pragma once
 // One short conversation with the X server that DISPLAY names, bounded in time from the
-// connection to the last reply: a server that is gone, refuses us, or accepts and then says
-// nothing ends the same way, as a failure by the deadline. Use a session on one thread only.
-// Linux only (XDisplayLinux.cpp).
+// connection to the last reply and in what the server may send: a server that is gone, refuses
+// us, says nothing, or says more or other than it was asked ends the same way, as a failure by
+// the deadline. Use a session on one thread only. Linux only (XDisplayLinux.cpp).
 
 #include "core/KestroAgentConfiguration.h"
 #include "surfaces/ImageShrinking.h"

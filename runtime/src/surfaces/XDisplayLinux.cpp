@@ -2,6 +2,7 @@
 #include "platform/FileReading.h"
 #include "platform/Host.h"
 #include "surfaces/XDisplay.h"
+#include "surfaces/XServerRelay.h"
 #include "text/Text.h"
 
 #include <X11/Xauth.h>
@@ -10,20 +11,16 @@
 #include <array>
 #include <bit>
 #include <cerrno>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <thread>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
@@ -42,7 +39,7 @@ constexpr std::string_view kCookieName = "MIT-MAGIC-COOKIE-1";
 // Real authority files hold a few entries of a few dozen bytes each.
 constexpr size_t kAuthorityFileLimit = 1 << 20;
 // The screen is read in horizontal bands of about this size, so that a large screen never sits
-// in memory whole.
+// in memory whole. No reply to this client is longer (a row of the widest screen is 128 KiB).
 constexpr size_t kBandBytes = 1 << 20;
 
 std::optional<uint32_t> decimal(std::string_view digits, uint32_t largest) {
@@ -95,37 +92,6 @@ class BrokenPipeSilenced {
     sigset_t m_pipe{};
     sigset_t m_previous{};
     bool m_wasPending = false;
-};
-
-// Ends the conversation at the deadline: shutting the socket's reading side down wakes the X
-// library wherever it waits (it always polls for input too) and makes it see the end of the
-// connection. It holds its own descriptor of the socket, so the number it shuts down can never
-// belong to anything else by then.
-class Watchdog {
-  public:
-    Watchdog(FileDescriptor socket, Clock::time_point deadline)
-        : m_socket(std::move(socket)), m_thread([this, deadline] {
-              std::unique_lock lock(m_mutex);
-              if (!m_finished.wait_until(lock, deadline, [this] { return m_done; }))
-                  ::shutdown(m_socket.get(), SHUT_RD);
-          }) {}
-    ~Watchdog() {
-        {
-            std::lock_guard lock(m_mutex);
-            m_done = true;
-        }
-        m_finished.notify_one();
-        m_thread.join();
-    }
-    Watchdog(const Watchdog&) = delete;
-    Watchdog& operator=(const Watchdog&) = delete;
-
-  private:
-    FileDescriptor m_socket;
-    std::mutex m_mutex;
-    std::condition_variable m_finished;
-    bool m_done = false;
-    std::thread m_thread;
 };
 
 int remainingMilliseconds(Clock::time_point deadline) {
@@ -337,6 +303,39 @@ class PixelLayout {
     std::array<Channel, 3> m_channels{};
 };
 
+// Whether every list the setup announces lies within the bytes the server sent (8 + 4 × its
+// length): the X library's iterators trust each count in it. The lists follow one another at
+// these sizes, padded to whole words.
+bool isWhole(const xcb_setup_t* setup) {
+    static_assert(sizeof(xcb_setup_t) == 40 && sizeof(xcb_format_t) == 8 && sizeof(xcb_screen_t) == 40 &&
+                  sizeof(xcb_depth_t) == 8 && sizeof(xcb_visualtype_t) == 24);
+    const auto* bytes = reinterpret_cast<const char*>(setup);
+    const size_t size = 8 + size_t(setup->length) * 4;
+    size_t offset = sizeof(xcb_setup_t) + (size_t(setup->vendor_len) + 3) / 4 * 4 +
+                    size_t(setup->pixmap_formats_len) * sizeof(xcb_format_t);
+    for (unsigned s = 0; s < setup->roots_len; ++s) {
+        if (offset + sizeof(xcb_screen_t) > size) return false;
+        xcb_screen_t screen;
+        std::memcpy(&screen, bytes + offset, sizeof screen);
+        offset += sizeof screen;
+        for (unsigned d = 0; d < screen.allowed_depths_len; ++d) {
+            if (offset + sizeof(xcb_depth_t) > size) return false;
+            xcb_depth_t depth;
+            std::memcpy(&depth, bytes + offset, sizeof depth);
+            offset += sizeof depth + size_t(depth.visuals_len) * sizeof(xcb_visualtype_t);
+        }
+    }
+    return offset <= size;
+}
+
+// A property's value as far as its reply holds it: the X library takes the length from the
+// server's count of items, not from the bytes it read (4 × length after the 32-byte head).
+std::string_view valueOf(const xcb_get_property_reply_t& reply) {
+    const size_t held = size_t(reply.length) * 4;
+    const size_t announced = size_t(reply.value_len) * (reply.format / 8);
+    return {static_cast<const char*>(xcb_get_property_value(&reply)), std::min(held, announced)};
+}
+
 // Replies of the X library are malloc'ed and freed by the caller.
 struct FreeReply {
     void operator()(void* reply) const { std::free(reply); }
@@ -387,12 +386,11 @@ std::optional<DisplayName> parseDisplayName(const std::string& text) {
 
 struct XDisplaySession::Connection {
     ~Connection() {
-        watchdog.reset();
         if (x != nullptr) xcb_disconnect(x);
     }
 
     BrokenPipeSilenced silenced; // first made, last gone
-    std::optional<Watchdog> watchdog;
+    std::optional<XServerRelay> relay;
     xcb_connection_t* x = nullptr;
     const xcb_screen_t* screen = nullptr;
 };
@@ -407,9 +405,9 @@ XDisplaySession::XDisplaySession(const EnvironmentLookup& environment, std::chro
     auto connection = std::make_unique<Connection>();
     auto endpoint = connectToDisplay(*name, deadline);
     if (!endpoint) return;
-    FileDescriptor watched(::fcntl(endpoint->socket.get(), F_DUPFD_CLOEXEC, 0));
-    if (!watched.isOpen()) return;
-    connection->watchdog.emplace(std::move(watched), deadline);
+    connection->relay.emplace(std::move(endpoint->socket), deadline, kBandBytes);
+    FileDescriptor librarySide = connection->relay->takeLibrarySide();
+    if (!librarySide.isOpen()) return;
     auto cookie = authorityCookie(environment, *endpoint, name->display);
     xcb_auth_info_t authority{};
     if (cookie) {
@@ -418,9 +416,9 @@ XDisplaySession::XDisplaySession(const EnvironmentLookup& environment, std::chro
         authority.datalen = static_cast<int>(cookie->data.size());
         authority.data = cookie->data.data();
     }
-    // The connection owns the socket from here on, failed or not.
-    connection->x = xcb_connect_to_fd(endpoint->socket.release(), cookie ? &authority : nullptr);
-    if (xcb_connection_has_error(connection->x) != 0) return;
+    // The connection owns its socket from here on, failed or not.
+    connection->x = xcb_connect_to_fd(librarySide.release(), cookie ? &authority : nullptr);
+    if (xcb_connection_has_error(connection->x) != 0 || !isWhole(xcb_get_setup(connection->x))) return;
     auto screens = xcb_setup_roots_iterator(xcb_get_setup(connection->x));
     for (uint32_t index = 0; screens.rem && index < name->screen; ++index)
         xcb_screen_next(&screens);
@@ -442,18 +440,16 @@ std::optional<std::string> XDisplaySession::activeWindowClass() {
     if (!atom || atom->atom == XCB_ATOM_NONE) return std::nullopt;
     const auto active = owned(xcb_get_property_reply(
         x, xcb_get_property(x, 0, m_connection->screen->root, atom->atom, XCB_ATOM_WINDOW, 0, 1), nullptr));
-    if (!active || active->type != XCB_ATOM_WINDOW || active->format != 32 ||
-        xcb_get_property_value_length(active.get()) < 4)
+    if (!active || active->type != XCB_ATOM_WINDOW || active->format != 32 || valueOf(*active).size() < 4)
         return std::nullopt;
     xcb_window_t window = 0;
-    std::memcpy(&window, xcb_get_property_value(active.get()), sizeof window);
+    std::memcpy(&window, valueOf(*active).data(), sizeof window);
     if (window == XCB_WINDOW_NONE) return std::nullopt;
     // "instance\0class\0"; 64 words is far more than any real class name.
     const auto wmClass = owned(xcb_get_property_reply(
         x, xcb_get_property(x, 0, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 64), nullptr));
     if (!wmClass || wmClass->type != XCB_ATOM_STRING || wmClass->format != 8) return std::nullopt;
-    const auto length = static_cast<size_t>(std::max(0, xcb_get_property_value_length(wmClass.get())));
-    const std::string_view value(static_cast<const char*>(xcb_get_property_value(wmClass.get())), length);
+    const std::string_view value = valueOf(*wmClass);
     const size_t instanceEnd = value.find('\0');
     if (instanceEnd == std::string_view::npos) return std::nullopt;
     const std::string_view rest = value.substr(instanceEnd + 1);
