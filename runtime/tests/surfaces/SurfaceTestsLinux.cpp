@@ -16,8 +16,8 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <iostream>
 #include <gtest/gtest.h>
+#include <iostream>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -66,7 +66,8 @@ class FakeXServer {
     // Sends through `send`, which is false once the client is gone, what the server answers to
     // one request (its major opcode, its sequence number and all its bytes).
     using Send = std::function<bool(std::string_view)>;
-    using Answer = std::function<void(uint8_t opcode, uint16_t sequence, const std::string& request, const Send&)>;
+    using Answer =
+        std::function<void(uint8_t opcode, uint16_t sequence, const std::string& request, const Send&)>;
 
     explicit FakeXServer(Behaviour behaviour) {
         listen();
@@ -200,8 +201,9 @@ std::string fakeSetup(uint16_t width, uint16_t height, SetupClaims claims = {}) 
     std::string body = bytesOf({0, 0x200000, 0x1FFFFF, 0});
     append<uint16_t>(body, claims.vendorLength);
     append<uint16_t>(body, 0xFFFF); // largest request
-    for (const uint8_t byte : {claims.screens, claims.formats, uint8_t(0), uint8_t(0), uint8_t(32), uint8_t(32),
-                               uint8_t(8), uint8_t(255), uint8_t(0), uint8_t(0), uint8_t(0), uint8_t(0)})
+    for (const uint8_t byte :
+         {claims.screens, claims.formats, uint8_t(0), uint8_t(0), uint8_t(32), uint8_t(32), uint8_t(8),
+          uint8_t(255), uint8_t(0), uint8_t(0), uint8_t(0), uint8_t(0)})
         append<uint8_t>(body, byte);
     body += "fake";
     body += std::string("\x18\x20\x20\0\0\0\0\0", 8); // depth 24: 32 bits a pixel, rows padded to 32
@@ -238,7 +240,8 @@ std::string replyHead(uint8_t data, uint16_t sequence, uint32_t words, std::stri
 // GetImage (73) answered with whole bands of one colour; InternAtom (16) and GetProperty (20)
 // answer that nothing is in front.
 FakeXServer::Answer solidScreen(uint32_t pixel) {
-    return [pixel](uint8_t opcode, uint16_t sequence, const std::string& request, const FakeXServer::Send& send) {
+    return [pixel](uint8_t opcode, uint16_t sequence, const std::string& request,
+                   const FakeXServer::Send& send) {
         if (opcode == 16) send(replyHead(0, sequence, 0, bytesOf({0})));
         if (opcode == 20) send(replyHead(0, sequence, 0));
         if (opcode != 73) return;
@@ -434,8 +437,8 @@ TEST(LinuxSurfaceTest, CapturesKeepTheirColoursAtEveryTrueColourDepth) {
 TEST(LinuxSurfaceTest, SetupsWhoseListsOverrunTheirBytesMakeTheDisplayUnreachable) {
     TemporaryFolder home;
     const auto sessionWith = [&](const FakeXServer& server) {
-        return std::make_unique<XDisplaySession>(contextWith(home, {{"DISPLAY", server.display()}}).environment,
-                                                 seconds(5));
+        return std::make_unique<XDisplaySession>(
+            contextWith(home, {{"DISPLAY", server.display()}}).environment, seconds(5));
     };
     // The honest setup is read and captured, so the refusals below are for their counts alone.
     {
@@ -475,9 +478,11 @@ TEST(LinuxSurfaceTest, PropertyValuesAreReadNoFurtherThanTheirReply) {
                                     uint32_t classClaim) {
         return FakeXServer(fakeSetup(64, 48), [=](uint8_t opcode, uint16_t sequence, const std::string&,
                                                   const FakeXServer::Send& send) {
-            const auto property = [&](uint8_t format, uint32_t type, const std::string& value, uint32_t claim) {
+            const auto property = [&](uint8_t format, uint32_t type, const std::string& value,
+                                      uint32_t claim) {
                 const std::string bytes = paddedToWords(value);
-                send(replyHead(format, sequence, uint32_t(bytes.size() / 4), bytesOf({type, 0, claim})) + bytes);
+                send(replyHead(format, sequence, uint32_t(bytes.size() / 4), bytesOf({type, 0, claim})) +
+                     bytes);
             };
             if (opcode == 16) send(replyHead(0, sequence, 0, bytesOf({0x1F0})));
             if (opcode == 20 && sequence == 2) property(32, 33, activeWindow, activeClaim); // WINDOW
