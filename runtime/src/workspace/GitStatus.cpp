@@ -147,7 +147,9 @@ KestroAgentWorktreePayload createGitWorktree(const std::string& sourceDirectory,
     const std::string branch = "kestro/" + slug + "-" + worktreeTimeStamp();
     const std::string folder = createWorktreeFolder(parent, repoName, slug);
     const ProcessRunResult added = runProcess(
-        {.executable = tools.env, .arguments = {"git", "-C", root, "worktree", "add", "-b", branch, folder}});
+        {.executable = tools.env, .arguments = {"git", "-C", root, "worktree", "add", "-b", branch, folder}},
+        // Checking out a large tree takes a while; a hook that never ends must not hold the runtime.
+        {.time = std::chrono::minutes(10)});
     if (added.status != 0) {
         ::rmdir(folder.c_str()); // still empty: git fills it only when it succeeds
         throw KestroAgentError::processFailed(firstNonEmpty(
