@@ -1,4 +1,5 @@
-// Request heads and bodies as a peer may send them, in one piece or in growing prefixes.
+// Request heads and bodies as a peer may send them, in one piece, in growing prefixes, or in two
+// pieces.
 #include "core/HTTPMessage.h"
 
 #include <cstddef>
@@ -29,6 +30,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const kestro::ParseResult again = kestro::parseRequest(longer);
         if (again.outcome != kestro::ParseOutcome::refused || again.refusal.status != whole.refusal.status ||
             again.refusal.body != whole.refusal.body)
+            __builtin_trap();
+    }
+    // A head read in pieces, searched from where the last piece ended, reads as the whole.
+    const size_t split = size == 0 ? 0 : data[0] % (size + 1);
+    if (kestro::parseHead(bytes.substr(0, split)).outcome == kestro::ParseOutcome::incomplete) {
+        const kestro::HeadResult once = kestro::parseHead(bytes);
+        const kestro::HeadResult pieces = kestro::parseHead(bytes, split);
+        if (once.outcome != pieces.outcome || !(once.head.request == pieces.head.request) ||
+            once.head.bodyStart != pieces.head.bodyStart || once.head.bodyLength != pieces.head.bodyLength ||
+            once.refusal.status != pieces.refusal.status || once.refusal.body != pieces.refusal.body)
             __builtin_trap();
     }
     return 0;
