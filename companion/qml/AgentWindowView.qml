@@ -5,8 +5,9 @@ import QtQuick.Layouts
 import KestroAgent
 
 // The companion's one window, as its layout: the backdrop, a scrolling column with the header
-// and two columns of cards, and the banner on top. Everything shown comes from the view model;
-// every control calls one of its operations.
+// and two columns of cards (the pairing page over the settings on the left, the runtime over the
+// log on the right), and the banner on top. Everything shown comes from the view model; every
+// control calls one of its operations.
 ApplicationWindow {
     id: window
     required property AgentViewModel viewModel
@@ -25,6 +26,7 @@ ApplicationWindow {
 
     ScrollView {
         id: scroller
+        objectName: "windowScroller"
         anchors.fill: parent
         contentWidth: availableWidth
 
@@ -50,6 +52,12 @@ ApplicationWindow {
                     Layout.minimumWidth: Theme.minimumColumnWidth
                     Layout.preferredWidth: Theme.minimumColumnWidth
 
+                    // First on the left, so that the whole QR code is in view at the default size.
+                    PairingCard {
+                        Layout.fillWidth: true
+                        viewModel: window.viewModel
+                        scroller: scroller.contentItem as Flickable
+                    }
                     ConfigurationCard {
                         Layout.fillWidth: true
                         viewModel: window.viewModel
@@ -57,10 +65,6 @@ ApplicationWindow {
                             folderDialog.currentFolder = window.viewModel.workingDirectoryURL
                             folderDialog.open()
                         }
-                    }
-                    PairingCard {
-                        Layout.fillWidth: true
-                        viewModel: window.viewModel
                     }
                 }
 

@@ -26,6 +26,7 @@ Item {
 
     WebEngineView {
         id: web
+        objectName: "pairPageWeb"
         property int loadCount: 0
         property bool loadedOnce: false
         anchors.fill: parent

@@ -8,6 +8,19 @@ AgentCard {
     id: card
     objectName: "pairingCard"
     required property AgentViewModel viewModel
+    // What the wheel over the preview scrolls: the window, not the page, whose QR code stays in
+    // its frame.
+    property Flickable scroller
+
+    // Scrolls the window as the wheel over the preview asks: by the wheel's pixels where it gives
+    // them (a touchpad), else by the lines a notch scrolls; within the window's content.
+    function scrollWindow(wheel: WheelEvent) {
+        const flickable = scroller
+        const lines = wheel.angleDelta.y / 120 * Qt.styleHints.wheelScrollLines
+        const delta = wheel.pixelDelta.y !== 0 ? wheel.pixelDelta.y : lines * Theme.wheelLineHeight
+        const end = Math.max(0, flickable.contentHeight - flickable.height)
+        flickable.contentY = Math.min(end, Math.max(0, flickable.contentY - delta))
+    }
 
     RowLayout {
         width: parent.width
@@ -48,6 +61,14 @@ AgentCard {
                     value: card.viewModel.pairPageURL
                     when: previewLoader.status === Loader.Ready
                 }
+            }
+            MouseArea {
+                objectName: "previewWheel"
+                anchors.fill: parent
+                // Clicks and hovering reach the page; only the wheel is taken.
+                acceptedButtons: Qt.NoButton
+                enabled: card.scroller !== null
+                onWheel: wheel => card.scrollWindow(wheel)
             }
             Column {
                 objectName: "previewPlaceholder"

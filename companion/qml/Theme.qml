@@ -92,4 +92,6 @@ QtObject {
     readonly property int previewRadius: 22
     readonly property int logoTileSize: 94
     readonly property int bannerTop: 18
+    // How far one line of a wheel's notch scrolls the window.
+    readonly property int wheelLineHeight: 20
 }

@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QQuickWindow>
+#include <QScreen>
 #include <QSettings>
 #include <QtQml/qqmlextensionplugin.h>
 
@@ -66,6 +67,11 @@ KestroAgentApp::KestroAgentApp(AgentViewModelServices services, KestroAgentAppOp
 }
 
 void KestroAgentApp::followWindow(QQuickWindow& shown) {
+    // The default size, within the free area of the screen it opens on: on a small screen the
+    // window is smaller and its content scrolls. (Never below its minimum size.)
+    if (const QScreen* screen = shown.screen())
+        shown.resize(
+            shown.size().boundedTo(screen->availableGeometry().size()).expandedTo(shown.minimumSize()));
     // The appearance hook: whenever the window is shown, the runtime starts if none runs.
     connect(&shown, &QWindow::visibleChanged, this, [this](bool visible) {
         m_viewModel->setWindowShown(visible);

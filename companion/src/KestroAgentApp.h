@@ -1,9 +1,9 @@
 #pragma once
-// The application around the view model: the one window (QML), started as the window appears,
-// and the runtime stopped when the application quits; with a tray icon, the window may be
-// closed (hidden) while the runtime keeps serving. Create it after the QGuiApplication (a
-// QApplication for the tray icon), and after QtWebEngineQuick::initialize() (which must come
-// before the application object).
+// The application around the view model: the one window (QML, at its default size within the
+// screen's free area), started as the window appears, and the runtime stopped when the
+// application quits; with a tray icon, the window may be closed (hidden) while the runtime keeps
+// serving. Create it after the QGuiApplication (a QApplication for the tray icon), and after
+// QtWebEngineQuick::initialize() (which must come before the application object).
 
 #include "AgentViewModel.h"
 

@@ -124,11 +124,14 @@ class AgentWindowTests : public QObject {
         return texts;
     }
 
-    // A page the preview can show, with a marker the test can look for.
-    QString writePage(const QString& name) const {
+    // A page the preview can show, with a marker the test can look for, `height` pixels tall
+    // when given.
+    QString writePage(const QString& name, int height = 0) const {
         QFile page(path(name));
         if (page.open(QIODevice::WriteOnly))
-            page.write("<html><body style='color:white'>pairing page</body></html>");
+            page.write(QStringLiteral("<html><body style='color:white;%1'>pairing page</body></html>")
+                           .arg(height > 0 ? QStringLiteral("height:%1px").arg(height) : QString())
+                           .toUtf8());
         return page.fileName();
     }
 
@@ -148,9 +151,12 @@ class AgentWindowTests : public QObject {
         QVERIFY(runtime().write(QStringLiteral("while [ ! -f '%1' ]; do sleep 0.05; done\n").arg(path("go")) +
                                 FakeRuntime::banner(page) + "exec sleep 60\n"));
         launchApp();
-        QCOMPARE(m_app->window()->width(), 1180);
-        QCOMPARE(m_app->window()->height(), 860);
+        // The default size (1180 × 860) within the free area of this small screen (Qt's offscreen
+        // one), and never below the minimum width.
+        const QSize available = m_app->window()->screen()->availableGeometry().size();
+        QVERIFY(available.width() < 910 && available.height() < 860);
         QCOMPARE(m_app->window()->minimumWidth(), 910);
+        QCOMPARE(m_app->window()->size(), QSize(910, available.height()));
 
         // The window's appearance started the runtime.
         QTRY_COMPARE_WITH_TIMEOUT(runtime().launches(), 1, kDeadline);
@@ -309,6 +315,31 @@ class AgentWindowTests : public QObject {
         const QString other = writePage("other.html");
         QMetaObject::invokeMethod(preview, "show", Q_ARG(QUrl, QUrl::fromLocalFile(other)));
         QTRY_COMPARE_WITH_TIMEOUT(preview->property("loadCount").toInt(), 2, kDeadline);
+    }
+
+    void theWheelOverThePreviewScrollsTheWindowNotThePage() {
+        // A page taller than its preview, which could scroll by itself.
+        QVERIFY(runtime().write(FakeRuntime::banner(writePage("page.html", 3000)) + "exec sleep 60\n"));
+        launchApp();
+        m_app->window()->resize(1180, 860);
+        QTRY_VERIFY_WITH_TIMEOUT(m_app->window()->findChild<QObject*>("pairPagePreview") != nullptr,
+                                 kDeadline);
+        QTRY_VERIFY_WITH_TIMEOUT(item("pairPagePreview")->property("loaded").toBool(), kDeadline);
+        QObject* page = item("pairPageWeb");
+        const QPointF pageAt = page->property("scrollPosition").toPointF();
+        auto* window = item("windowScroller")->property("contentItem").value<QQuickItem*>();
+        QCOMPARE(window->property("contentY").toReal(), 0.0);
+
+        auto* preview = qobject_cast<QQuickItem*>(item("previewWheel"));
+        turnWheel(preview, -2);
+        QTRY_VERIFY_WITH_TIMEOUT(window->property("contentY").toReal() > 0, kDeadline);
+        // Never beyond either end of the window's content.
+        turnWheel(preview, 100);
+        QCOMPARE(window->property("contentY").toReal(), 0.0);
+        turnWheel(preview, -100);
+        QCOMPARE(window->property("contentY").toReal(),
+                 window->property("contentHeight").toReal() - window->height());
+        QCOMPARE(page->property("scrollPosition").toPointF(), pageAt);
     }
 
     void onLinuxNoTextSpeaksOfTheMacOrItsKeychain() {

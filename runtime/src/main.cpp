@@ -1,12 +1,17 @@
-// kestro-agent: configuration -> listener -> state -> banner, then serve until killed.
+// kestro-agent: configuration -> listener -> state -> banner, then serve until a signal ends it.
 
 #include "agent/KestroAgentState.h"
 #include "agent/RunEndpoint.h"
+#include "agent/RuntimeShutdown.h"
 #include "core/Banner.h"
 #include "core/KestroAgentConfiguration.h"
 #include "core/KestroAgentListener.h"
 #include "core/KestroAgentRouter.h"
 #include "core/SerialExecutor.h"
+#include "core/TerminalQRCode.h"
+#include "platform/DescriptorLimit.h"
+#include "platform/LargeAllocations.h"
+#include "run/RunProcessGroups.h"
 
 #include <asio/io_context.hpp>
 #include <csignal>
@@ -14,6 +19,7 @@
 #include <iostream>
 #include <optional>
 #include <thread>
+#include <unistd.h>
 
 int main(int argc, char** argv) {
     using namespace kestro;
@@ -30,22 +36,35 @@ int main(int argc, char** argv) {
         case CommandLineRequest::serve:
             break;
         }
+        for (const auto& warning : configurationWarnings(arguments, processEnvironment()))
+            std::cerr << "kestro-agent: " << warning << std::endl;
         KestroAgentConfiguration configuration = buildConfiguration(arguments, processEnvironment());
+        // Before any thread starts: the environment is changed and the limit raised only here.
+        withdrawTokenFromEnvironment();
+        hideTokenFromCommandLine(argc, argv);
+        const rlim_t descriptors = raiseDescriptorLimit();
+        returnLargeAllocationsWhenFreed();
 
         // The port is bound first, so that the banner and the pairing link name the port really
         // bound (port 0 picks a free one) and a port in use fails before any inspection.
         asio::io_context io(2);
         std::optional<KestroAgentRouter> router;
-        KestroAgentListener listener(io, configuration.port,
-                                     [&router](HTTPRequest request, KestroHTTPConnectionHandler& connection) {
-                                         return router->handle(std::move(request), connection);
-                                     });
+        KestroAgentListener listener(
+            io, configuration.bindAddress, configuration.port,
+            [&router](const HTTPRequest& head) { return router->answerBeforeBody(head); },
+            [&router](HTTPRequest request, KestroHTTPConnectionHandler& connection) {
+                return router->handle(std::move(request), connection);
+            },
+            {}, admissionLimitsFor(descriptors));
         configuration.port = listener.port();
+        RunProcessGroups runGroups;
+        RuntimeShutdown shutdown(io, runGroups, [&listener] { listener.stop(); });
 
         SerialExecutor serial;
+        SerialExecutor bodyReader;
         auto state = serial.runBlocking([&] { return std::make_unique<KestroAgentState>(configuration); });
-        RunEndpoint runEndpoint(*state, serial);
-        router.emplace(*state, serial, runEndpoint);
+        RunEndpoint runEndpoint(*state, serial, runGroups);
+        router.emplace(*state, serial, bodyReader, runEndpoint);
         listener.start();
         std::thread second([&io] { io.run(); });
         std::thread first([&io] { io.run(); });
@@ -54,11 +73,19 @@ int main(int argc, char** argv) {
         const auto link = serial.runBlocking([&] { return state->pairingLink(); });
         const auto page = serial.runBlocking(
             [&] { return state->openPairingPageIfAvailable(configuration.opensPairingPageAutomatically); });
+        shutdown.removeOnExit(state->pairingFilePaths());
         for (const auto& line : bannerLines(configuration, snapshot, link, page)) {
             std::fputs((line + "\n").c_str(), stdout);
             std::fflush(stdout);
         }
-        // Serves until killed; the I/O threads never run out of work while the listener is open.
+        // A person at a terminal scans the code there; a pipe (the companion, a service) gets the
+        // banner alone.
+        if (configuration.printsTerminalQRCode && ::isatty(STDOUT_FILENO) == 1) {
+            if (const auto code = terminalQRCode(link)) std::fputs(code->c_str(), stdout);
+            std::fflush(stdout);
+        }
+        // Serves until a signal ends the process; the I/O threads never run out of work while the
+        // signals are watched.
         first.join();
         second.join();
     } catch (const std::exception& error) {

@@ -96,7 +96,7 @@ KestroAgentStatusPayload KestroAgentState::statusPayload(const std::optional<std
     auto threads = std::async(std::launch::async, [&] { return detectThreads(directory, home, tools); });
     auto git = std::async(std::launch::async, [&] { return detectGitStatus(directory, tools); });
     auto surfaces = std::async(std::launch::async, [&] {
-        return detectRemoteSurfaces(m_installedSkills, m_configuredMCPServers, tools);
+        return detectRemoteSurfaces(m_installedSkills, m_configuredMCPServers, surfaceContext());
     });
     status.recentProjects = detectProjects(directory, home, tools);
     status.recentThreads = threads.get();
@@ -141,9 +141,13 @@ std::string KestroAgentState::encodedThreadHistory(const std::string& threadID) 
 }
 
 std::string KestroAgentState::encodedSurfacePreview(const std::string& kind) {
-    const CaptureContext context{.tools = m_dependencies.tools,
-                                 .temporaryDirectory = m_dependencies.host.temporaryDirectory()};
+    SurfaceContext context = surfaceContext();
+    context.temporaryDirectory = m_dependencies.host.temporaryDirectory();
     return encodeRecord(surfacePreviewPayload(kind, m_installedSkills, context));
+}
+
+SurfaceContext KestroAgentState::surfaceContext() const {
+    return {.tools = m_dependencies.tools, .environment = m_dependencies.environment};
 }
 
 KestroAgentWorktreePayload
@@ -160,6 +164,13 @@ std::string KestroAgentState::preferredAdvertisedHost() const {
 
 std::string KestroAgentState::pairingLink() const {
     return kestro::pairingLink(m_configuration, preferredAdvertisedHost());
+}
+
+std::vector<std::string> KestroAgentState::pairingFilePaths() const {
+    const auto directory = m_dependencies.host.temporaryDirectory();
+    if (!directory) return {};
+    const std::string stem = *directory + "/kestro-pair-" + pairingSlug(m_configuration.machineName);
+    return {stem + ".png", stem + ".html"};
 }
 
 std::optional<std::string> KestroAgentState::writePairingQRCode() const {

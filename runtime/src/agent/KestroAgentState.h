@@ -8,6 +8,7 @@
 #include "platform/Host.h"
 #include "platform/SystemTools.h"
 #include "run/CodexRunner.h"
+#include "surfaces/SurfaceDetection.h"
 
 #include <functional>
 #include <future>
@@ -64,6 +65,8 @@ class KestroAgentState final : public KestroAgentService {
     std::string pairingLink() const;
     std::optional<std::string> writePairingQRCode() const;
     std::optional<std::string> openPairingPageIfAvailable(bool openInBrowser) const;
+    // Where the QR image and the page are written (whether or not they were).
+    std::vector<std::string> pairingFilePaths() const;
 
     // Runs, jobs and diagnostics.
     struct RunStart {
@@ -86,6 +89,8 @@ class KestroAgentState final : public KestroAgentService {
 
   private:
     bool busy() const { return m_activeJobs >= 1; }
+    // The tools and the environment the surfaces are looked at with (no screenshot folder).
+    SurfaceContext surfaceContext() const;
 
     KestroAgentConfiguration m_configuration;
     StateDependencies m_dependencies;

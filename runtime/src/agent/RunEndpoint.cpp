@@ -28,8 +28,15 @@ class JobCount {
 
 } // namespace
 
-asio::awaitable<void> RunEndpoint::handleRun(std::string body, KestroHTTPConnectionHandler& connection) {
-    const auto request = decodeRecord<KestroAgentRunRequest>(body);
+asio::awaitable<void> RunEndpoint::handleRun(KestroAgentRunRequest request,
+                                             KestroHTTPConnectionHandler& connection) {
+    CodexRunRequest runRequest{.prompt = request.prompt,
+                               .workingDirectory = {},
+                               .preferredModel = request.preferredModel,
+                               .threadID = request.threadID,
+                               .resumeExistingSession = request.resumeExistingSession};
+    // No thread is named so; refused like a thread that was not named at all.
+    if (isRefusedThreadID(runRequest)) throw DecodingError("Missing required field 'threadID'.");
     auto openRun = [this, &request] { return m_state.openRun(request.workingDirectory); };
     const KestroAgentState::RunStart start = co_await m_serial.run(openRun);
     const JobCount jobCount(m_state, m_serial);
@@ -38,14 +45,10 @@ asio::awaitable<void> RunEndpoint::handleRun(std::string body, KestroHTTPConnect
     co_await stream.open();
 
     StreamSender send = [&stream](const KestroAgentStreamEvent& event) { return stream.send(event); };
-    CodexRunRequest runRequest{.prompt = request.prompt,
-                               .workingDirectory = start.workingDirectory,
-                               .preferredModel = request.preferredModel,
-                               .threadID = request.threadID,
-                               .resumeExistingSession = request.resumeExistingSession};
+    runRequest.workingDirectory = start.workingDirectory;
     std::exception_ptr failure;
     try {
-        co_await start.runner.run(std::move(runRequest), send);
+        co_await start.runner.run(std::move(runRequest), send, m_groups);
     } catch (...) {
         failure = std::current_exception();
     }

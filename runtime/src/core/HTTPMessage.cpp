@@ -21,39 +21,61 @@ size_t contentLength(const std::map<std::string, std::string>& headers) {
     return static_cast<size_t>(decimal->magnitude);
 }
 
+HeadResult refused(int status, std::string_view message) {
+    return {ParseOutcome::refused,
+            {},
+            {.status = status, .contentType = "application/json", .body = errorBody(message)}};
+}
+
+HeadResult tooLarge() {
+    return refused(400, "Request too large.");
+}
+
 } // namespace
 
-ParseResult parseRequest(std::string_view buffer) {
-    const size_t headEnd = buffer.find(kHeadEnd);
+HeadResult parseHead(std::string_view buffer, size_t searchFrom) {
+    // The end of a head may straddle the bytes already searched.
+    const size_t headEnd =
+        buffer.find(kHeadEnd, searchFrom < kHeadEnd.size() ? 0 : searchFrom - kHeadEnd.size() + 1);
     if (headEnd == std::string_view::npos)
-        return {buffer.size() > kMaximumHeadBytes + kHeadEnd.size() ? ParseOutcome::tooLarge
-                                                                    : ParseOutcome::incomplete,
-                {}};
-    if (headEnd > kMaximumHeadBytes) return {ParseOutcome::tooLarge, {}};
+        return buffer.size() > kMaximumHeadBytes + kHeadEnd.size() ? tooLarge() : HeadResult{};
+    if (headEnd > kMaximumHeadBytes) return tooLarge();
 
     const std::string head = decodeUTF8Lossy(buffer.substr(0, headEnd));
     const std::vector<std::string> lines = splitOn(head, "\r\n");
     std::vector<std::string> words;
     for (auto& word : splitOn(lines.front(), " "))
         if (!word.empty()) words.push_back(std::move(word));
-    // Such a head never becomes a request; only the peer's close ends the wait.
-    if (words.size() < 2) return {ParseOutcome::incomplete, {}};
+    // Such a head never becomes a request: waiting on would only let the peer fill the buffer.
+    if (words.size() < 2) return refused(400, "Malformed request.");
 
     HTTPRequest request;
     request.method = words[0];
     request.path = words[1];
     for (size_t i = 1; i < lines.size(); ++i) {
+        if (startsWith(lines[i], " ") || startsWith(lines[i], "\t"))
+            return refused(400, "Malformed request.");
         const size_t colon = lines[i].find(':');
         if (colon == std::string::npos) continue;
         request.headers[lowercased(trimmed(std::string_view(lines[i]).substr(0, colon)))] =
             trimmed(std::string_view(lines[i]).substr(colon + 1));
     }
+    if (request.headers.contains("transfer-encoding"))
+        return refused(501, "Transfer-Encoding is not supported; send a Content-Length body.");
     const size_t length = contentLength(request.headers);
-    if (length > kMaximumBodyBytes) return {ParseOutcome::tooLarge, {}};
-    const size_t bodyStart = headEnd + kHeadEnd.size();
-    if (buffer.size() < bodyStart + length) return {ParseOutcome::incomplete, {}};
-    request.body = std::string(buffer.substr(bodyStart, length));
-    return {ParseOutcome::complete, std::move(request)};
+    if (length > kMaximumBodyBytes) return tooLarge();
+    return {ParseOutcome::complete, {std::move(request), headEnd + kHeadEnd.size(), length}, {}};
+}
+
+ParseResult parseRequest(std::string_view buffer) {
+    HeadResult parsed = parseHead(buffer);
+    if (parsed.outcome == ParseOutcome::refused)
+        return {ParseOutcome::refused, {}, std::move(parsed.refusal)};
+    if (parsed.outcome == ParseOutcome::incomplete) return {};
+    RequestHead& head = parsed.head;
+    if (buffer.size() < head.bodyStart + head.bodyLength) return {};
+    head.request.body = std::string(buffer.substr(head.bodyStart, head.bodyLength));
+    return {ParseOutcome::complete, std::move(head.request), {}};
 }
 
 std::string reasonPhrase(int status) {

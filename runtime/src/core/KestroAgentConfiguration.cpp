@@ -8,6 +8,10 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <nlohmann/json.hpp>
+
+extern char** environ;
 
 namespace kestro {
 
@@ -15,12 +19,50 @@ namespace {
 
 constexpr uint16_t kDefaultPort = 8787;
 
+// The command line's options: those that take the following argument as their value, and flags.
+const std::vector<std::string> kValueOptions{"--host",           "--port",        "--token", "--name",
+                                             "--advertise-host", "--working-dir", "--bind"};
+const std::vector<std::string> kFlags{"--no-open-pair-page", "--no-qr", "--help", "-h", "--version"};
+
+// A setting's text in a message: quoted, with control characters escaped, so that no value can
+// write terminal escapes into a log.
+std::string quotedForMessage(const std::string& text) {
+    return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+bool isOneOf(const std::vector<std::string>& names, const std::string& text) {
+    return std::find(names.begin(), names.end(), text) != names.end();
+}
+
+// Where a setting comes from, in the order tried, with the name a message uses for each.
+struct SettingSource {
+    std::string label;
+    std::optional<std::string> value;
+};
+
+std::vector<SettingSource> settingSources(const std::vector<std::string>& arguments,
+                                          const EnvironmentLookup& environment, const std::string& option,
+                                          const std::string& name) {
+    return {{option, optionValue(arguments, option)},
+            {"KESTRO_AGENT_" + name, environment("KESTRO_AGENT_" + name)},
+            {"VESK_AGENT_" + name, environment("VESK_AGENT_" + name)}};
+}
+
 std::optional<std::string> firstPresent(const std::vector<std::string>& arguments,
                                         const EnvironmentLookup& environment, const std::string& option,
                                         const std::string& name) {
-    if (auto value = optionValue(arguments, option)) return value;
-    if (auto value = environment("KESTRO_AGENT_" + name)) return value;
-    return environment("VESK_AGENT_" + name);
+    for (auto& source : settingSources(arguments, environment, option, name))
+        if (source.value) return source.value;
+    return std::nullopt;
+}
+
+// A token that is empty or only white space counts as not given: it would let in a request that
+// presents an empty header. Ends are trimmed because request headers are.
+std::optional<std::string> firstGivenToken(const std::vector<std::string>& arguments,
+                                           const EnvironmentLookup& environment) {
+    for (auto& source : settingSources(arguments, environment, "--token", "TOKEN"))
+        if (source.value && !trimmed(*source.value).empty()) return trimmed(*source.value);
+    return std::nullopt;
 }
 
 } // namespace
@@ -40,14 +82,61 @@ ConfigurationFallbacks systemFallbacks() {
 }
 
 CommandLineRequest commandLineRequest(const std::vector<std::string>& arguments) {
-    static const std::vector<std::string> kTakesValue{"--host", "--port",           "--token",
-                                                      "--name", "--advertise-host", "--working-dir"};
     for (size_t i = 1; i < arguments.size(); ++i) {
         if (arguments[i] == "--help" || arguments[i] == "-h") return CommandLineRequest::help;
         if (arguments[i] == "--version") return CommandLineRequest::version;
-        if (std::find(kTakesValue.begin(), kTakesValue.end(), arguments[i]) != kTakesValue.end()) ++i;
+        if (isOneOf(kValueOptions, arguments[i])) ++i;
     }
     return CommandLineRequest::serve;
+}
+
+std::vector<std::string> configurationWarnings(const std::vector<std::string>& arguments,
+                                               const EnvironmentLookup& environment) {
+    std::vector<std::string> warnings;
+    for (size_t i = 1; i < arguments.size(); ++i) {
+        if (isOneOf(kValueOptions, arguments[i])) {
+            ++i;
+        } else if (!isOneOf(kFlags, arguments[i])) {
+            warnings.push_back((startsWith(arguments[i], "-") ? "Unknown option " : "Unexpected argument ") +
+                               quotedForMessage(arguments[i]) + " is ignored.");
+        }
+    }
+    if (auto port = firstPresent(arguments, environment, "--port", "PORT"); port && !parsePort(*port))
+        warnings.push_back("The port " + quotedForMessage(*port) +
+                           " is not a number from 0 to 65535; using " + std::to_string(kDefaultPort) + ".");
+    for (auto& source : settingSources(arguments, environment, "--token", "TOKEN")) {
+        if (!source.value) continue;
+        if (trimmed(*source.value).empty()) {
+            warnings.push_back("The token from " + source.label + " is empty and is ignored.");
+            continue;
+        }
+        if (graphemeCount(trimmed(*source.value)) < kShortestQuietTokenLength)
+            warnings.push_back("The token from " + source.label + " is shorter than " +
+                               std::to_string(kShortestQuietTokenLength) +
+                               " characters: anyone who can reach the port could guess it.");
+        break;
+    }
+    return warnings;
+}
+
+void withdrawTokenFromEnvironment() {
+    for (const std::string name : {"KESTRO_AGENT_TOKEN", "VESK_AGENT_TOKEN"}) {
+        // The entry also stays in the memory this process started with, which the system shows as
+        // its environment (/proc): blanked there once it is out of the list.
+        std::vector<char*> entries;
+        for (char** entry = environ; *entry != nullptr; ++entry)
+            if (std::strncmp(*entry, (name + "=").c_str(), name.size() + 1) == 0) entries.push_back(*entry);
+        ::unsetenv(name.c_str());
+        for (char* entry : entries)
+            std::memset(entry, 0, std::strlen(entry));
+    }
+}
+
+void hideTokenFromCommandLine(int argc, char** argv) {
+    // The system shows a process's command line from its own memory, so other users see stars
+    // from here on (though not before).
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], "--token") == 0) std::memset(argv[i + 1], '*', std::strlen(argv[i + 1]));
 }
 
 std::string usageText() {
@@ -56,17 +145,22 @@ std::string usageText() {
            "Serves the kestro phone app over HTTP and runs prompts through the Codex CLI.\n"
            "\n"
            "Options (each also read from the variable shown, else the legacy VESK_AGENT_ one):\n"
-           "  --host HOST             address shown in the banner (KESTRO_AGENT_HOST; default 0.0.0.0)\n"
+           "  --host HOST             address shown in the banner, never bound (KESTRO_AGENT_HOST;\n"
+           "                          default 0.0.0.0)\n"
            "  --port N                port to listen on, every interface; 0 picks a free one\n"
            "                          (KESTRO_AGENT_PORT; default 8787)\n"
-           "  --token TOKEN           pairing token (KESTRO_AGENT_TOKEN; default: a new random one).\n"
+           "  --token TOKEN           pairing token (KESTRO_AGENT_TOKEN; default, or when empty: a new\n"
+           "                          random one).\n"
            "                          Other local users can read command lines: prefer the variable.\n"
            "  --name NAME             what the phone calls this computer (KESTRO_AGENT_NAME)\n"
            "  --advertise-host HOST   address or host name the phone should use "
            "(KESTRO_AGENT_ADVERTISE_HOST)\n"
            "  --working-dir DIR       folder runs use unless the phone names one (KESTRO_AGENT_WORKDIR;\n"
            "                          default: the current folder)\n"
+           "  --bind ADDRESS          listen on this local IP address only (KESTRO_AGENT_BIND;\n"
+           "                          default: every interface)\n"
            "  --no-open-pair-page     do not open the pairing page in the browser\n"
+           "  --no-qr                 do not print the pairing QR code after the banner on a terminal\n"
            "  --help, -h              print this help and exit\n"
            "  --version               print the version and exit\n"
            "\n"
@@ -91,10 +185,7 @@ KestroAgentConfiguration buildConfiguration(const std::vector<std::string>& argu
     configuration.host = firstPresent(arguments, environment, "--host", "HOST").value_or("0.0.0.0");
     configuration.port =
         parsePort(firstPresent(arguments, environment, "--port", "PORT").value_or("")).value_or(kDefaultPort);
-    if (auto token = firstPresent(arguments, environment, "--token", "TOKEN"))
-        configuration.token = *token;
-    else
-        configuration.token = fallbacks.randomToken();
+    configuration.token = firstGivenToken(arguments, environment).value_or(fallbacks.randomToken());
     if (auto name = firstPresent(arguments, environment, "--name", "NAME"))
         configuration.machineName = *name;
     else
@@ -106,6 +197,12 @@ KestroAgentConfiguration buildConfiguration(const std::vector<std::string>& argu
         firstPresent(arguments, environment, "--working-dir", "WORKDIR").value_or(currentDirectory);
     configuration.defaultWorkingDirectory = normalizedKestroPath(workingDirectory).value_or(currentDirectory);
     configuration.opensPairingPageAutomatically = !hasFlag(arguments, "--no-open-pair-page");
+    configuration.printsTerminalQRCode = !hasFlag(arguments, "--no-qr");
+    if (auto bind = optionValue(arguments, "--bind")) {
+        configuration.bindAddress = trimmed(*bind);
+    } else if (auto variable = environment("KESTRO_AGENT_BIND")) {
+        configuration.bindAddress = trimmed(*variable);
+    }
     return configuration;
 }
 

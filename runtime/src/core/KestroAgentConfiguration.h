@@ -17,7 +17,13 @@ struct KestroAgentConfiguration {
     std::string advertisedHost;
     std::string defaultWorkingDirectory;
     bool opensPairingPageAutomatically = true;
+    bool printsTerminalQRCode = true; // on a terminal only; "--no-qr" turns it off
+    // The one local address to listen on; empty: every interface and address family.
+    std::string bindAddress;
 };
+
+// A token shorter than this still works, with a warning: it can be guessed.
+inline constexpr size_t kShortestQuietTokenLength = 16;
 
 // Looks up an environment variable; absent when unset (a set, empty variable is present).
 using EnvironmentLookup = std::function<std::optional<std::string>(const std::string&)>;
@@ -35,6 +41,20 @@ ConfigurationFallbacks systemFallbacks();
 KestroAgentConfiguration buildConfiguration(const std::vector<std::string>& arguments,
                                             const EnvironmentLookup& environment,
                                             const ConfigurationFallbacks& fallbacks = systemFallbacks());
+
+// Sentences for standard error about settings that were ignored or are unsafe: an unreadable
+// port, an unknown option or stray argument, an empty token, a short token. Start-up goes on.
+std::vector<std::string> configurationWarnings(const std::vector<std::string>& arguments,
+                                               const EnvironmentLookup& environment);
+
+// Removes the token variables from this process's environment, so that no child (Codex, and
+// every command it runs) inherits the token, and blanks them where the system shows the
+// environment it started with. Call before any other thread starts.
+void withdrawTokenFromEnvironment();
+
+// Overwrites the value of every "--token" in the process's own argument memory, which is what
+// process listings show. Call once the arguments have been copied.
+void hideTokenFromCommandLine(int argc, char** argv);
 
 // What the command line asks for: to serve (the normal case), or only the help or the version.
 // "--help" / "-h" and "--version" count where they stand as options, not as another option's value.

@@ -11,6 +11,9 @@ namespace {
 
 constexpr const char* kJSON = "application/json";
 
+// A body this small decodes in microseconds where it arrived; larger ones go to the body reader.
+constexpr size_t kInlineBodyBytes = 16 * 1024;
+
 enum class Route { status, threadHistory, surfacePreview, worktree, run, none };
 
 Route matchRoute(const HTTPRequest& request) {
@@ -36,6 +39,10 @@ HTTPResponse errorResponse(const std::exception_ptr& failure) {
     }
 }
 
+HTTPResponse notFound() {
+    return {.status = 404, .contentType = kJSON, .body = R"({"error":"Not Found"})"};
+}
+
 HTTPResponse okResponse(std::string body) {
     return {.status = 200, .contentType = kJSON, .body = std::move(body)};
 }
@@ -43,8 +50,23 @@ HTTPResponse okResponse(std::string body) {
 } // namespace
 
 KestroAgentRouter::KestroAgentRouter(KestroAgentService& service, SerialExecutor& serial,
-                                     RunRequestHandler& runHandler)
-    : m_service(service), m_serial(serial), m_runHandler(runHandler) {}
+                                     SerialExecutor& bodyReader, RunRequestHandler& runHandler)
+    : m_service(service), m_serial(serial), m_bodyReader(bodyReader), m_runHandler(runHandler) {}
+
+std::optional<HTTPResponse> KestroAgentRouter::answerBeforeBody(const HTTPRequest& head) const {
+    if (matchRoute(head) == Route::none) return notFound();
+    try {
+        authorize(head.headers, m_service.configuration().token);
+    } catch (const KestroAgentError&) {
+        return errorResponse(std::current_exception());
+    }
+    return std::nullopt;
+}
+
+template <class Record> asio::awaitable<Record> KestroAgentRouter::decoded(const std::string& body) {
+    if (body.size() <= kInlineBodyBytes) co_return decodeRecord<Record>(body);
+    co_return co_await m_bodyReader.run([&body] { return decodeRecord<Record>(body); });
+}
 
 asio::awaitable<void> KestroAgentRouter::handle(HTTPRequest request,
                                                 KestroHTTPConnectionHandler& connection) {
@@ -69,8 +91,8 @@ asio::awaitable<void> KestroAgentRouter::route(const HTTPRequest& request,
                                                KestroHTTPConnectionHandler& connection) {
     const Route route = matchRoute(request);
     if (route == Route::none) {
-        const HTTPResponse notFound{.status = 404, .contentType = kJSON, .body = R"({"error":"Not Found"})"};
-        co_await connection.send(notFound);
+        const HTTPResponse answer = notFound();
+        co_await connection.send(answer);
         co_return;
     }
     authorize(request.headers, m_service.configuration().token);
@@ -79,7 +101,7 @@ asio::awaitable<void> KestroAgentRouter::route(const HTTPRequest& request,
     case Route::status: {
         std::optional<std::string> workingDirectory;
         try {
-            workingDirectory = decodeRecord<KestroAgentStatusRequest>(request.body).workingDirectory;
+            workingDirectory = (co_await decoded<KestroAgentStatusRequest>(request.body)).workingDirectory;
         } catch (const DecodingError&) {
             // An empty or unreadable body simply names no directory.
         }
@@ -89,29 +111,29 @@ asio::awaitable<void> KestroAgentRouter::route(const HTTPRequest& request,
         break;
     }
     case Route::threadHistory: {
-        const auto decoded = decodeRecord<KestroAgentThreadHistoryRequest>(request.body);
-        auto operation = [&] { return m_service.encodedThreadHistory(decoded.threadID); };
+        const auto history = co_await decoded<KestroAgentThreadHistoryRequest>(request.body);
+        auto operation = [&] { return m_service.encodedThreadHistory(history.threadID); };
         const HTTPResponse answer = okResponse(co_await m_serial.run(operation));
         co_await connection.send(answer);
         break;
     }
     case Route::surfacePreview: {
-        const auto decoded = decodeRecord<KestroAgentSurfacePreviewRequest>(request.body);
-        auto operation = [&] { return m_service.encodedSurfacePreview(decoded.kind); };
+        const auto preview = co_await decoded<KestroAgentSurfacePreviewRequest>(request.body);
+        auto operation = [&] { return m_service.encodedSurfacePreview(preview.kind); };
         const HTTPResponse answer = okResponse(co_await m_serial.run(operation));
         co_await connection.send(answer);
         break;
     }
     case Route::worktree: {
-        const auto decoded = decodeRecord<KestroAgentWorktreeRequest>(request.body);
-        auto operation = [&] { return m_service.createWorktree(decoded.name, decoded.workingDirectory); };
-        const auto worktree = co_await m_serial.run(operation);
-        const HTTPResponse answer = okResponse(encodeRecord(worktree));
+        const auto worktree = co_await decoded<KestroAgentWorktreeRequest>(request.body);
+        auto operation = [&] { return m_service.createWorktree(worktree.name, worktree.workingDirectory); };
+        const auto created = co_await m_serial.run(operation);
+        const HTTPResponse answer = okResponse(encodeRecord(created));
         co_await connection.send(answer);
         break;
     }
     case Route::run:
-        co_await m_runHandler.handleRun(request.body, connection);
+        co_await m_runHandler.handleRun(co_await decoded<KestroAgentRunRequest>(request.body), connection);
         break;
     case Route::none:
         break;

@@ -1,6 +1,7 @@
 #include "core/KestroHTTPConnectionHandler.h"
 
 #include "core/AsioSupport.h"
+#include "core/ConnectionAdmission.h"
 
 #include <algorithm>
 #include <array>
@@ -18,19 +19,35 @@ constexpr size_t kReceiveChunk = 64 * 1024;
 }
 
 KestroHTTPConnectionHandler::KestroHTTPConnectionHandler(asio::ip::tcp::socket socket,
-                                                         ConnectionLimits limits)
-    : m_socket(std::move(socket)), m_limits(limits) {}
+                                                         ConnectionLimits limits,
+                                                         ConnectionAdmission* admission)
+    : m_socket(std::move(socket)), m_limits(limits), m_admission(admission) {}
+
+KestroHTTPConnectionHandler::~KestroHTTPConnectionHandler() {
+    stopWaiting();
+}
+
+void KestroHTTPConnectionHandler::stopWaiting() {
+    if (!m_waiting) return;
+    m_waiting = false;
+    if (m_admission != nullptr) m_admission->leave(this);
+}
+
+void KestroHTTPConnectionHandler::closeIfWaiting() {
+    if (m_waiting) close();
+}
 
 asio::awaitable<void> KestroHTTPConnectionHandler::serve(std::shared_ptr<KestroHTTPConnectionHandler> self,
-                                                         RequestHandler handler) {
+                                                         HeadCheck checkHead, RequestHandler handler) {
     asio::steady_timer deadline(self->m_socket.get_executor());
     deadline.expires_after(self->m_limits.requestTimeout);
     std::string& buffer = self->m_buffer;
+    std::optional<RequestHead> head;
     asio::error_code mode;
     self->m_socket.non_blocking(true, mode); // a read after the wait never holds the thread
     while (true) {
         // Waits without a buffer, so that an idle or lingering connection holds no receive
-        // memory; then takes what has arrived.
+        // memory; then takes what has arrived (of the body, no more than the request holds).
         auto outcome = co_await (self->m_socket.async_wait(asio::socket_base::wait_read, useTupleAwaitable) ||
                                  deadline.async_wait(useTupleAwaitable));
         if (outcome.index() == 1) {
@@ -41,7 +58,8 @@ asio::awaitable<void> KestroHTTPConnectionHandler::serve(std::shared_ptr<KestroH
         asio::error_code error = std::get<0>(std::get<0>(outcome));
         const size_t waiting = error ? 0 : self->m_socket.available(error);
         const size_t used = buffer.size();
-        buffer.resize(used + std::clamp<size_t>(waiting, 1, kReceiveChunk));
+        const size_t wanted = head ? head->bodyStart + head->bodyLength - used : kReceiveChunk;
+        buffer.resize(used + std::clamp<size_t>(waiting, 1, std::min(wanted, kReceiveChunk)));
         const size_t received =
             error ? 0
                   : self->m_socket.read_some(asio::buffer(buffer.data() + used, buffer.size() - used), error);
@@ -51,30 +69,42 @@ asio::awaitable<void> KestroHTTPConnectionHandler::serve(std::shared_ptr<KestroH
             self->close();
             co_return;
         }
-        // A head that never becomes a request (one word on its first line) would keep
-        // collecting: nothing valid is longer than the head and body limits together.
-        if (buffer.size() > kMaximumRequestBytes) {
-            self->close();
-            co_return;
+        if (!head) {
+            // The head is read once, when it is whole; then only the body's bytes are counted.
+            HeadResult parsed = parseHead(buffer, used);
+            if (parsed.outcome == ParseOutcome::incomplete) continue;
+            self->stopWaiting();
+            if (parsed.outcome == ParseOutcome::refused) {
+                co_await self->answerAndFinish(parsed.refusal);
+                co_return;
+            }
+            // Nobody without the token makes the runtime hold a body.
+            if (const auto answer = checkHead(parsed.head.request)) {
+                co_await self->answerAndFinish(*answer);
+                co_return;
+            }
+            head = std::move(parsed.head);
+            buffer.reserve(head->bodyStart + head->bodyLength);
         }
-        ParseResult parsed = parseRequest(buffer);
-        if (parsed.outcome == ParseOutcome::incomplete) continue;
+        if (buffer.size() < head->bodyStart + head->bodyLength) continue;
+        HTTPRequest request = std::move(head->request);
+        request.body = buffer.substr(head->bodyStart, head->bodyLength);
         // The request is out; its bytes are not kept while it is answered and the connection lingers.
         std::string().swap(buffer);
-        if (parsed.outcome == ParseOutcome::tooLarge) {
-            const HTTPResponse tooLarge{
-                .status = 400, .contentType = "application/json", .body = errorBody("Request too large.")};
-            try {
-                co_await self->send(tooLarge);
-            } catch (const std::exception&) {
-            }
-            co_await self->finishConnection();
-            co_return;
-        }
-        asio::awaitable<void> handling = handler(std::move(parsed.request), *self);
+        asio::awaitable<void> handling = handler(std::move(request), *self);
         co_await std::move(handling);
         co_return;
     }
+}
+
+asio::awaitable<void> KestroHTTPConnectionHandler::answerAndFinish(const HTTPResponse& answer) {
+    std::string().swap(m_buffer);
+    try {
+        co_await send(answer);
+    } catch (const std::exception&) {
+        // The peer is gone; nothing more can be said.
+    }
+    co_await finishConnection();
 }
 
 asio::awaitable<void> KestroHTTPConnectionHandler::send(const HTTPResponse& response) {

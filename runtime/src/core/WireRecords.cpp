@@ -2,6 +2,7 @@
 
 #include "core/KestroAgentError.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <nlohmann/json.hpp>
@@ -58,6 +59,9 @@ template <class T> T fromJson(const json& object);
 template <class T> T valueFromJson(const json& value, const std::string& name) {
     if constexpr (std::is_same_v<T, std::string>) {
         if (!value.is_string()) wrongType(name);
+        // A C string (a path, an argument) would end at the NUL and mean something else.
+        if (value.get_ref<const std::string&>().find('\0') != std::string::npos)
+            throw DecodingError("Field '" + name + "' contains a NUL character.");
         return value.get<std::string>();
     } else if constexpr (std::is_same_v<T, bool>) {
         if (!value.is_boolean()) wrongType(name);
@@ -108,8 +112,43 @@ template <class Record> std::string encodeRecord(const Record& record) {
     return toJson(record).dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
+template <class T>
+struct IsScalar : std::bool_constant<std::is_same_v<T, std::string> || std::is_same_v<T, bool> ||
+                                     std::is_same_v<T, int64_t> || std::is_same_v<T, double>> {};
+template <class T> struct IsScalar<std::optional<T>> : IsScalar<T> {};
+
 template <class Record> Record decodeRecord(std::string_view body) {
-    json document = json::parse(body, nullptr, false);
+    // Only the record's own members are kept: a body of many other keys costs time in proportion
+    // to its size, not to the square of its key count. A member that holds a text, a number or a
+    // flag is refused as soon as an object or array starts in its place, so nothing is built
+    // inside it. Nesting is refused as it is met, before it is built, since every level costs
+    // memory.
+    struct Member {
+        std::string name;
+        bool scalar;
+    };
+    std::vector<Member> members;
+    const Record empty{};
+    Record::visitFields(empty, [&members](const char* name, const auto& member) {
+        members.push_back({name, IsScalar<std::decay_t<decltype(member)>>::value});
+    });
+    const Member* current = nullptr;
+    const json::parser_callback_t keepOwnMembers = [&](int depth, json::parse_event_t event, json& parsed) {
+        const bool opens =
+            event == json::parse_event_t::object_start || event == json::parse_event_t::array_start;
+        if (opens && depth >= kMaximumBodyDepth)
+            throw DecodingError("The request body is nested too deeply.");
+        if (opens && depth == 1 && current != nullptr && current->scalar) wrongType(current->name);
+        if (event == json::parse_event_t::key && depth == 1) {
+            const auto found = std::find_if(members.begin(), members.end(), [&](const Member& member) {
+                return member.name == parsed.get_ref<const std::string&>();
+            });
+            current = found == members.end() ? nullptr : &*found;
+            return current != nullptr;
+        }
+        return true;
+    };
+    json document = json::parse(body, keepOwnMembers, false);
     if (document.is_discarded()) throw DecodingError("The request body is not valid JSON.");
     if (!document.is_object()) throw DecodingError("The request body must be a JSON object.");
     return fromJson<Record>(document);

@@ -384,8 +384,12 @@ struct KestroAgentStreamEvent {
 // Throws EncodingError for a non-finite double.
 template <class Record> std::string encodeRecord(const Record& record);
 
-// Strict reading: not JSON, a missing or null required member or a wrong type throws DecodingError.
-// Unknown members are ignored.
+// Nothing the phone sends nests deeper than this (its bodies are flat objects).
+inline constexpr int kMaximumBodyDepth = 8;
+
+// Strict reading: not JSON, a missing or null required member, a wrong type, a NUL inside a text
+// or nesting deeper than kMaximumBodyDepth throws DecodingError. Unknown members are ignored.
+// Takes time in proportion to the body's size.
 template <class Record> Record decodeRecord(std::string_view body);
 
 } // namespace kestro

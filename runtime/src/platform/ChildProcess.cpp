@@ -5,8 +5,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -35,61 +33,6 @@ std::vector<char*> nullTerminated(std::vector<std::string>& texts) {
     return pointers;
 }
 
-// Owns the spawn attributes and file actions; keeps the error number of the first failed step.
-class SpawnSetup {
-  public:
-    SpawnSetup() {
-        m_error = posix_spawn_file_actions_init(&m_actions);
-        m_hasActions = m_error == 0;
-        if (m_hasActions) m_error = posix_spawnattr_init(&m_attributes);
-        m_hasAttributes = m_hasActions && m_error == 0;
-    }
-    ~SpawnSetup() {
-        if (m_hasActions) posix_spawn_file_actions_destroy(&m_actions);
-        if (m_hasAttributes) posix_spawnattr_destroy(&m_attributes);
-    }
-    SpawnSetup(const SpawnSetup&) = delete;
-    SpawnSetup& operator=(const SpawnSetup&) = delete;
-
-    void step(int result) {
-        if (m_error == 0) m_error = result;
-    }
-    int error() const { return m_error; }
-    posix_spawn_file_actions_t* actions() { return &m_actions; }
-    posix_spawnattr_t* attributes() { return &m_attributes; }
-
-  private:
-    posix_spawn_file_actions_t m_actions{};
-    posix_spawnattr_t m_attributes{};
-    bool m_hasActions = false;
-    bool m_hasAttributes = false;
-    int m_error = 0;
-};
-
-void routeOutput(SpawnSetup& setup, const std::optional<Pipe>& pipe, int target) {
-    if (pipe)
-        setup.step(posix_spawn_file_actions_adddup2(setup.actions(), pipe->writeEnd.get(), target));
-    else
-        setup.step(posix_spawn_file_actions_addopen(setup.actions(), target, "/dev/null", O_WRONLY, 0));
-}
-
-// 0 and the child's pid, or the error number of the first step that failed.
-int startChild(const ProcessOptions& options, const std::optional<Pipe>& output,
-               const std::optional<Pipe>& errors, char* const* argv, char* const* envp, pid_t& pid) {
-    SpawnSetup setup;
-    short flags = 0;
-    setup.step(posix_spawn_file_actions_addopen(setup.actions(), 0, "/dev/null", O_RDONLY, 0));
-    routeOutput(setup, output, 1);
-    routeOutput(setup, errors, 2);
-    setup.step(spawning::limitInheritance(setup.actions(), flags));
-    if (options.currentDirectory)
-        setup.step(posix_spawn_file_actions_addchdir_np(setup.actions(), options.currentDirectory->c_str()));
-    if (options.ownProcessGroup) flags |= POSIX_SPAWN_SETPGROUP;
-    setup.step(posix_spawnattr_setflags(setup.attributes(), flags));
-    if (setup.error() != 0) return setup.error();
-    return ::posix_spawn(&pid, options.executable.c_str(), setup.actions(), setup.attributes(), argv, envp);
-}
-
 int reap(pid_t pid) {
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0) {
@@ -115,9 +58,18 @@ SpawnResult ChildProcess::spawn(const ProcessOptions& options) {
     std::vector<char*> envp = nullTerminated(environmentTexts);
 
     ChildProcess child;
-    const int failure = startChild(options, output, errors, argv.data(),
-                                   options.environment ? envp.data() : environ, child.m_pid);
+    const spawning::ChildSetup setup{
+        .executable = options.executable.c_str(),
+        .argv = argv.data(),
+        .envp = options.environment ? envp.data() : environ,
+        .currentDirectory = options.currentDirectory ? options.currentDirectory->c_str() : nullptr,
+        .standardOutput = output ? output->writeEnd.get() : -1,
+        .standardError = errors ? errors->writeEnd.get() : -1,
+        .ownProcessGroup = options.ownProcessGroup,
+        .endsWithParent = options.endsWithParent};
+    const int failure = spawning::startChild(setup, child.m_pid);
     if (failure != 0) return {std::nullopt, launchError(options, failure)};
+    child.m_ownGroup = options.ownProcessGroup;
     if (output) {
         child.m_standardOutput = std::move(output->readEnd);
         child.m_standardError = std::move(errors->readEnd);
@@ -139,14 +91,15 @@ SpawnResult ChildProcess::spawn(const ProcessOptions& options) {
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
     : m_pid(std::exchange(other.m_pid, -1)), m_status(std::exchange(other.m_status, std::nullopt)),
-      m_standardOutput(std::move(other.m_standardOutput)), m_standardError(std::move(other.m_standardError)),
-      m_exitNotice(std::move(other.m_exitNotice)) {}
+      m_ownGroup(other.m_ownGroup), m_standardOutput(std::move(other.m_standardOutput)),
+      m_standardError(std::move(other.m_standardError)), m_exitNotice(std::move(other.m_exitNotice)) {}
 
 ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
     if (this != &other) {
         killAndReap();
         m_pid = std::exchange(other.m_pid, -1);
         m_status = std::exchange(other.m_status, std::nullopt);
+        m_ownGroup = other.m_ownGroup;
         m_standardOutput = std::move(other.m_standardOutput);
         m_standardError = std::move(other.m_standardError);
         m_exitNotice = std::move(other.m_exitNotice);
@@ -184,6 +137,10 @@ std::optional<int> ChildProcess::tryWait() {
 
 void ChildProcess::terminate() {
     if (m_pid > 0 && !m_status) ::kill(m_pid, SIGTERM);
+}
+
+void ChildProcess::signalGroup(int signalNumber) {
+    if (m_ownGroup && m_pid > 0 && !m_status) ::killpg(m_pid, signalNumber);
 }
 
 bool spawnDetached(ProcessOptions options) {

@@ -23,8 +23,13 @@ struct ProcessOptions {
     bool captureOutput = true;
     // A descriptor that becomes readable once the child has ended, for event loops (`exitNotice`).
     bool watchExit = false;
-    // Its own process group, so signals meant for this process's terminal do not reach it.
+    // Its own process group, so signals meant for this process's terminal do not reach it, and
+    // what it leaves behind can be ended together (`signalGroup`).
     bool ownProcessGroup = false;
+    // Linux: the child gets SIGTERM when the thread that started it ends, so a runtime killed
+    // outright takes it along (the runtime's threads live as long as the runtime). Elsewhere:
+    // no effect.
+    bool endsWithParent = false;
 };
 
 struct SpawnResult;
@@ -53,6 +58,10 @@ class ChildProcess {
     std::optional<int> tryWait();
     // Asks the child to end (SIGTERM); nothing once it has been reaped.
     void terminate();
+    // Sends `signalNumber` to the child's process group (ownProcessGroup): what the child left
+    // running there. Only until the child is reaped, so the group's number cannot have been
+    // reused by then.
+    void signalGroup(int signalNumber);
 
   private:
     ChildProcess() = default;
@@ -60,6 +69,7 @@ class ChildProcess {
 
     pid_t m_pid = -1;
     std::optional<int> m_status;
+    bool m_ownGroup = false;
     FileDescriptor m_standardOutput;
     FileDescriptor m_standardError;
     FileDescriptor m_exitNotice;

@@ -45,8 +45,9 @@ struct InterfaceAddress {
 };
 std::optional<std::vector<InterfaceAddress>> interfaceAddresses();
 
-// The per-user temporary directory for files that must stay private to this user.
-// Absent when no such directory can be had safely.
+// The per-user temporary directory for files that must stay private to this user: on Linux
+// $XDG_RUNTIME_DIR when only this user can change it, else a private folder of this user's in
+// the temporary folder. Absent when no such directory can be had safely.
 std::optional<std::string> privateTemporaryDirectory();
 
 // Asks the desktop to open a file or URL with its default application; detached, outcome ignored.

@@ -112,7 +112,10 @@ std::optional<std::vector<InterfaceAddress>> interfaceAddresses() {
 }
 
 std::optional<std::string> privateTemporaryDirectory() {
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime != '\0')
+    // Only a runtime folder nobody else can change: another user could otherwise swap the page and
+    // the QR code for their own.
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        runtime != nullptr && *runtime != '\0' && isPrivateFolder(runtime))
         return std::string(runtime);
     const char* tmp = std::getenv("TMPDIR");
     std::string base = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";

@@ -5,14 +5,26 @@
 #include "platform/FileDescriptor.h"
 
 #include <optional>
-#include <spawn.h>
 #include <sys/types.h>
 
 namespace kestro::spawning {
 
-// Makes the child inherit no descriptor beyond the ones the actions place at 0, 1 and 2: an
-// action or a spawn flag added to `flags`. 0, or an error number.
-int limitInheritance(posix_spawn_file_actions_t* actions, short& flags);
+// Everything the child needs, prepared before it starts (nothing is allocated in between).
+struct ChildSetup {
+    const char* executable = nullptr;
+    char* const* argv = nullptr;
+    char* const* envp = nullptr;
+    const char* currentDirectory = nullptr; // nullptr: this process's
+    int standardOutput = -1;                // becomes descriptor 1; -1: /dev/null
+    int standardError = -1;                 // becomes descriptor 2; -1: /dev/null
+    bool ownProcessGroup = false;
+    bool endsWithParent = false;
+};
+
+// Starts the child with /dev/null as its input, default signal dispositions, an empty signal
+// mask and no descriptor beyond 0, 1 and 2. 0 and its pid, or the error number of the step that
+// failed (the child is then gone).
+int startChild(const ChildSetup& setup, pid_t& pid);
 
 // A close-on-exec descriptor that becomes readable once the child `pid` has ended (also when it
 // already had); absent with errno set.

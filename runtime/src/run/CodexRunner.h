@@ -4,6 +4,7 @@
 
 #include "core/WireRecords.h"
 #include "run/RunCapture.h"
+#include "run/RunProcessGroups.h"
 
 #include <asio/awaitable.hpp>
 #include <functional>
@@ -24,8 +25,12 @@ struct CodexRunRequest {
     bool resumeExistingSession = false;
 };
 
-// exec [resume T] --json --skip-git-repo-check [--model M] PROMPT, with the prompt already trimmed.
+// exec [resume] --json --skip-git-repo-check [--model M] -- [T] PROMPT, with the prompt already
+// trimmed: after "--" no text of the phone's is read as an option.
 std::vector<std::string> codexRunArguments(const CodexRunRequest& request, const std::string& trimmedPrompt);
+
+// A thread to resume whose identifier begins with "-": no Codex thread is named so.
+bool isRefusedThreadID(const CodexRunRequest& request);
 
 // "Resuming Codex session in DIR" or "Launching Codex in DIR".
 std::string codexStartMessage(const CodexRunRequest& request);
@@ -40,8 +45,9 @@ class CodexRunner {
         : m_codexExecutablePath(std::move(codexExecutablePath)) {}
 
     // Returns after "job.completed" was sent; throws with the message to show on any failure.
-    // Once launched, the child is always waited for and its output drained, even after `send` fails.
-    asio::awaitable<void> run(CodexRunRequest request, StreamSender send) const;
+    // Once launched, the child is always waited for and its output drained, even after `send`
+    // fails. The run's process group is listed in `groups` while it runs.
+    asio::awaitable<void> run(CodexRunRequest request, StreamSender send, RunProcessGroups& groups) const;
 
     const std::string& codexExecutablePath() const { return m_codexExecutablePath; }
 

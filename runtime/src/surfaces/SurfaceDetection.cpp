@@ -1,22 +1,11 @@
 #include "surfaces/SurfaceDetection.h"
 
-#include "core/LenientJSON.h"
-#include "platform/FileChecks.h"
-#include "platform/ProcessRunner.h"
 #include "text/Text.h"
 #include "text/TimeText.h"
 
 #include <algorithm>
-#include <array>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace kestro {
-
-namespace {
-
-constexpr std::array<const char*, 6> kBrowserNames = {"Safari",  "Google Chrome", "Arc",
-                                                      "Firefox", "Brave Browser", "Microsoft Edge"};
 
 bool hasBrowserSkill(const std::vector<KestroAgentSkillPayload>& skills) {
     return std::any_of(skills.begin(), skills.end(), [](const KestroAgentSkillPayload& skill) {
@@ -25,102 +14,27 @@ bool hasBrowserSkill(const std::vector<KestroAgentSkillPayload>& skills) {
     });
 }
 
-} // namespace
-
-SurfaceFinding detectFrontmostBrowser(const std::vector<KestroAgentSkillPayload>& skills,
-                                      const SystemTools& tools) {
-    const bool browserSkill = hasBrowserSkill(skills);
-    const std::string frontmost =
-        trimmed(runCommand(tools.osascript, {"-e", "tell application \"System Events\" to get name of first "
-                                                   "application process whose frontmost is true"}));
-    if (std::find(kBrowserNames.begin(), kBrowserNames.end(), frontmost) != kBrowserNames.end())
-        return {"Live", frontmost + " is frontmost on the Mac right now.", true, true};
-    if (browserSkill)
-        return {"Ready", "Browser tools are installed. Open a browser task on the Mac to preview it here.",
-                true, false};
-    return {"Off", "No browser control surface detected from the current Codex setup.", false, false};
-}
-
-std::optional<BootedSimulator> bootedSimulatorFrom(const std::string& simctlOutput) {
-    const auto document = parseJSONObject(simctlOutput);
-    if (!document) return std::nullopt;
-    const JSON* devices = JSONMembers(*document).object("devices");
-    if (devices == nullptr) return std::nullopt;
-    const JSON* chosen = nullptr;
-    long long chosenTime = LLONG_MIN;
-    for (const auto& [runtime, list] : devices->items()) {
-        if (!list.is_array()) continue;
-        for (const auto& device : list) {
-            if (!device.is_object()) continue;
-            JSONMembers members(device);
-            if (members.string("state") != "Booted") continue;
-            long long bootedAt = LLONG_MIN;
-            if (const auto at = members.string("lastBootedAt"))
-                if (const auto time = parseIsoTimeText(*at))
-                    bootedAt =
-                        std::chrono::duration_cast<std::chrono::seconds>(time->time_since_epoch()).count();
-            if (chosen == nullptr || bootedAt > chosenTime) {
-                chosen = &device;
-                chosenTime = bootedAt;
-            }
-        }
-    }
-    if (chosen == nullptr) return std::nullopt;
-    JSONMembers chosenMembers(*chosen);
-    const auto text = [&](const char* name, const char* fallback) {
-        return chosenMembers.string(name).value_or(fallback);
-    };
-    return BootedSimulator{text("name", "Booted simulator"), text("udid", "booted")};
-}
-
-std::optional<BootedSimulator> currentBootedSimulator(const SystemTools& tools) {
-    if (!isExecutableFile(tools.xcrun)) return std::nullopt;
-    return bootedSimulatorFrom(runCommand(
-        tools.env, {kDeveloperDirectory, tools.xcrun, "simctl", "list", "devices", "booted", "--json"}));
-}
-
-SurfaceFinding detectBootedSimulator(const SystemTools& tools) {
-    if (const auto simulator = currentBootedSimulator(tools))
-        return {"Live", simulator->name + " is booted and can be previewed remotely.", true, true};
-    if (isExecutableFile(tools.xcrun))
-        return {"Ready", "Simulator tools are installed, but no booted iPhone simulator was detected.", true,
-                false};
-    return {"Off", "Xcode simulator tools are not available on this Mac.", false, false};
-}
-
 std::vector<KestroAgentRemoteSurfacePayload>
 detectRemoteSurfaces(const std::vector<KestroAgentSkillPayload>& skills,
-                     const std::vector<std::string>& mcpServers, const SystemTools& tools) {
-    const SurfaceFinding browser = detectFrontmostBrowser(skills, tools);
-    const SurfaceFinding simulator = detectBootedSimulator(tools);
+                     const std::vector<std::string>& mcpServers, const SurfaceContext& context) {
+    const SurfaceFindings findings = detectSurfaceFindings(skills, context);
     const std::string now = isoTimeTextNow();
-    const bool canCapture = isExecutableFile(tools.screencapture);
     const bool computerUse = std::any_of(mcpServers.begin(), mcpServers.end(), [](const std::string& name) {
         return containsCaseInsensitive(name, "computer-use");
     });
-    return {
-        {.kind = "desktop",
-         .title = "Mac Desktop",
-         .status = "Live",
-         .detail = "Capture the current desktop when you want to see what Codex is doing on the Mac.",
-         .isAvailable = canCapture,
-         .previewAvailable = canCapture,
-         .lastUpdated = now},
-        {.kind = "browser",
-         .title = "Browser Use",
-         .status = browser.status,
-         .detail = browser.detail,
-         .isAvailable = browser.isAvailable || computerUse,
-         .previewAvailable = browser.previewAvailable,
-         .lastUpdated = now},
-        {.kind = "simulator",
-         .title = "iOS Simulator",
-         .status = simulator.status,
-         .detail = simulator.detail,
-         .isAvailable = simulator.isAvailable,
-         .previewAvailable = simulator.previewAvailable,
-         .lastUpdated = now},
+    const auto entry = [&](const char* kind, const char* title, const SurfaceFinding& finding) {
+        return KestroAgentRemoteSurfacePayload{.kind = kind,
+                                               .title = title,
+                                               .status = finding.status,
+                                               .detail = finding.detail,
+                                               .isAvailable = finding.isAvailable,
+                                               .previewAvailable = finding.previewAvailable,
+                                               .lastUpdated = now};
     };
+    auto browser = entry("browser", "Browser Use", findings.browser);
+    browser.isAvailable = browser.isAvailable || computerUse;
+    return {entry("desktop", kDesktopTitle, findings.desktop), std::move(browser),
+            entry("simulator", "iOS Simulator", findings.simulator)};
 }
 
 } // namespace kestro

@@ -1,7 +1,10 @@
 #pragma once
 // Which surfaces of the machine (desktop, browser, iOS simulator) can be viewed now.
-// Never fails: a missing tool or unreadable output gives the "Ready" or "Off" wording.
+// Never fails: a missing tool, display or unreadable output gives the "Ready" or "Off" wording.
+// Each operating system finds its surfaces its own way (SurfaceDetectionMacOS.cpp with the
+// macOS tools, SurfaceDetectionLinux.cpp with the X display); the list is built here.
 
+#include "core/KestroAgentConfiguration.h"
 #include "core/WireRecords.h"
 #include "platform/SystemTools.h"
 
@@ -11,6 +14,15 @@
 
 namespace kestro {
 
+// What the surface code reads from the machine: the tools it runs by path (macOS), the
+// runtime's environment (DISPLAY and XAUTHORITY on Linux), and where screenshot files may be
+// written (absent when no private temporary folder can be had).
+struct SurfaceContext {
+    SystemTools tools;
+    EnvironmentLookup environment = processEnvironment();
+    std::optional<std::string> temporaryDirectory;
+};
+
 struct SurfaceFinding {
     std::string status;
     std::string detail;
@@ -18,6 +30,34 @@ struct SurfaceFinding {
     bool previewAvailable = false;
     bool operator==(const SurfaceFinding&) const = default;
 };
+
+// Whether any installed skill speaks of a browser (name, description, source and path).
+bool hasBrowserSkill(const std::vector<KestroAgentSkillPayload>& skills);
+
+// Desktop, browser and simulator, in that order, with one shared lastUpdated.
+std::vector<KestroAgentRemoteSurfacePayload>
+detectRemoteSurfaces(const std::vector<KestroAgentSkillPayload>& skills,
+                     const std::vector<std::string>& mcpServers, const SurfaceContext& context);
+
+// Per operating system --------------------------------------------------------------------------
+
+// The desktop entry's title ("Mac Desktop", "Desktop").
+extern const char* const kDesktopTitle;
+
+struct SurfaceFindings {
+    SurfaceFinding desktop;
+    SurfaceFinding browser;
+    SurfaceFinding simulator;
+};
+// The three findings of one detection.
+SurfaceFindings detectSurfaceFindings(const std::vector<KestroAgentSkillPayload>& skills,
+                                      const SurfaceContext& context);
+
+SurfaceFinding detectFrontmostBrowser(const std::vector<KestroAgentSkillPayload>& skills,
+                                      const SurfaceContext& context);
+SurfaceFinding detectBootedSimulator(const SurfaceContext& context);
+
+// macOS only ------------------------------------------------------------------------------------
 
 struct BootedSimulator {
     std::string name;
@@ -27,16 +67,18 @@ struct BootedSimulator {
 
 inline constexpr const char* kDeveloperDirectory = "DEVELOPER_DIR=/Applications/Xcode.app/Contents/Developer";
 
-SurfaceFinding detectFrontmostBrowser(const std::vector<KestroAgentSkillPayload>& skills,
-                                      const SystemTools& tools);
 // The booted device with the latest lastBootedAt in `simctl list devices booted --json` output.
 std::optional<BootedSimulator> bootedSimulatorFrom(const std::string& simctlOutput);
 std::optional<BootedSimulator> currentBootedSimulator(const SystemTools& tools);
-SurfaceFinding detectBootedSimulator(const SystemTools& tools);
 
-// Desktop, browser and simulator, in that order, with one shared lastUpdated.
-std::vector<KestroAgentRemoteSurfacePayload>
-detectRemoteSurfaces(const std::vector<KestroAgentSkillPayload>& skills,
-                     const std::vector<std::string>& mcpServers, const SystemTools& tools);
+// Linux only ------------------------------------------------------------------------------------
+
+// The browser's name for a window class (WM_CLASS) that names a known browser, such as
+// "Chromium" for "Chromium" or "Google Chrome" for "Google-chrome-beta".
+std::optional<std::string> browserNamedByWindowClass(const std::string& windowClass);
+
+// The desktop's finding when there is no display to talk to: none named, or one named that could
+// not be reached (or a Wayland session, where X gives no picture of the screen).
+SurfaceFinding desktopFindingWithoutDisplay(bool displayNamed, const EnvironmentLookup& environment);
 
 } // namespace kestro

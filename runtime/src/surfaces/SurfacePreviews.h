@@ -1,9 +1,11 @@
 #pragma once
-// Screenshots of one surface, shrunk and returned inline as Base64. Every temporary file is
-// removed again on every path. Never fails: each outcome has its own wording.
+// Screenshots of one surface, shrunk and returned inline as Base64. Never fails: each outcome has
+// its own wording. Each operating system captures its own way (SurfacePreviewsMacOS.cpp with the
+// macOS tools and temporary files, every one removed again; SurfacePreviewsLinux.cpp from the X
+// display, in memory); choosing the capture and the browser preview are shared.
 
 #include "core/WireRecords.h"
-#include "platform/SystemTools.h"
+#include "surfaces/SurfaceDetection.h"
 
 #include <optional>
 #include <string>
@@ -21,11 +23,24 @@ struct SurfaceCaptureResult {
     std::optional<std::string> imageBase64;
 };
 
-// Where the screenshots go; absent when no private temporary folder can be had.
-struct CaptureContext {
-    SystemTools tools;
-    std::optional<std::string> temporaryDirectory;
-};
+// Previews are shrunk to at most this many pixels on their longer side.
+inline constexpr uint32_t kPreviewMaxSide = 900;
+
+// The browser finding's wording, with the desktop's picture when a browser is in front.
+SurfaceCaptureResult captureBrowserPreview(const std::vector<KestroAgentSkillPayload>& skills,
+                                           const SurfaceContext& context);
+
+// "browser", "simulator", or the desktop for every other kind (compared in lower case).
+KestroAgentSurfacePreviewPayload surfacePreviewPayload(const std::string& kind,
+                                                       const std::vector<KestroAgentSkillPayload>& skills,
+                                                       const SurfaceContext& context);
+
+// Per operating system --------------------------------------------------------------------------
+
+SurfaceCaptureResult captureDesktopPreview(const SurfaceContext& context);
+SurfaceCaptureResult captureSimulatorPreview(const SurfaceContext& context);
+
+// macOS only ------------------------------------------------------------------------------------
 
 struct PreviewData {
     std::string bytes;
@@ -33,15 +48,5 @@ struct PreviewData {
 };
 // The shrunk JPEG copy when sips can make one, else the screenshot itself; absent without a file.
 std::optional<PreviewData> loadPreviewData(const std::string& screenshotPath, const SystemTools& tools);
-
-SurfaceCaptureResult captureDesktopPreview(const CaptureContext& context);
-SurfaceCaptureResult captureBrowserPreview(const std::vector<KestroAgentSkillPayload>& skills,
-                                           const CaptureContext& context);
-SurfaceCaptureResult captureSimulatorPreview(const CaptureContext& context);
-
-// "browser", "simulator", or the desktop for every other kind (compared in lower case).
-KestroAgentSurfacePreviewPayload surfacePreviewPayload(const std::string& kind,
-                                                       const std::vector<KestroAgentSkillPayload>& skills,
-                                                       const CaptureContext& context);
 
 } // namespace kestro

@@ -40,9 +40,17 @@ std::vector<std::string> LineSplitter::feed(std::string_view bytes) {
             ++at;
             continue;
         }
-        if (at > lineStart)
+        if (at > lineStart && !m_dropping)
             lines.push_back(decodeUTF8Lossy(std::string_view(m_pending).substr(lineStart, at - lineStart)));
+        m_dropping = false;
         at += static_cast<size_t>(length);
+        lineStart = at;
+    }
+    if (m_dropping) {
+        lineStart = at; // nothing of the cut line is kept
+    } else if (at - lineStart > m_longest) {
+        lines.push_back(decodeUTF8Lossy(std::string_view(m_pending).substr(lineStart, m_longest)));
+        m_dropping = true;
         lineStart = at;
     }
     m_pending.erase(0, lineStart);
@@ -52,9 +60,10 @@ std::vector<std::string> LineSplitter::feed(std::string_view bytes) {
 
 std::vector<std::string> LineSplitter::finish() {
     std::vector<std::string> lines;
-    if (!m_pending.empty()) lines.push_back(decodeUTF8Lossy(m_pending));
+    if (!m_pending.empty() && !m_dropping) lines.push_back(decodeUTF8Lossy(m_pending));
     m_pending.clear();
     m_scanned = 0;
+    m_dropping = false;
     return lines;
 }
 

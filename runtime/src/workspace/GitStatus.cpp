@@ -3,14 +3,18 @@
 #include "core/KestroAgentError.h"
 #include "platform/FileChecks.h"
 #include "platform/ProcessRunner.h"
+#include "platform/SystemError.h"
 #include "text/Text.h"
 #include "text/TextPatterns.h"
 #include "text/TimeText.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <future>
+#include <sys/stat.h>
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -102,12 +106,22 @@ std::string slugifiedName(const std::string& name) {
     return slug.empty() ? "worktree" : slug;
 }
 
-std::string uniqueWorktreePath(const std::string& parent, const std::string& repoName,
-                               const std::string& slug) {
-    std::string candidate = (fs::path(parent) / (repoName + "-" + slug)).string();
-    for (int n = 2; pathExists(candidate); ++n)
-        candidate = (fs::path(parent) / (repoName + "-" + slug + "-" + std::to_string(n))).string();
-    return candidate;
+std::string createWorktreeFolder(const std::string& parent, const std::string& repoName,
+                                 const std::string& slug) {
+    for (int n = 1;; ++n) {
+        const std::string candidate =
+            (fs::path(parent) / (repoName + "-" + slug + (n == 1 ? "" : "-" + std::to_string(n)))).string();
+        if (::mkdir(candidate.c_str(), 0777) == 0) {
+            // In a folder others may write to, ours could have been swapped meanwhile.
+            if (!isOwnFolder(candidate))
+                throw KestroAgentError::processFailed("The new worktree folder " + candidate +
+                                                      " was replaced by someone else.");
+            return candidate;
+        }
+        if (errno != EEXIST)
+            throw KestroAgentError::processFailed("Could not create the worktree folder " + candidate + ": " +
+                                                  errnoText(errno));
+    }
 }
 
 std::string worktreeTimeStamp() {
@@ -131,12 +145,16 @@ KestroAgentWorktreePayload createGitWorktree(const std::string& sourceDirectory,
     const std::string parent = rootPath.parent_path().string();
     const std::string slug = slugifiedName(name);
     const std::string branch = "kestro/" + slug + "-" + worktreeTimeStamp();
-    const std::string folder = uniqueWorktreePath(parent, repoName, slug);
+    const std::string folder = createWorktreeFolder(parent, repoName, slug);
     const ProcessRunResult added = runProcess(
-        {.executable = tools.env, .arguments = {"git", "-C", root, "worktree", "add", "-b", branch, folder}});
-    if (added.status != 0)
+        {.executable = tools.env, .arguments = {"git", "-C", root, "worktree", "add", "-b", branch, folder}},
+        // Checking out a large tree takes a while; a hook that never ends must not hold the runtime.
+        {.time = std::chrono::minutes(10)});
+    if (added.status != 0) {
+        ::rmdir(folder.c_str()); // still empty: git fills it only when it succeeds
         throw KestroAgentError::processFailed(firstNonEmpty(
             {added.standardError, added.standardOutput, "Git could not create the new worktree."}));
+    }
     return {
         .workingDirectory = folder, .branch = branch, .displayName = fs::path(folder).filename().string()};
 }

@@ -19,9 +19,12 @@ std::pair<int64_t, int64_t> numstatTotals(const std::string& numstat);
 // Lower case, split at everything but Unicode letters and digits, joined with "-"; "worktree" when empty.
 std::string slugifiedName(const std::string& name);
 
-// parent/repo-slug, or the first of parent/repo-slug-2, -3, … at which nothing exists.
-std::string uniqueWorktreePath(const std::string& parent, const std::string& repoName,
-                               const std::string& slug);
+// Makes the folder parent/repo-slug, or the first of parent/repo-slug-2, -3, … at which nothing
+// exists yet, and returns its path. The runtime makes it itself (and checks it is its own), so that
+// nobody else can have made it first for git to fill. Throws KestroAgentError::processFailed when
+// no folder can be made there.
+std::string createWorktreeFolder(const std::string& parent, const std::string& repoName,
+                                 const std::string& slug);
 
 // "20261208-013456" for the current UTC time.
 std::string worktreeTimeStamp();

@@ -15,7 +15,9 @@ std::string queryStateDatabase(const std::string& database, const char* query, c
     ProcessRunResult result;
     for (int attempt = 1; attempt <= kAttempts; ++attempt) {
         result =
-            runProcess({.executable = tools.sqlite3, .arguments = {"-separator", "\t", database, query}});
+            // Read-only: a plain open would fold a log left beside the database into it.
+            runProcess({.executable = tools.sqlite3,
+                        .arguments = {"-readonly", "-separator", "\t", database, query}});
         const bool busy =
             result.status != 0 && result.standardError.find("database is locked") != std::string::npos;
         if (!busy) break;

@@ -69,10 +69,54 @@ TEST(ConfigurationTest, OptionValuesAreTheNextArgumentWhateverItIs) {
     const auto configuration = build({"--name", "--no-open-pair-page"});
     EXPECT_EQ(configuration.machineName, "--no-open-pair-page");
     EXPECT_FALSE(configuration.opensPairingPageAutomatically);
-    EXPECT_EQ(build({"--token", ""}).token, "");
     EXPECT_EQ(build({"--HOST", "x"}).host, "0.0.0.0");
     EXPECT_EQ(build({"--host=x"}).host, "0.0.0.0");
     EXPECT_EQ(build({"--host", "a", "--host", "b"}).host, "a");
+}
+
+// An empty token would let in every request that presents an empty header.
+TEST(ConfigurationTest, AnEmptyOrBlankTokenCountsAsNotGiven) {
+    const std::string random = "feedfacefeedfacefeedfacefeedface";
+    EXPECT_EQ(build({"--token", ""}).token, random);
+    EXPECT_EQ(build({}, {{"KESTRO_AGENT_TOKEN", " \t\n"}}).token, random);
+    EXPECT_EQ(
+        build({"--token", " "}, {{"KESTRO_AGENT_TOKEN", ""}, {"VESK_AGENT_TOKEN", "legacy-token"}}).token,
+        "legacy-token");
+    // Request headers are trimmed, so a token with blank ends could never match: it is trimmed too.
+    EXPECT_EQ(build({"--token", " padded-token "}).token, "padded-token");
+}
+
+TEST(ConfigurationTest, IgnoredAndRiskySettingsAreNamedOnStandardError) {
+    auto warnings = [](std::vector<std::string> arguments,
+                       std::map<std::string, std::string> variables = {}) {
+        arguments.insert(arguments.begin(), "kestro-agent");
+        return configurationWarnings(arguments, environmentOf(std::move(variables)));
+    };
+    const std::string longToken = "0123456789abcdef";
+    EXPECT_EQ(warnings({"--port", "9000", "--token", longToken, "--name", "--prot", "--no-open-pair-page"}),
+              std::vector<std::string>{});
+    EXPECT_EQ(warnings({"--port", "abc", "--token", longToken}),
+              std::vector<std::string>{"The port \"abc\" is not a number from 0 to 65535; using 8787."});
+    EXPECT_EQ(warnings({"--token", longToken}, {{"KESTRO_AGENT_PORT", "70000"}}).size(), 1u);
+    EXPECT_EQ(warnings({"--prot", "9000", "--token", longToken, "stray\u001b[2J"}),
+              (std::vector<std::string>{"Unknown option \"--prot\" is ignored.",
+                                        "Unexpected argument \"9000\" is ignored.",
+                                        "Unexpected argument \"stray\\u001b[2J\" is ignored."}));
+    EXPECT_EQ(warnings({"--token", ""}),
+              std::vector<std::string>{"The token from --token is empty and is ignored."});
+    EXPECT_EQ(
+        warnings({}, {{"KESTRO_AGENT_TOKEN", "short"}}),
+        std::vector<std::string>{"The token from KESTRO_AGENT_TOKEN is shorter than 16 characters: anyone "
+                                 "who can reach the port could guess it."});
+    EXPECT_EQ(warnings({}), std::vector<std::string>{});
+}
+
+TEST(ConfigurationTest, TheBindAddressComesFromItsOptionOrVariable) {
+    EXPECT_EQ(build({}).bindAddress, "");
+    EXPECT_EQ(build({"--bind", " 127.0.0.1 "}).bindAddress, "127.0.0.1");
+    EXPECT_EQ(build({}, {{"KESTRO_AGENT_BIND", "::1"}}).bindAddress, "::1");
+    EXPECT_EQ(build({"--bind", "10.0.0.2"}, {{"KESTRO_AGENT_BIND", "::1"}}).bindAddress, "10.0.0.2");
+    EXPECT_EQ(commandLineRequest({"kestro-agent", "--bind", "--help"}), CommandLineRequest::serve);
 }
 
 TEST(ConfigurationTest, WorkingDirectoryIsNormalizedOrTheCurrentDirectory) {

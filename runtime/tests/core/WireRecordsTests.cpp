@@ -1,6 +1,7 @@
 #include "core/KestroAgentError.h"
 #include "core/WireRecords.h"
 
+#include <chrono>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
@@ -86,6 +87,53 @@ TEST(WireRecordsTest, RequestsAreReadStrictly) {
     } catch (const DecodingError& error) {
         EXPECT_STREQ(error.what(), "Missing required field 'threadID'.");
     }
+}
+
+namespace {
+
+std::string decodingError(const std::string& body) {
+    try {
+        decodeRecord<KestroAgentRunRequest>(body);
+    } catch (const DecodingError& error) {
+        return error.what();
+    }
+    return "";
+}
+
+} // namespace
+
+// Bodies a hostile client can send: nesting refused before it is built, a NUL that would cut a
+// path or an argument short, and many keys, which must not cost time by the square of their count.
+TEST(WireRecordsTest, HostileBodiesAreRefusedOrReadInProportionToTheirSize) {
+    EXPECT_EQ(decodingError(std::string(8 * 1024 * 1024, '[')), "The request body is nested too deeply.");
+    EXPECT_EQ(decodingError(R"({"prompt":"p","other":{"a":{"b":{"c":{"d":{"e":{"f":{"g":{}}}}}}}}})"),
+              "The request body is nested too deeply.");
+    EXPECT_EQ(decodingError(R"({"prompt":"p","resumeExistingSession":false,"x":[[[[[[[1]]]]]]]})"), "");
+    EXPECT_EQ(decodingError(R"({"prompt":"p","workingDirectory":"/tmp\u0000/etc"})"),
+              "Field 'workingDirectory' contains a NUL character.");
+    EXPECT_EQ(decodingError(R"({"prompt":"say\u0000 hi"})"), "Field 'prompt' contains a NUL character.");
+
+    // 600,000 other keys, then the real members (the last of a repeated key wins).
+    std::string body = "{";
+    for (int i = 0; i < 600'000; ++i)
+        body += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+    body += R"("prompt":"first","prompt":"last","resumeExistingSession":true})";
+    const auto started = std::chrono::steady_clock::now();
+    const auto request = decodeRecord<KestroAgentRunRequest>(body);
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(request.prompt, "last");
+    EXPECT_TRUE(request.resumeExistingSession);
+    // Quadratic work takes minutes here; reading in proportion, well under a second.
+    EXPECT_LT(took, std::chrono::seconds(20));
+
+    // The same keys inside a member that holds a text: refused where the object starts.
+    std::string inside = R"({"resumeExistingSession":false,"prompt":{)";
+    for (int i = 0; i < 600'000; ++i)
+        inside += "\"k" + std::to_string(i) + "\":0,";
+    inside += R"("end":0}})";
+    const auto insideStarted = std::chrono::steady_clock::now();
+    EXPECT_EQ(decodingError(inside), "Field 'prompt' has the wrong type.");
+    EXPECT_LT(std::chrono::steady_clock::now() - insideStarted, std::chrono::seconds(20));
 }
 
 TEST(WireRecordsTest, EveryAnswerRecordRoundTrips) {

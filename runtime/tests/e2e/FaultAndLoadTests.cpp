@@ -6,11 +6,15 @@
 #include "support/RuntimeUnderTest.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <atomic>
 #include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <netinet/in.h>
 #include <nlohmann/json.hpp>
 #include <poll.h>
 #include <random>
@@ -139,6 +143,44 @@ milliseconds median(std::vector<milliseconds> values) {
     return values[values.size() / 2];
 }
 
+// A connected socket to the runtime from the loopback address `from` (127.0.0.1 to
+// 127.255.255.254 all reach this machine), or -1.
+int connectFrom(const std::string& from, uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    ::inet_pton(AF_INET, from.c_str(), &local.sin_addr);
+    sockaddr_in remote{};
+    remote.sin_family = AF_INET;
+    remote.sin_port = htons(port);
+    ::inet_pton(AF_INET, "127.0.0.1", &remote.sin_addr);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+        ::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// One whole request from `from`; its answer's status (0 when none came within `timeout`).
+int statusFrom(const std::string& from, uint16_t port, const std::string& bytes, milliseconds timeout) {
+    const int fd = connectFrom(from, port);
+    if (fd < 0) return 0;
+    ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    std::string received;
+    char chunk[16384];
+    const auto deadline = steady_clock::now() + timeout;
+    while (steady_clock::now() < deadline && received.find("\r\n\r\n") == std::string::npos) {
+        pollfd entry{fd, POLLIN, 0};
+        if (::poll(&entry, 1, 20) <= 0) continue;
+        const ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
+        if (got <= 0) break;
+        received.append(chunk, static_cast<size_t>(got));
+    }
+    ::close(fd);
+    return received.find("\r\n\r\n") == std::string::npos ? 0 : statusOf(received);
+}
+
 } // namespace
 
 TEST_F(FaultAndLoadTest, AThousandIdleConnectionsDoNotSlowTheStatus) {
@@ -182,6 +224,168 @@ TEST_F(FaultAndLoadTest, AtTheDescriptorLimitTheRuntimeWaitsAndRecovers) {
         },
         seconds(15)));
     EXPECT_EQ(request(limited.port, "GET", "/status", {{"X-Kestro-Token", kToken}}).status, 200);
+}
+
+// Slow connections hold a descriptor each. Whether they all come from one address or from many,
+// and however few descriptors the runtime may have, a real request still gets through at once.
+TEST_F(FaultAndLoadTest, ThreeThousandSlowConnectionsLeaveRoomForRealRequests) {
+    const std::string statusRequest = httpRequest("GET", "/status");
+    auto flood = [](uint16_t target, int addresses) {
+        std::vector<int> slow;
+        for (int i = 0; i < 3000; ++i) {
+            const std::string from = "127.0.1." + std::to_string(1 + i % addresses);
+            if (const int fd = connectFrom(addresses == 1 ? "127.0.0.1" : from, target); fd >= 0) {
+                ::send(fd, "G", 1, MSG_NOSIGNAL);
+                slow.push_back(fd);
+            }
+        }
+        return slow;
+    };
+    auto trickle = [](const std::vector<int>& slow) {
+        for (const int fd : slow)
+            ::send(fd, "E", 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+    };
+    {
+        // The usual soft limit, a larger hard one: the runtime takes the hard one, and gives its
+        // children the usual one back.
+        RuntimeUnderTest runtime(s_scripts->path() + "/codex", kToken, {},
+                                 {"/usr/bin/prlimit", "--nofile=1024:4096"});
+        ASSERT_EQ(runtime.banner.size(), 9u) << runtime.agent->standardError();
+        EXPECT_EQ(softDescriptorLimit(runtime.agent->pid()), 4096);
+        const std::string hold = s_scripts->path() + "/release-limits";
+        const int stream = connectLoopback(runtime.port);
+        const std::string run = httpRequest("POST", "/run", runBody("hold " + hold));
+        ::send(stream, run.data(), run.size(), MSG_NOSIGNAL);
+        ASSERT_TRUE(eventually([&] { return !childProcesses(runtime.agent->pid()).empty(); }));
+        EXPECT_EQ(softDescriptorLimit(childProcesses(runtime.agent->pid()).front()), 1024);
+        std::ofstream(hold) << "go";
+        ::close(stream);
+
+        // Three thousand from the phone's own address, while a request of the phone's with its
+        // token is half sent: only connections that have not shown a whole head make room.
+        const std::string body = R"({"workingDirectory":"/"})";
+        const std::string halfSent = "POST /status HTTP/1.1\r\nX-Kestro-Token: " + std::string(kToken) +
+                                     "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+        const int phone = connectFrom("127.0.0.1", runtime.port);
+        ::send(phone, halfSent.data(), halfSent.size(), MSG_NOSIGNAL);
+        const std::vector<int> slow = flood(runtime.port, 1);
+        EXPECT_EQ(slow.size(), 3000u);
+        trickle(slow);
+        ::send(phone, body.data(), body.size(), MSG_NOSIGNAL);
+        std::string answer;
+        EXPECT_TRUE(eventually([&] {
+            char chunk[4096];
+            const ssize_t got = ::recv(phone, chunk, sizeof chunk, MSG_DONTWAIT);
+            if (got > 0) answer.append(chunk, static_cast<size_t>(got));
+            return answer.find("\r\n\r\n") != std::string::npos;
+        }));
+        EXPECT_EQ(statusOf(answer), 200);
+        ::close(phone);
+        const auto started = steady_clock::now();
+        EXPECT_EQ(statusFrom("127.0.0.2", runtime.port, statusRequest, seconds(5)), 200);
+        const auto fromElsewhere = steady_clock::now() - started;
+        EXPECT_EQ(statusFrom("127.0.0.1", runtime.port, statusRequest, seconds(5)), 200);
+        EXPECT_LT(fromElsewhere, seconds(1)) << duration_cast<milliseconds>(fromElsewhere).count() << " ms";
+        for (const int fd : slow)
+            ::close(fd);
+    }
+    // The sanitizers check memory through a pipe of their own, which they cannot open without
+    // spare descriptors.
+    if (!kSanitizedBuild) {
+        // Three thousand from a hundred addresses, with room for a few hundred descriptors only.
+        RuntimeUnderTest runtime(s_scripts->path() + "/codex", kToken, {},
+                                 {"/usr/bin/prlimit", "--nofile=512:512"});
+        ASSERT_EQ(runtime.banner.size(), 9u) << runtime.agent->standardError();
+        const std::vector<int> slow = flood(runtime.port, 100);
+        trickle(slow);
+        const auto started = steady_clock::now();
+        EXPECT_EQ(statusFrom("127.0.0.2", runtime.port, statusRequest, seconds(5)), 200);
+        EXPECT_LT(steady_clock::now() - started, seconds(1));
+        // Descriptors are left for what real requests start: a run's pipes and its Codex.
+        const RunStream stream = run(runtime.port, kToken, runBody("after the flood"));
+        ASSERT_FALSE(stream.events.empty());
+        EXPECT_EQ(json::parse(stream.events.back())["type"], "job.completed") << stream.events.back();
+        for (const int fd : slow)
+            ::close(fd);
+    }
+}
+
+// Eight bodies of 600,000 keys each, read while other clients are answered: every body is read
+// in proportion to its size, and none holds up an answer that needs no body.
+TEST_F(FaultAndLoadTest, BodiesOfManyKeysDoNotStallOtherRequests) {
+    std::string body = "{";
+    for (int i = 0; body.size() < 7'000'000; ++i)
+        body += "\"k" + std::to_string(i) + "\":" + std::to_string(i % 10) + ",";
+    body += R"("workingDirectory":"/"})";
+    const std::string worktree = httpRequest("POST", "/worktree", body);
+    std::vector<std::future<std::string>> bodies;
+    for (int i = 0; i < 8; ++i)
+        bodies.push_back(
+            std::async(std::launch::async, [&] { return quickExchange(port(), worktree, seconds(60)); }));
+    std::vector<milliseconds> latencies;
+    for (int i = 0; i < 20; ++i) {
+        const auto started = steady_clock::now();
+        EXPECT_EQ(statusOf(quickExchange(port(), httpRequest(i % 2 ? "GET" : "POST",
+                                                             i % 2 ? "/status" : "/nowhere", "", false))),
+                  i % 2 ? 401 : 404);
+        latencies.push_back(duration_cast<milliseconds>(steady_clock::now() - started));
+    }
+    for (auto& answer : bodies) {
+        const HTTPAnswer read = parseAnswer(answer.get());
+        EXPECT_EQ(read.status, 400);
+        EXPECT_EQ(json::parse(read.body)["error"], "Missing required field 'name'.");
+    }
+    EXPECT_LT(*std::max_element(latencies.begin(), latencies.end()), milliseconds(1000))
+        << "median " << median(latencies).count() << " ms";
+}
+
+// Deep nesting is refused as it is met, so eight bodies of nothing but "[" cost no more memory
+// than their bytes, and the memory goes back once they are answered.
+TEST_F(FaultAndLoadTest, DeeplyNestedBodiesAreRefusedBeforeTheyAreBuilt) {
+    const long before = residentKilobytes(pid());
+    const std::string nested = httpRequest("POST", "/run", std::string(8 * 1024 * 1024, '['));
+    std::vector<std::future<std::string>> bodies;
+    for (int i = 0; i < 8; ++i)
+        bodies.push_back(
+            std::async(std::launch::async, [&] { return quickExchange(port(), nested, seconds(60)); }));
+    for (auto& answer : bodies) {
+        const HTTPAnswer read = parseAnswer(answer.get());
+        EXPECT_EQ(read.status, 400);
+        EXPECT_EQ(json::parse(read.body)["error"], "The request body is nested too deeply.");
+    }
+    if (!kSanitizedBuild) {
+        EXPECT_TRUE(eventually([&] { return residentKilobytes(pid()) - before < 8 * 1024; }, seconds(5)))
+            << before << " KiB before, " << residentKilobytes(pid()) << " after";
+    }
+    EXPECT_EQ(status()["activeJobs"], 0);
+}
+
+// Asked to stop in the middle of a run whose Codex left a program that ignores SIGTERM: the
+// runtime ends by that signal, after killing what was left, with nothing of the run remaining.
+TEST_F(FaultAndLoadTest, ASignalMidRunEndsTheRunAndItsLeftoversThenTheRuntime) {
+    const std::string leftover = s_scripts->path() + "/leftover-pid";
+    RuntimeUnderTest runtime(
+        writeFakeCodex(s_scripts->path() + "/codex-leaves",
+                       "sh -c 'trap \"\" TERM; echo $$ > " + leftover + ".tmp; mv " + leftover + ".tmp " +
+                           leftover +
+                           "; while :; do sleep 1; done' &\necho '{\"type\":\"turn.started\"}'\n"
+                           "while :; do sleep 1; done\n"),
+        kToken);
+    ASSERT_EQ(runtime.banner.size(), 9u) << runtime.agent->standardError();
+    const int stream = connectLoopback(runtime.port);
+    const std::string run = httpRequest("POST", "/run", runBody("go"));
+    ::send(stream, run.data(), run.size(), MSG_NOSIGNAL);
+    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(leftover); }));
+    pid_t codex = childProcesses(runtime.agent->pid()).front();
+    pid_t stubborn = 0;
+    std::ifstream(leftover) >> stubborn;
+    ASSERT_GT(stubborn, 0);
+    const auto started = steady_clock::now();
+    ::kill(runtime.agent->pid(), SIGTERM);
+    EXPECT_EQ(runtime.agent->waitForExit(seconds(10)), 128 + SIGTERM);
+    EXPECT_LT(steady_clock::now() - started, seconds(5));
+    EXPECT_TRUE(eventually([&] { return !isRunning(codex) && !isRunning(stubborn); }));
+    ::close(stream);
 }
 
 TEST_F(FaultAndLoadTest, ARequestTrickledAByteEvery100MillisecondsIsAnswered) {
@@ -360,12 +564,17 @@ TEST_F(FaultAndLoadTest, ACodexKilledMidRunEndsTheStreamWithAnError) {
     auto stream =
         std::async(std::launch::async, [&] { return run(port(), kToken, runBody("hold " + never)); });
     pid_t codex = -1;
-    ASSERT_TRUE(eventually([&] {
+    const bool started = eventually([&] {
         const auto children = childProcesses(pid());
         if (children.empty()) return false;
         codex = children.front();
         return true;
-    }));
+    });
+    if (!started && stream.wait_for(seconds(0)) == std::future_status::ready) {
+        for (const auto& event : stream.get().events)
+            ADD_FAILURE() << event;
+    }
+    ASSERT_TRUE(started) << s_runtime->agent->standardError();
     ::kill(codex, SIGKILL);
     const RunStream result = stream.get();
     ASSERT_GE(result.events.size(), 2u);

@@ -77,6 +77,24 @@ TEST(PairingPageTest, ThePrivateFolderIsUsedWithoutARuntimeDirectory) {
     EXPECT_EQ(info.st_mode & 0777, 0700u);
 }
 
+// Another user could swap the page and the QR code in a runtime folder they can change.
+TEST(PairingPageTest, ARuntimeFolderOthersCanChangeIsNotUsed) {
+    TemporaryFolder home, tmp, shared, foreign;
+    ::chmod(shared.path().c_str(), 0777);
+    ASSERT_EQ(::chown(foreign.path().c_str(), 65534, 65534), 0) << "the tests run as root";
+    for (const auto& runtimeFolder : {shared.path(), foreign.path()}) {
+        AgentProcess agent({"--port", std::to_string(freePort()), "--name", "Rig", "--no-open-pair-page"},
+                           {{"HOME", home.path()},
+                            {"TMPDIR", tmp.path()},
+                            {"XDG_RUNTIME_DIR", runtimeFolder},
+                            {"PATH", "/usr/bin:/bin"}});
+        const StartedAgent started = startAgent(agent);
+        EXPECT_EQ(started.pagePath,
+                  tmp.path() + "/kestro-" + std::to_string(::getuid()) + "/kestro-pair-rig.html");
+        EXPECT_TRUE(std::filesystem::is_empty(runtimeFolder));
+    }
+}
+
 TEST(PairingPageTest, AFolderPlantedAsALinkIsRefused) {
     TemporaryFolder home, tmp, elsewhere;
     const std::string folder = tmp.path() + "/kestro-" + std::to_string(::getuid());

@@ -10,6 +10,7 @@
 #include "support/RuntimeUnderTest.h"
 #include "support/TemporaryFolder.h"
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -155,6 +156,151 @@ TEST(RealCodexRunTest, AModelErrorEndsTheStreamWithItsMessage) {
     EXPECT_EQ(status(port)["diagnosticMessage"], "The fake model is overloaded.");
 }
 
+namespace {
+
+// The last text the user sent in a request Codex made to the model.
+std::string lastUserText(const std::string& requestBody) {
+    std::string text;
+    const json request = json::parse(requestBody);
+    for (const auto& item : request["input"])
+        if (item.value("role", "") == "user")
+            for (const auto& part : item["content"])
+                if (part.contains("text")) text = part["text"].get<std::string>();
+    return text;
+}
+
+// The pinned Codex CLI in a throwaway home, against `model`; the environment adds to the usual.
+struct CodexRuntime {
+    CodexRuntime(const FakeModelServer& model, std::vector<std::string> arguments,
+                 std::map<std::string, std::string> environment = {})
+        : port(freePort()) {
+        model.configureCodexHome(home.path());
+        environment.insert({{"HOME", home.path()},
+                            {"XDG_RUNTIME_DIR", home.path()},
+                            {"KESTRO_CODEX_PATH", kPinnedCodex},
+                            {"PATH", "/usr/bin:/bin"}});
+        arguments.insert(arguments.end(), {"--port", std::to_string(port), "--no-open-pair-page"});
+        agent = std::make_unique<AgentProcess>(arguments, environment);
+        banner = agent->waitForLines(9);
+    }
+    TemporaryFolder home;
+    uint16_t port;
+    std::unique_ptr<AgentProcess> agent;
+    std::vector<std::string> banner;
+};
+
+// The Codex launcher the runtime started and the program it started in turn, once both run.
+std::pair<pid_t, pid_t> codexProcesses(pid_t runtime) {
+    std::pair<pid_t, pid_t> found{-1, -1};
+    eventually(
+        [&] {
+            const auto launchers = childProcesses(runtime);
+            if (launchers.empty()) return false;
+            const auto programs = childProcesses(launchers.front());
+            if (programs.empty()) return false;
+            found = {launchers.front(), programs.front()};
+            return true;
+        },
+        seconds(20));
+    return found;
+}
+
+} // namespace
+
+// Prompts that look like options are prompts, and a thread named like one is refused.
+TEST(RealCodexRunTest, PhoneTextsReachCodexAsTextNeverAsOptions) {
+    FakeModelServer model;
+    CodexRuntime runtime(model, {"--token", kToken});
+    ASSERT_EQ(runtime.banner.size(), 9u) << runtime.agent->standardError();
+    for (const std::string prompt : {"--version", "-v is broken, please fix", "--config=model=\"other\""}) {
+        const size_t asked = model.requestBodies().size();
+        const RunStream stream = run(runtime.port, kToken, runBody(prompt, runtime.home.path()));
+        EXPECT_EQ(types(stream).back(), "job.completed") << prompt;
+        ASSERT_EQ(model.requestBodies().size(), asked + 1) << prompt;
+        EXPECT_EQ(lastUserText(model.requestBodies().back()), prompt);
+    }
+    const std::string resumeLast =
+        json{{"prompt", "hi"}, {"threadID", "--last"}, {"resumeExistingSession", true}}.dump();
+    const HTTPAnswer refused =
+        request(runtime.port, "POST", "/run", {{"X-Kestro-Token", kToken}}, resumeLast);
+    EXPECT_EQ(refused.status, 400);
+    EXPECT_EQ(json::parse(refused.body)["error"], "Missing required field 'threadID'.");
+    EXPECT_EQ(model.requestBodies().size(), 3u);
+}
+
+// The token in the runtime's environment reaches neither Codex nor what Codex starts.
+TEST(RealCodexRunTest, NeitherCodexNorWhatItRunsSeesTheToken) {
+    FakeModelServer model({.holds = true});
+    CodexRuntime runtime(model, {}, {{"KESTRO_AGENT_TOKEN", kToken}, {"VESK_AGENT_TOKEN", "legacy-token"}});
+    ASSERT_EQ(runtime.banner.size(), 9u) << runtime.agent->standardError();
+    const int stream = openRunStream(runtime.port, runBody("Think a while", runtime.home.path()));
+    ASSERT_GE(stream, 0);
+    const auto [launcher, program] = codexProcesses(runtime.agent->pid());
+    ASSERT_GT(program, 0);
+    // Nor does the runtime's own environment show it, as the system keeps it from its start.
+    for (const pid_t pid : {runtime.agent->pid(), launcher, program}) {
+        const auto environment = environmentOf(pid);
+        EXPECT_FALSE(environment.empty());
+        for (const auto& entry : environment) {
+            EXPECT_FALSE(entry.starts_with("KESTRO_AGENT_TOKEN=")) << pid;
+            EXPECT_FALSE(entry.starts_with("VESK_AGENT_TOKEN=")) << pid;
+            EXPECT_EQ(entry.find(kToken), std::string::npos) << entry;
+        }
+    }
+    ::close(stream);
+}
+
+// A run ends with its Codex launcher, and every run ends with the runtime, however it ends.
+TEST(RealCodexRunTest, RunsEndWithTheirLauncherAndWithTheRuntime) {
+    FakeModelServer model({.holds = true});
+    {
+        // The launcher killed: the program it started would hold the pipes for good.
+        CodexRuntime runtime(model, {"--token", kToken});
+        ASSERT_EQ(runtime.banner.size(), 9u) << runtime.agent->standardError();
+        auto stream = std::async(std::launch::async, [&] {
+            return run(runtime.port, kToken, runBody("Wait", runtime.home.path()));
+        });
+        const auto [launcher, program] = codexProcesses(runtime.agent->pid());
+        ASSERT_GT(program, 0);
+        ::kill(launcher, SIGKILL);
+        ASSERT_EQ(stream.wait_for(seconds(15)), std::future_status::ready);
+        const RunStream ended = stream.get();
+        EXPECT_TRUE(ended.done);
+        // Codex's status, or what it wrote on standard error before it was killed.
+        EXPECT_EQ(types(ended).back(), "job.error");
+        EXPECT_TRUE(eventually([&] { return !isRunning(program); }));
+        EXPECT_EQ(status(runtime.port)["activeJobs"], 0);
+    }
+    {
+        // Asked to stop: the runs end, the files that carry the token go, and the runtime ends by
+        // the signal it was sent.
+        CodexRuntime runtime(model, {"--token", kToken});
+        ASSERT_EQ(runtime.banner.size(), 9u) << runtime.agent->standardError();
+        const std::string page = runtime.banner[7].substr(std::string("Pair Page: ").size());
+        ASSERT_TRUE(std::filesystem::exists(page));
+        const int stream = openRunStream(runtime.port, runBody("Wait", runtime.home.path()));
+        const auto [launcher, program] = codexProcesses(runtime.agent->pid());
+        ASSERT_GT(program, 0);
+        ::kill(runtime.agent->pid(), SIGTERM);
+        EXPECT_EQ(runtime.agent->waitForExit(seconds(10)), 128 + SIGTERM);
+        EXPECT_TRUE(eventually([&] { return !isRunning(launcher) && !isRunning(program); }));
+        EXPECT_FALSE(std::filesystem::exists(page));
+        EXPECT_FALSE(std::filesystem::exists(page.substr(0, page.size() - 4) + "png"));
+        ::close(stream);
+    }
+    {
+        // Killed outright: nothing of the runtime is left to ask, yet its runs end with it.
+        CodexRuntime runtime(model, {"--token", kToken});
+        ASSERT_EQ(runtime.banner.size(), 9u) << runtime.agent->standardError();
+        const int stream = openRunStream(runtime.port, runBody("Wait", runtime.home.path()));
+        const auto [launcher, program] = codexProcesses(runtime.agent->pid());
+        ASSERT_GT(program, 0);
+        ::kill(runtime.agent->pid(), SIGKILL);
+        EXPECT_TRUE(eventually([&] { return !isRunning(launcher) && !isRunning(program); }));
+        ::close(stream);
+    }
+}
+
 TEST_F(FakeCodexTest, ExitStatusesWithoutOutputBecomeTheirMessage) {
     for (const int code : {2, 3}) {
         Runtime runtime(fakeCodex("exit " + std::to_string(code) + "\n"));
@@ -229,7 +375,7 @@ TEST_F(FakeCodexTest, ArgumentsReachCodexUnchanged) {
     std::getline(file, arguments);
     std::getline(file, directory);
     EXPECT_EQ(arguments,
-              "exec|resume|T-1|--json|--skip-git-repo-check|--model|gpt-x|two  words; $(rm -rf x)|");
+              "exec|resume|--json|--skip-git-repo-check|--model|gpt-x|--|T-1|two  words; $(rm -rf x)|");
     EXPECT_EQ(directory, runtime.home.path());
 }
 

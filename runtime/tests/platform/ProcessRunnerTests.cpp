@@ -72,3 +72,25 @@ TEST(ProcessRunnerTest, InvalidUTF8IsReplacedNotDropped) {
 TEST(ProcessRunnerTest, ArgumentsAreNotInterpretedByAShell) {
     EXPECT_EQ(runCommand("/bin/echo", {"$HOME", "a;b", "'q'"}), "$HOME a;b 'q'\n");
 }
+
+TEST(ProcessRunnerTest, AProgramPastItsTimeIsStoppedWithItsGroupAndItsOutputIsBounded) {
+    const std::string pidFile = ::testing::TempDir() + "/runner-left-behind.pid";
+    const auto hung = runProcess(
+        {.executable = "/usr/bin/env",
+         .arguments = {"sh", "-c", "sleep 300 & echo $! > '" + pidFile + "'; echo started; sleep 300"}},
+        {.time = std::chrono::seconds(2)});
+    EXPECT_EQ(hung.status, 1);
+    EXPECT_EQ(hung.standardError, "sh did not finish within 2 seconds and was stopped.");
+    // What it left behind in its group is gone too (ended, or a zombie awaiting its new parent).
+    const std::string left = std::to_string(std::stoi(runCommand("/bin/cat", {pidFile})));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    std::string state = runCommand("/bin/sh", {"-c", "cut -d' ' -f3 /proc/" + left + "/stat 2>/dev/null"});
+    while (!state.empty() && state != "Z\n" && std::chrono::steady_clock::now() < deadline)
+        state = runCommand("/bin/sh", {"-c", "cut -d' ' -f3 /proc/" + left + "/stat 2>/dev/null"});
+    EXPECT_TRUE(state.empty() || state == "Z\n") << state;
+
+    const auto large = runProcess({.executable = "/usr/bin/head", .arguments = {"-c", "100000", "/dev/zero"}},
+                                  {.outputBytes = 10});
+    EXPECT_EQ(large.status, 0);
+    EXPECT_EQ(large.standardOutput.size(), 10u);
+}

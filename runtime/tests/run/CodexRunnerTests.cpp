@@ -7,14 +7,14 @@ using namespace kestro;
 TEST(CodexRunnerTest, ArgumentsForNewAndResumedThreads) {
     CodexRunRequest request{.prompt = "p", .workingDirectory = "/w"};
     EXPECT_EQ(codexRunArguments(request, "p"),
-              (std::vector<std::string>{"exec", "--json", "--skip-git-repo-check", "p"}));
+              (std::vector<std::string>{"exec", "--json", "--skip-git-repo-check", "--", "p"}));
     request.threadID = "T";
-    EXPECT_EQ(codexRunArguments(request, "p").size(), 4u);
+    EXPECT_EQ(codexRunArguments(request, "p").size(), 5u);
     request.resumeExistingSession = true;
     request.preferredModel = "gpt-x";
     EXPECT_EQ(codexRunArguments(request, "p"),
-              (std::vector<std::string>{"exec", "resume", "T", "--json", "--skip-git-repo-check", "--model",
-                                        "gpt-x", "p"}));
+              (std::vector<std::string>{"exec", "resume", "--json", "--skip-git-repo-check", "--model",
+                                        "gpt-x", "--", "T", "p"}));
     request.threadID = "  ";
     EXPECT_EQ(codexRunArguments(request, "p").at(1), "--json");
     EXPECT_EQ(codexStartMessage(request), "Resuming Codex session in /w");
@@ -25,6 +25,21 @@ TEST(CodexRunnerTest, ArgumentsForNewAndResumedThreads) {
         const auto arguments = codexRunArguments(request, "p");
         EXPECT_EQ(std::find(arguments.begin(), arguments.end(), "--model"), arguments.end()) << model;
     }
+}
+
+// Texts the phone sends come after "--", and a thread to resume named like an option is refused.
+TEST(CodexRunnerTest, PhoneTextsAreNeverOptions) {
+    const CodexRunRequest request{
+        .prompt = "--version", .workingDirectory = "/w", .threadID = "--last", .resumeExistingSession = true};
+    const auto arguments = codexRunArguments(request, "--version");
+    const auto end = std::find(arguments.begin(), arguments.end(), "--");
+    ASSERT_NE(end, arguments.end());
+    EXPECT_EQ(std::vector<std::string>(end + 1, arguments.end()),
+              (std::vector<std::string>{"--last", "--version"}));
+    EXPECT_TRUE(isRefusedThreadID(request));
+    EXPECT_TRUE(isRefusedThreadID({.threadID = " -x", .resumeExistingSession = true}));
+    EXPECT_FALSE(isRefusedThreadID({.threadID = "-x", .resumeExistingSession = false}));
+    EXPECT_FALSE(isRefusedThreadID({.threadID = "a-b", .resumeExistingSession = true}));
 }
 
 TEST(CodexRunnerTest, OutcomeRules) {

@@ -11,8 +11,9 @@ using namespace std::chrono;
 
 namespace {
 
-ChildProcess startAgent(std::vector<std::string> arguments, std::map<std::string, std::string> environment,
-                        std::optional<std::string> currentDirectory, std::vector<std::string> launcher) {
+ChildProcess spawnWithEnvironment(std::string executable, std::vector<std::string> arguments,
+                                  std::map<std::string, std::string> environment,
+                                  std::optional<std::string> currentDirectory) {
     if (!environment.count("PATH")) environment["PATH"] = "/usr/local/bin:/usr/bin:/bin";
     // A sanitizer build's settings reach the runtime too, so that its findings fail the test.
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"})
@@ -21,18 +22,42 @@ ChildProcess startAgent(std::vector<std::string> arguments, std::map<std::string
     std::vector<std::string> entries;
     for (const auto& [name, value] : environment)
         entries.push_back(name + "=" + value);
+    SpawnResult spawned = ChildProcess::spawn({.executable = std::move(executable),
+                                               .arguments = std::move(arguments),
+                                               .currentDirectory = std::move(currentDirectory),
+                                               .environment = std::move(entries)});
+    if (!spawned.child) throw std::runtime_error("could not start kestro-agent: " + spawned.error);
+    return std::move(*spawned.child);
+}
+
+ChildProcess startAgent(std::vector<std::string> arguments, std::map<std::string, std::string> environment,
+                        std::optional<std::string> currentDirectory, std::vector<std::string> launcher) {
     std::string executable = kAgentBinary;
     if (!launcher.empty()) {
         executable = launcher.front();
         arguments.insert(arguments.begin(), kAgentBinary);
         arguments.insert(arguments.begin(), launcher.begin() + 1, launcher.end());
     }
-    SpawnResult spawned = ChildProcess::spawn({.executable = executable,
-                                               .arguments = std::move(arguments),
-                                               .currentDirectory = std::move(currentDirectory),
-                                               .environment = std::move(entries)});
-    if (!spawned.child) throw std::runtime_error("could not start kestro-agent: " + spawned.error);
-    return std::move(*spawned.child);
+    return spawnWithEnvironment(std::move(executable), std::move(arguments), std::move(environment),
+                                std::move(currentDirectory));
+}
+
+// `script` takes one command line for its shell: every word is quoted.
+std::string shellQuoted(const std::string& word) {
+    std::string quoted = "'";
+    for (const char c : word)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+ChildProcess startAgentOnTerminal(const std::vector<std::string>& arguments,
+                                  std::map<std::string, std::string> environment) {
+    std::string command = "exec " + shellQuoted(kAgentBinary);
+    for (const auto& argument : arguments)
+        command += " " + shellQuoted(argument);
+    environment["SHELL"] = "/bin/sh";
+    return spawnWithEnvironment("/usr/bin/script", {"--quiet", "--return", "--command", command, "/dev/null"},
+                                std::move(environment), std::nullopt);
 }
 
 } // namespace
@@ -41,6 +66,16 @@ AgentProcess::AgentProcess(std::vector<std::string> arguments, std::map<std::str
                            std::optional<std::string> currentDirectory, std::vector<std::string> launcher)
     : m_child(startAgent(std::move(arguments), std::move(environment), std::move(currentDirectory),
                          std::move(launcher))) {}
+
+AgentProcess::AgentProcess(OnTerminal, std::vector<std::string> arguments,
+                           std::map<std::string, std::string> environment)
+    : m_child(startAgentOnTerminal(arguments, std::move(environment))) {}
+
+AgentProcess::AgentProcess(OtherProgram program, std::vector<std::string> arguments,
+                           std::map<std::string, std::string> environment,
+                           std::optional<std::string> currentDirectory)
+    : m_child(spawnWithEnvironment(std::move(program.path), std::move(arguments), std::move(environment),
+                                   std::move(currentDirectory))) {}
 
 AgentProcess::~AgentProcess() {
     m_child.terminate();

@@ -15,6 +15,17 @@ namespace kestro::testing {
 // The runtime built by this repository.
 inline const std::string kAgentBinary = KESTRO_AGENT_BINARY;
 
+// Asks for the runtime on a pseudo-terminal of its own: `script` (util-linux) runs it and copies
+// what it prints, with "\r\n" line ends, to the pipe that waitForLines reads. Stopping `script`
+// ends the runtime.
+struct OnTerminal {};
+inline constexpr OnTerminal kOnTerminal{};
+
+// Asks for another copy of the runtime, such as one unpacked from its package.
+struct OtherProgram {
+    std::string path;
+};
+
 class AgentProcess {
   public:
     // `environment` replaces the inherited one entirely (PATH is added when missing). A
@@ -22,6 +33,11 @@ class AgentProcess {
     AgentProcess(std::vector<std::string> arguments, std::map<std::string, std::string> environment,
                  std::optional<std::string> currentDirectory = std::nullopt,
                  std::vector<std::string> launcher = {});
+    AgentProcess(OnTerminal, std::vector<std::string> arguments,
+                 std::map<std::string, std::string> environment);
+    AgentProcess(OtherProgram program, std::vector<std::string> arguments,
+                 std::map<std::string, std::string> environment,
+                 std::optional<std::string> currentDirectory = std::nullopt);
     ~AgentProcess();
     AgentProcess(const AgentProcess&) = delete;
     AgentProcess& operator=(const AgentProcess&) = delete;

@@ -105,6 +105,14 @@ void FakeModelServer::answer(int connection) {
         std::lock_guard lock(m_mutex);
         m_bodies.push_back(buffer.substr(headEnd + 4, bodyLength));
     }
+    if (m_reply.holds) {
+        // A model still thinking: the connection stays open and silent.
+        while (!m_stopping) {
+            pollfd pfd{connection, POLLIN, 0};
+            if (::poll(&pfd, 1, 50) > 0 && ::recv(connection, chunk, sizeof chunk, 0) <= 0) return;
+        }
+        return;
+    }
     if (m_reply.errorMessage) {
         const std::string body =
             json{{"error",

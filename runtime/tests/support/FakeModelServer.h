@@ -20,6 +20,7 @@ struct ModelReply {
     int64_t outputTokens = 7;
     std::optional<std::string> errorMessage;    // answer 400 with this message instead
     std::map<std::string, std::string> headers; // extra response headers
+    bool holds = false; // takes the request and answers nothing until the server stops
 };
 
 class FakeModelServer {

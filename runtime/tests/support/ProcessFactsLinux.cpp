@@ -1,7 +1,9 @@
 #include "support/ProcessFacts.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -38,12 +40,24 @@ std::vector<pid_t> childProcesses(pid_t pid) {
     return children;
 }
 
-long residentKilobytes(pid_t pid) {
+namespace {
+
+long statusKilobytes(pid_t pid, const std::string& key) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+        if (line.rfind(key, 0) == 0) return std::stol(line.substr(key.size()));
     return 0;
+}
+
+} // namespace
+
+long residentKilobytes(pid_t pid) {
+    return statusKilobytes(pid, "VmRSS:");
+}
+
+long peakResidentKilobytes(pid_t pid) {
+    return statusKilobytes(pid, "VmHWM:");
 }
 
 double cpuSeconds(pid_t pid) {
@@ -59,6 +73,44 @@ double cpuSeconds(pid_t pid) {
         if (index == 15) system = std::stoull(field);
     }
     return double(user + system) / double(::sysconf(_SC_CLK_TCK));
+}
+
+bool isRunning(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return false;
+    const size_t close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z' &&
+           line[close + 2] != 'X';
+}
+
+std::vector<std::string> environmentOf(pid_t pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/environ", std::ios::binary);
+    std::vector<std::string> entries;
+    std::string entry;
+    while (std::getline(file, entry, '\0'))
+        entries.push_back(entry);
+    return entries;
+}
+
+std::string commandLineOf(pid_t pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::replace(text.begin(), text.end(), '\0', ' ');
+    return text;
+}
+
+long softDescriptorLimit(pid_t pid) {
+    std::ifstream limits("/proc/" + std::to_string(pid) + "/limits");
+    std::string line;
+    while (std::getline(limits, line))
+        if (line.rfind("Max open files", 0) == 0) {
+            std::istringstream fields(line.substr(14));
+            std::string soft;
+            fields >> soft;
+            return soft == "unlimited" ? -1 : std::stol(soft);
+        }
+    return -1;
 }
 
 } // namespace kestro::testing

@@ -45,3 +45,16 @@ TEST(LineSplitterTest, JSONLinesEndOnlyAtLineFeedsAndCarriageReturns) {
     LineSplitter text;
     EXPECT_EQ(text.feed("a\u2028b\n"), (std::vector<std::string>{"a", "b"}));
 }
+
+TEST(LineSplitterTest, ALineThatNeverEndsIsCutAndTheRestOfItDropped) {
+    LineSplitter splitter(LineBreaks::json, 8);
+    EXPECT_EQ(splitter.feed("0123"), std::vector<std::string>{});
+    EXPECT_EQ(splitter.feed("4567\n"), std::vector<std::string>{"01234567"}); // at the limit: whole
+    EXPECT_EQ(splitter.feed("0123456789"), std::vector<std::string>{"01234567"});
+    for (int chunk = 0; chunk < 1000; ++chunk)
+        ASSERT_EQ(splitter.feed("still the same line"), std::vector<std::string>{});
+    EXPECT_EQ(splitter.feed(" end\r\nnext\n"), std::vector<std::string>{"next"});
+    EXPECT_EQ(splitter.feed("abcdefghijk"), std::vector<std::string>{"abcdefgh"});
+    EXPECT_TRUE(splitter.finish().empty());
+    EXPECT_EQ(splitter.feed("after\n"), std::vector<std::string>{"after"});
+}

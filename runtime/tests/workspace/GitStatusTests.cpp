@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using namespace kestro;
 using kestro::testing::TemporaryFolder;
@@ -90,10 +91,11 @@ TEST(GitStatusTest, SlugsLocationsAndStamps) {
     EXPECT_EQ(numstatTotals("3\t1\ta.txt\n-\t-\timage.bin\nwarning: x\n10\t0\tb.txt"),
               (std::pair<int64_t, int64_t>(13, 1)));
     TemporaryFolder folder;
-    EXPECT_EQ(uniqueWorktreePath(folder.path(), "app", "x"), folder.path() + "/app-x");
-    folder.folder("app-x");
-    folder.folder("app-x-2");
-    EXPECT_EQ(uniqueWorktreePath(folder.path(), "app", "x"), folder.path() + "/app-x-3");
+    EXPECT_EQ(createWorktreeFolder(folder.path(), "app", "x"), folder.path() + "/app-x");
+    folder.write("app-x-2", "a file");
+    EXPECT_EQ(createWorktreeFolder(folder.path(), "app", "x"), folder.path() + "/app-x-3");
+    EXPECT_TRUE(std::filesystem::is_directory(folder.path() + "/app-x-3"));
+    EXPECT_THROW(createWorktreeFolder(folder.path() + "/missing", "app", "x"), KestroAgentError);
     const std::string stamp = worktreeTimeStamp();
     ASSERT_EQ(stamp.size(), 15u);
     EXPECT_EQ(stamp[8], '-');
@@ -108,6 +110,17 @@ TEST(GitStatusTest, WorktreesAreCreatedBesideTheRepository) {
     EXPECT_EQ(first.displayName, "app-add-login-page");
     EXPECT_TRUE(first.branch.starts_with("kestro/add-login-page-"));
     EXPECT_TRUE(std::filesystem::exists(first.workingDirectory + "/notes.txt"));
+
+    // Git is asked to fill a folder the runtime has just made, never one that someone else could
+    // have made first (git fills an empty folder that exists); its owner is kept where git sees it.
+    const std::string seen = folder.path() + "/seen";
+    folder.write("fake-env", "#!/bin/sh\nfor last; do :; done\nstat -c '%u %F' \"$last\" > " + seen +
+                                 "\nexec /usr/bin/env \"$@\"\n");
+    std::filesystem::permissions(folder.path() + "/fake-env", std::filesystem::perms::owner_all);
+    folder.folder("code/app-taken");
+    const auto second = createGitWorktree(repo, "taken", SystemTools{.env = folder.path() + "/fake-env"});
+    EXPECT_EQ(second.workingDirectory, folder.path() + "/code/app-taken-2");
+    EXPECT_EQ(readWholeFile(seen).value_or(""), std::to_string(::getuid()) + " directory\n");
 
     folder.write("code/app-other-2/x", "");
     try {

@@ -1,3 +1,4 @@
+#include "platform/FileReading.h"
 #include "platform/ProcessRunner.h"
 #include "support/TemporaryFolder.h"
 #include "workspace/Projects.h"
@@ -5,6 +6,7 @@
 #include "workspace/Threads.h"
 
 #include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -16,11 +18,11 @@ using kestro::testing::TemporaryFolder;
 
 namespace {
 
-// A second sqlite3 that holds an exclusive lock on `database` until it is destroyed: its SQL comes
-// from a pipe that stays open, and it says "held" once the lock is taken.
-class ExclusiveLock {
+// A second sqlite3 with `database` open until it is destroyed: its SQL (`script`, which ends by
+// selecting 'held') comes from a pipe that stays open.
+class OpenSession {
   public:
-    explicit ExclusiveLock(const std::string& database) {
+    OpenSession(const std::string& database, const std::string& script) {
         int input[2], output[2];
         if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0)
             throw std::runtime_error("pipe");
@@ -36,21 +38,23 @@ class ExclusiveLock {
         ::close(output[1]);
         m_input = input[1];
         if (failure != 0) throw std::runtime_error("spawn sqlite3");
-        const std::string script = "BEGIN EXCLUSIVE;\nSELECT 'held';\n";
         if (::write(m_input, script.data(), script.size()) != static_cast<ssize_t>(script.size()))
             throw std::runtime_error("write");
-        char answer[16] = {};
-        const ssize_t got = ::read(output[0], answer, sizeof answer - 1);
+        std::string answer;
+        char chunk[64];
+        ssize_t got;
+        while (answer.find("held") == std::string::npos && (got = ::read(output[0], chunk, sizeof chunk)) > 0)
+            answer.append(chunk, static_cast<size_t>(got));
         ::close(output[0]);
-        if (got <= 0 || std::string(answer).rfind("held", 0) != 0) throw std::runtime_error("no lock");
+        if (answer.find("held") == std::string::npos) throw std::runtime_error("no session");
     }
-    ~ExclusiveLock() {
+    ~OpenSession() {
         ::close(m_input); // end of its input: sqlite3 rolls back and exits
         int status = 0;
         ::waitpid(m_pid, &status, 0);
     }
-    ExclusiveLock(const ExclusiveLock&) = delete;
-    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+    OpenSession(const OpenSession&) = delete;
+    OpenSession& operator=(const OpenSession&) = delete;
 
   private:
     pid_t m_pid = -1;
@@ -71,7 +75,7 @@ TEST(StateDatabaseTest, ABusyDatabaseIsAskedAgain) {
     ::chmod(script.c_str(), 0755);
     SystemTools tools;
     tools.sqlite3 = script;
-    EXPECT_EQ(queryStateDatabase("/db", "SELECT 1;", tools), "-separator|\t|/db|SELECT 1;|");
+    EXPECT_EQ(queryStateDatabase("/db", "SELECT 1;", tools), "-readonly|-separator|\t|/db|SELECT 1;|");
 
     const std::string failing =
         folder.write("broken", "#!/bin/sh\necho 'Error: no such table: threads' >&2\nexit 1\n");
@@ -106,7 +110,28 @@ TEST(StateDatabaseTest, ADatabaseLockedForLongGivesNoRows) {
     ASSERT_EQ(names(), (std::vector<std::string>{"here", "recent", "declared"}));
     ASSERT_EQ(detectThreads(home.path(), home.path(), SystemTools{}).size(), 1u);
 
-    const ExclusiveLock lock(database);
+    const OpenSession lock(database, "BEGIN EXCLUSIVE;\nSELECT 'held';\n");
     EXPECT_EQ(names(), (std::vector<std::string>{"here", "declared"}));
     EXPECT_TRUE(detectThreads(home.path(), home.path(), SystemTools{}).empty());
+}
+
+// A log left beside the database by a writer that stopped (as Codex may) is read, not folded into
+// the database: the runtime never writes Codex's files.
+TEST(StateDatabaseTest, TheDatabaseAndItsLogAreOnlyRead) {
+    TemporaryFolder folder;
+    const std::string live = folder.path() + "/live.sqlite";
+    const std::string left = folder.path() + "/left.sqlite";
+    {
+        const OpenSession writer(live,
+                                 "PRAGMA journal_mode=WAL;\nCREATE TABLE t (x);\nINSERT INTO t VALUES (42);\n"
+                                 "SELECT 'held';\n");
+        std::filesystem::copy_file(live, left);
+        std::filesystem::copy_file(live + "-wal", left + "-wal");
+    }
+    const auto database = readWholeFile(left);
+    const auto log = readWholeFile(left + "-wal");
+    ASSERT_TRUE(database && log && !log->empty());
+    EXPECT_EQ(queryStateDatabase(left, "SELECT x FROM t;", SystemTools{}), "42\n");
+    EXPECT_EQ(readWholeFile(left), database);
+    EXPECT_EQ(readWholeFile(left + "-wal"), log);
 }

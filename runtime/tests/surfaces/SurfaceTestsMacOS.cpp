@@ -1,5 +1,6 @@
-// Surface detection and previews against fake macOS tools: small scripts standing in for
-// osascript, xcrun, screencapture and sips, writing real images.
+// The macOS surface detection and previews against fake macOS tools: small scripts standing in
+// for osascript, xcrun, screencapture and sips, writing real images. The macOS files call only
+// portable functions, so they are built and run here too.
 
 #include "platform/FileReading.h"
 #include "support/TemporaryFolder.h"
@@ -62,11 +63,12 @@ class SurfaceTest : public ::testing::Test {
                               "\nJSON\n  ;;\n  io) cp '" + kImages + "/simulator.png' \"$5\" ;;\nesac\n");
     }
     void updateContext() { m_context.tools = m_tools; }
+    SurfaceContext context() const { return {.tools = m_tools}; }
     bool temporaryFilesRemain() const { return !std::filesystem::is_empty(m_temporary.path()); }
 
     TemporaryFolder m_bin, m_temporary;
     SystemTools m_tools;
-    CaptureContext m_context;
+    SurfaceContext m_context;
 };
 
 } // namespace
@@ -74,7 +76,7 @@ class SurfaceTest : public ::testing::Test {
 TEST_F(SurfaceTest, ABrowserInFrontIsLive) {
     frontmost("Google Chrome");
     screencaptureWritingImage();
-    const auto surfaces = detectRemoteSurfaces({}, {}, m_tools);
+    const auto surfaces = detectRemoteSurfaces({}, {}, context());
     ASSERT_EQ(surfaces.size(), 3u);
     EXPECT_EQ(surfaces[0].kind, "desktop");
     EXPECT_TRUE(surfaces[0].isAvailable && surfaces[0].previewAvailable);
@@ -95,12 +97,12 @@ TEST_F(SurfaceTest, BrowserSkillsAndComputerUseServers) {
     frontmost("TextEdit");
     const std::vector<KestroAgentSkillPayload> skills{
         {.name = "web", .description = "Browser automation", .source = "User", .path = "/x"}};
-    EXPECT_EQ(detectFrontmostBrowser(skills, m_tools),
+    EXPECT_EQ(detectFrontmostBrowser(skills, context()),
               (SurfaceFinding{
                   "Ready", "Browser tools are installed. Open a browser task on the Mac to preview it here.",
                   true, false}));
     m_tools.osascript = tool("osascript", "echo 'execution error: Not authorized' >&2\nexit 1\n");
-    const auto surfaces = detectRemoteSurfaces({}, {"My-Computer-Use-Server"}, m_tools);
+    const auto surfaces = detectRemoteSurfaces({}, {"My-Computer-Use-Server"}, context());
     EXPECT_EQ(surfaces[1].status, "Off");
     EXPECT_EQ(surfaces[1].detail, "No browser control surface detected from the current Codex setup.");
     EXPECT_TRUE(surfaces[1].isAvailable);
@@ -116,15 +118,15 @@ TEST_F(SurfaceTest, TheLatestBootedSimulatorIsReported) {
     EXPECT_FALSE(bootedSimulatorFrom("xcrun: error: unable to find utility \"simctl\"").has_value());
     EXPECT_FALSE(bootedSimulatorFrom(R"({"devices":[]})").has_value());
 
-    EXPECT_EQ(detectBootedSimulator(m_tools).status, "Off");
+    EXPECT_EQ(detectBootedSimulator(context()).status, "Off");
     m_tools.xcrun = tool("xcrun", "echo 'xcrun: error: no developer tools' >&2\nexit 1\n");
-    EXPECT_EQ(detectBootedSimulator(m_tools),
+    EXPECT_EQ(detectBootedSimulator(context()),
               (SurfaceFinding{"Ready",
                               "Simulator tools are installed, but no booted iPhone simulator was detected.",
                               true, false}));
     xcrunWithSimulators();
     EXPECT_EQ(
-        detectBootedSimulator(m_tools),
+        detectBootedSimulator(context()),
         (SurfaceFinding{"Live", "Booted simulator is booted and can be previewed remotely.", true, true}));
 }
 
