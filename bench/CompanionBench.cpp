@@ -83,8 +83,6 @@ int measureOnce(int argc, char** argv) {
     KestroAgentApp app(AgentViewModel::systemServices(), {.hidden = false, .trayIcon = true});
     QQuickWindow* window = app.window();
     if (window == nullptr) return 1;
-    // Whatever the layout, the pairing card is on screen at this height.
-    window->resize(1180, 1900);
     QObject::connect(window, &QQuickWindow::frameSwapped, [&] {
         if (firstFrame == 0) firstFrame = nowMicroseconds();
     });

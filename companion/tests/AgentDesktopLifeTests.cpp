@@ -3,6 +3,7 @@
 // from the tray's menu, the autostart entry, and the web preview let go while hidden. The
 // window is found, closed and grabbed through X itself, as a window manager would.
 
+#include "AgentKeychainStore.h"
 #include "AgentLoginItem.h"
 #include "AgentViewModel.h"
 #include "KestroAgentApp.h"
@@ -140,13 +141,6 @@ class X11 {
         return found;
     }
 
-    // What a window manager does when the user drags the window's corner.
-    void resize(xcb_window_t window, uint32_t width, uint32_t height) const {
-        const uint32_t size[] = {width, height};
-        xcb_configure_window(m_connection, window, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
-        xcb_flush(m_connection);
-    }
-
     // What a window manager's close button sends.
     void close(xcb_window_t window) const {
         xcb_client_message_event_t message{};
@@ -211,12 +205,19 @@ std::vector<pid_t> runtimesOn(uint16_t port) {
     return found;
 }
 
-// The runtime's token, as the companion passed it.
-std::string tokenOf(pid_t runtime) {
-    QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(runtime));
-    if (!commandLine.open(QIODevice::ReadOnly)) return {};
-    const QList<QByteArray> arguments = commandLine.readAll().split('\0');
-    return arguments.value(arguments.indexOf("--token") + 1).toStdString();
+// The pairing token the companions of this session keep in the secret store (the runtime hides
+// it from its command line), or empty.
+std::string storedToken() {
+    AgentKeychainStore store(QString::fromLatin1(AgentViewModel::kSecretService));
+    std::optional<QString> token;
+    bool answered = false;
+    store.read(QString::fromLatin1(AgentViewModel::kTokenAccount),
+               [&](const AgentSecretStore::ReadResult& result) {
+                   token = result.value;
+                   answered = true;
+               });
+    if (!QTest::qWaitFor([&] { return answered; }, 20000)) return {};
+    return token.value_or(QString()).toStdString();
 }
 
 int statusWith(uint16_t port, const std::string& token) {
@@ -295,7 +296,7 @@ class World {
     pid_t servingRuntime(qint64 owner) const {
         for (const pid_t child : childProcesses(pid_t(owner)))
             if (executableOf(child) == QFileInfo(QStringLiteral(KESTRO_AGENT_BINARY)).canonicalFilePath() &&
-                statusWith(m_port, tokenOf(child)) == 200)
+                statusWith(m_port, storedToken()) == 200)
                 return child;
         return 0;
     }
@@ -562,8 +563,6 @@ class AgentDesktopLifeTests : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(world.servingRuntime(pid) != 0, 60000);
         QTRY_VERIFY_WITH_TIMEOUT(x11.mainWindow(pid) != XCB_WINDOW_NONE, 20000);
         const xcb_window_t window = x11.mainWindow(pid);
-        // Tall enough that the pairing card is on screen whatever the layout.
-        x11.resize(window, 1180, 1900);
         const QString picture = world.home() + "/grab.png";
         const QString link = QStringLiteral("kestro://pair");
         QTRY_VERIFY_WITH_TIMEOUT(decodedQR(window, picture).startsWith(link), 60000);
@@ -581,7 +580,7 @@ class AgentDesktopLifeTests : public QObject {
         QString decoded;
         QTRY_VERIFY_WITH_TIMEOUT((decoded = decodedQR(window, picture)).startsWith(link), 60000);
         // The same runtime, the same token, as before the window was hidden.
-        QVERIFY(decoded.contains(QString::fromStdString("token=" + tokenOf(world.servingRuntime(pid)))));
+        QVERIFY(decoded.contains(QString::fromStdString("token=" + storedToken())));
     }
 
   private:
