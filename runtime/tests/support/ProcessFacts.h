@@ -15,6 +15,9 @@ inline constexpr bool kSanitizedBuild = true;
 #else
 inline constexpr bool kSanitizedBuild = false;
 #endif
+// The sanitizers slow every step several times over: a bound on how long an answer may wait
+// (which tells "answered at once" from "waited on other work") is scaled by this.
+inline constexpr int kSanitizerSlowdown = kSanitizedBuild ? 5 : 1;
 
 // Descriptors the process holds open.
 size_t openDescriptorCount(pid_t pid);
