@@ -63,8 +63,11 @@ class MemorySecretStore final : public AgentSecretStore {
     // After `delay`, and after every operation asked for earlier.
     void answer(int delay, std::function<void()> outcome) {
         ++m_pending;
-        m_lastAnswer = std::max(m_lastAnswer, m_clock.elapsed() + delay);
-        QTimer::singleShot(int(m_lastAnswer - m_clock.elapsed()), &m_context, [this, outcome] {
+        // One reading of the clock: a second one may be a millisecond later, and a negative
+        // interval is refused by Qt, leaving the operation unanswered for good.
+        const qint64 now = m_clock.elapsed();
+        m_lastAnswer = std::max(m_lastAnswer, now + delay);
+        QTimer::singleShot(int(m_lastAnswer - now), &m_context, [this, outcome] {
             --m_pending;
             outcome();
         });
