@@ -15,8 +15,16 @@ namespace kestro::companion {
 
 namespace {
 
+// Control characters a desktop entry string can carry only as escapes; any other one cannot be
+// written at all.
+bool isWritableInAnEntry(QChar c) {
+    return (c.unicode() >= 0x20 && c.unicode() != 0x7f) || c == QLatin1Char('\n') || c == QLatin1Char('\t') ||
+           c == QLatin1Char('\r');
+}
+
 // An argument of the Exec key: quoted when it holds a reserved character, with the characters
-// the quoting rule names escaped, then escaped once more as a desktop entry string.
+// the quoting rule names escaped, then escaped once more as a desktop entry string (where a
+// newline, a tab and a carriage return are written as escapes, so the value stays one line).
 QString execArgument(const QString& argument) {
     static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
     QString text = argument;
@@ -31,7 +39,10 @@ QString execArgument(const QString& argument) {
         }
         text = QLatin1Char('"') + quoted + QLatin1Char('"');
     }
-    return text.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    return text.replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
+        .replace(QLatin1Char('\n'), QStringLiteral("\\n"))
+        .replace(QLatin1Char('\t'), QStringLiteral("\\t"))
+        .replace(QLatin1Char('\r'), QStringLiteral("\\r"));
 }
 
 class AutostartEntry final : public AgentLoginItem {
@@ -48,6 +59,10 @@ class AutostartEntry final : public AgentLoginItem {
             QFile entry(m_path);
             return !entry.exists() || entry.remove() ? QString() : entry.errorString();
         }
+        if (!std::all_of(m_program.begin(), m_program.end(), isWritableInAnEntry))
+            return QStringLiteral("The program's path holds a control character that an autostart "
+                                  "entry cannot hold: ") +
+                   m_program;
         if (!QDir().mkpath(QFileInfo(m_path).path()))
             return QStringLiteral("Cannot create ") + QFileInfo(m_path).path();
         QSaveFile entry(m_path);

@@ -495,8 +495,8 @@ class AgentDesktopLifeTests : public QObject {
         TrayHost tray;
         QVERIFY(tray.started());
         QTRY_VERIFY_WITH_TIMEOUT(TrayHost::isServing(), 20000);
-        // A program path that needs the entry's quoting.
-        const QString folder = world.home() + "/Apps & Tools $HOME";
+        // A program path that needs the entry's quoting, and its escapes to stay on one line.
+        const QString folder = world.home() + "/Apps & Tools $HOME\n\tnext";
         QVERIFY(QDir().mkpath(folder));
         const QString program = folder + "/kestro-agent-companion";
         QVERIFY(QFile::link(QStringLiteral(KESTRO_COMPANION_BINARY), program));
@@ -511,6 +511,9 @@ class AgentDesktopLifeTests : public QObject {
              .openURL = {},
              .defaults = {},
              .loginItem = systemLoginItem(program)});
+        // A path that no entry can hold is refused, and nothing is written.
+        QVERIFY(!systemLoginItem(folder + "/bell\a")->setEnabled(true).isEmpty());
+        QVERIFY(!QFileInfo::exists(entry));
         QVERIFY(!model.startsAtLogin());
         model.setStartsAtLogin(true);
         QVERIFY(model.startsAtLogin());
