@@ -6,6 +6,7 @@
 //   kestro_hostile_load_bench [ROUNDS]
 
 #include "Figures.h"
+#include "platform/DescriptorLimit.h"
 #include "support/AgentProcess.h"
 #include "support/LoopbackHTTP.h"
 #include "support/ProcessFacts.h"
@@ -19,7 +20,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -86,10 +86,7 @@ microseconds percentile(std::vector<microseconds> values, double share) {
 
 int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
-    rlimit limit{};
-    ::getrlimit(RLIMIT_NOFILE, &limit);
-    limit.rlim_cur = limit.rlim_max;
-    ::setrlimit(RLIMIT_NOFILE, &limit);
+    kestro::raiseDescriptorLimit();
     TemporaryFolder home;
     const uint16_t port = freePort();
     AgentProcess agent({"--port", std::to_string(port), "--token", kToken, "--no-open-pair-page"},

@@ -17,49 +17,25 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
 using namespace kestro;
 using namespace kestro::testing;
-using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double millisecondsOf(const std::function<void()>& body) {
-    const auto started = Clock::now();
-    body();
-    return std::chrono::duration<double, std::milli>(Clock::now() - started).count();
-}
-
 // One GET /status, timed to the answer's last byte (the server then lingers before closing).
 std::string timedStatus(uint16_t port, double& milliseconds) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const auto started = Clock::now();
-    ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    const std::string text = "GET /status HTTP/1.1\r\nX-Kestro-Token: b\r\n\r\n";
-    ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
     std::string received;
-    char chunk[65536];
-    while (true) {
-        const ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
-        if (got <= 0) break;
-        received.append(chunk, static_cast<size_t>(got));
-        const size_t headEnd = received.find("\r\n\r\n");
-        const size_t lengthAt = received.find("Content-Length: ");
-        if (headEnd != std::string::npos && lengthAt != std::string::npos &&
-            received.size() >= headEnd + 4 + std::stoul(received.substr(lengthAt + 16)))
-            break;
-    }
-    milliseconds = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
-    ::close(fd);
+    milliseconds = millisecondsOf([&] {
+        const int fd = connectLoopback(port);
+        const std::string text = "GET /status HTTP/1.1\r\nX-Kestro-Token: b\r\n\r\n";
+        ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
+        received = readAnswer(fd);
+        ::close(fd);
+    });
     return received;
 }
 

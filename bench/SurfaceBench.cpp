@@ -16,7 +16,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <functional>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -40,30 +39,12 @@ double timedPreview(uint16_t port, const std::string& token) {
     const std::string body = R"({"kind":"desktop"})";
     const std::string text = "POST /surface-preview HTTP/1.1\r\nX-Kestro-Token: " + token +
                              "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-    const auto started = Clock::now();
-    const int fd = connectLoopback(port);
-    ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
-    std::string received;
-    char chunk[65536];
-    while (true) {
-        const ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
-        if (got <= 0) break;
-        received.append(chunk, static_cast<size_t>(got));
-        const size_t headEnd = received.find("\r\n\r\n");
-        const size_t lengthAt = received.find("Content-Length: ");
-        if (headEnd != std::string::npos && lengthAt != std::string::npos &&
-            received.size() >= headEnd + 4 + std::stoul(received.substr(lengthAt + 16)))
-            break;
-    }
-    const double milliseconds = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
-    ::close(fd);
-    return milliseconds;
-}
-
-double millisecondsOf(const std::function<void()>& body) {
-    const auto started = Clock::now();
-    body();
-    return std::chrono::duration<double, std::milli>(Clock::now() - started).count();
+    return millisecondsOf([&] {
+        const int fd = connectLoopback(port);
+        ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
+        readAnswer(fd);
+        ::close(fd);
+    });
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 //   kestro_unauthorized_bench [SECONDS]
 
 #include "Figures.h"
+#include "platform/DescriptorLimit.h"
 #include "support/AgentProcess.h"
 #include "support/LoopbackHTTP.h"
 #include "support/ProcessFacts.h"
@@ -14,7 +15,6 @@
 #include <chrono>
 #include <cstdio>
 #include <poll.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -48,10 +48,7 @@ bool unauthorizedRequest(uint16_t port) {
 
 int main(int argc, char** argv) {
     const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-    rlimit limit{};
-    ::getrlimit(RLIMIT_NOFILE, &limit);
-    limit.rlim_cur = limit.rlim_max;
-    ::setrlimit(RLIMIT_NOFILE, &limit);
+    kestro::raiseDescriptorLimit();
     TemporaryFolder home;
     const uint16_t port = freePort();
     AgentProcess agent({"--port", std::to_string(port), "--token", "bench", "--no-open-pair-page"},

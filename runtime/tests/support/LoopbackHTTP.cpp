@@ -51,6 +51,22 @@ int connectLoopback(uint16_t port) {
     return fd;
 }
 
+std::string readAnswer(int fd) {
+    std::string received;
+    char chunk[65536];
+    while (true) {
+        const ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
+        if (got <= 0) return received;
+        received.append(chunk, static_cast<size_t>(got));
+        const size_t headEnd = received.find("\r\n\r\n");
+        if (headEnd == std::string::npos) continue;
+        const HTTPAnswer head = parseAnswer(received.substr(0, headEnd + 4));
+        const auto length = head.headers.find("content-length");
+        if (length != head.headers.end() && received.size() - headEnd - 4 >= std::stoul(length->second))
+            return received;
+    }
+}
+
 RawExchange exchange(uint16_t port, const std::vector<std::string>& pieces, milliseconds pauseBetween,
                      milliseconds readTimeout) {
     const int fd = connectLoopback(port);

@@ -17,6 +17,10 @@ uint16_t freePort();
 // A connected loopback socket to `port`, or -1.
 int connectLoopback(uint16_t port);
 
+// Reads one answer with a Content-Length from `fd` up to its last byte, without waiting for the
+// server to close (it may linger); what came before the peer closed or failed, if sooner.
+std::string readAnswer(int fd);
+
 struct RawExchange {
     std::string received;                  // everything the server sent before closing
     std::chrono::milliseconds closedAfter; // time from the last byte written by the server to its close
