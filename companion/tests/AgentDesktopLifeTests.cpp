@@ -318,7 +318,8 @@ class TrayHost {
         m_process.terminate();
         m_process.waitForFinished(5000);
     }
-    bool started() { return m_process.waitForStarted(); }
+    // Started, and serving the display's tray.
+    bool ready() { return m_process.waitForStarted() && QTest::qWaitFor(isServing, 20000); }
 
     // The host has claimed the tray: its manager selection has an owner.
     static bool isServing() {
@@ -356,6 +357,14 @@ void endCompanion(QProcess& companion) {
         ::kill(pid, SIGKILL);
 }
 
+// The main window of the companion `pid` once its runtime serves; none if either does not come.
+xcb_window_t servedWindow(const World& world, const X11& x11, qint64 pid) {
+    if (!QTest::qWaitFor([&] { return world.servingRuntime(pid) != 0; }, 60000) ||
+        !QTest::qWaitFor([&] { return x11.mainWindow(pid) != XCB_WINDOW_NONE; }, 20000))
+        return XCB_WINDOW_NONE;
+    return x11.mainWindow(pid);
+}
+
 } // namespace
 
 class AgentDesktopLifeTests : public QObject {
@@ -374,9 +383,8 @@ class AgentDesktopLifeTests : public QObject {
         auto first = world.launch();
         auto cleanup = qScopeGuard([&] { endCompanion(*first); });
         QVERIFY(first->waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(world.servingRuntime(first->processId()) != 0, 60000);
-        QTRY_VERIFY_WITH_TIMEOUT(x11.mainWindow(first->processId()) != XCB_WINDOW_NONE, 20000);
-        const xcb_window_t window = x11.mainWindow(first->processId());
+        const xcb_window_t window = servedWindow(world, x11, first->processId());
+        QVERIFY(window != XCB_WINDOW_NONE);
         // Another window covers it.
         QRasterWindow cover;
         cover.resize(1400, 1000);
@@ -441,15 +449,13 @@ class AgentDesktopLifeTests : public QObject {
         X11 x11;
         World world;
         TrayHost tray;
-        QVERIFY(tray.started());
-        QTRY_VERIFY_WITH_TIMEOUT(TrayHost::isServing(), 20000);
+        QVERIFY(tray.ready());
         auto companion = world.launch();
         auto cleanup = qScopeGuard([&] { endCompanion(*companion); });
         QVERIFY(companion->waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(x11.hasEmbeddedWindow(companion->processId()), 30000);
-        QTRY_VERIFY_WITH_TIMEOUT(world.servingRuntime(companion->processId()) != 0, 60000);
-        QTRY_VERIFY_WITH_TIMEOUT(x11.mainWindow(companion->processId()) != XCB_WINDOW_NONE, 20000);
-        const xcb_window_t window = x11.mainWindow(companion->processId());
+        const xcb_window_t window = servedWindow(world, x11, companion->processId());
+        QVERIFY(window != XCB_WINDOW_NONE);
         QTRY_VERIFY_WITH_TIMEOUT(x11.viewable(window), 20000);
 
         x11.close(window);
@@ -477,10 +483,10 @@ class AgentDesktopLifeTests : public QObject {
         auto companion = world.launch();
         auto cleanup = qScopeGuard([&] { endCompanion(*companion); });
         QVERIFY(companion->waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(world.servingRuntime(companion->processId()) != 0, 60000);
+        const xcb_window_t window = servedWindow(world, x11, companion->processId());
+        QVERIFY(window != XCB_WINDOW_NONE);
         const pid_t runtime = world.servingRuntime(companion->processId());
-        QTRY_VERIFY_WITH_TIMEOUT(x11.mainWindow(companion->processId()) != XCB_WINDOW_NONE, 20000);
-        x11.close(x11.mainWindow(companion->processId()));
+        x11.close(window);
         QVERIFY(companion->waitForFinished(20000));
         QCOMPARE(companion->exitCode(), 0);
         QTRY_VERIFY_WITH_TIMEOUT(::kill(runtime, 0) != 0, 20000);
@@ -493,8 +499,7 @@ class AgentDesktopLifeTests : public QObject {
         X11 x11;
         World world;
         TrayHost tray;
-        QVERIFY(tray.started());
-        QTRY_VERIFY_WITH_TIMEOUT(TrayHost::isServing(), 20000);
+        QVERIFY(tray.ready());
         // A program path that needs the entry's quoting, and its escapes to stay on one line.
         const QString folder = world.home() + "/Apps & Tools $HOME\n\tnext";
         QVERIFY(QDir().mkpath(folder));
@@ -557,15 +562,13 @@ class AgentDesktopLifeTests : public QObject {
         X11 x11;
         World world;
         TrayHost tray;
-        QVERIFY(tray.started());
-        QTRY_VERIFY_WITH_TIMEOUT(TrayHost::isServing(), 20000);
+        QVERIFY(tray.ready());
         auto companion = world.launch();
         auto cleanup = qScopeGuard([&] { endCompanion(*companion); });
         QVERIFY(companion->waitForStarted());
         const pid_t pid = pid_t(companion->processId());
-        QTRY_VERIFY_WITH_TIMEOUT(world.servingRuntime(pid) != 0, 60000);
-        QTRY_VERIFY_WITH_TIMEOUT(x11.mainWindow(pid) != XCB_WINDOW_NONE, 20000);
-        const xcb_window_t window = x11.mainWindow(pid);
+        const xcb_window_t window = servedWindow(world, x11, pid);
+        QVERIFY(window != XCB_WINDOW_NONE);
         const QString picture = world.home() + "/grab.png";
         const QString link = QStringLiteral("kestro://pair");
         QTRY_VERIFY_WITH_TIMEOUT(decodedQR(window, picture).startsWith(link), 60000);
