@@ -405,18 +405,24 @@ TEST(LinuxSurfaceTest, CapturesKeepTheirColoursAtEveryTrueColourDepth) {
         TemporaryFolder home;
         const SurfaceContext context = contextWith(home, desktop.environment());
         std::optional<DecodedJPEG> image;
+        std::string lastSeen = "nothing";
         const bool shown = eventually(
             [&] {
                 const auto preview = surfacePreviewPayload("desktop", {}, context);
+                lastSeen = preview.status + ": " + preview.detail;
                 if (preview.status != "Live" || !preview.imageBase64) return false;
                 EXPECT_EQ(preview.mimeType, "image/jpeg");
                 EXPECT_EQ(preview.detail, "Current desktop capture from this computer.");
                 image = decodedJPEG(base64Decoded(*preview.imageBase64));
+                if (!image) return false;
                 // 400 × 300 shrunk by 0.9: 360 × 270 pixels, most of them well inside.
-                return image && pixelsNear(*image, {255, 128, 0}) > 80'000;
+                const size_t orange = pixelsNear(*image, {255, 128, 0});
+                lastSeen = std::to_string(orange) + " orange pixels of " + std::to_string(image->width) +
+                           " x " + std::to_string(image->height);
+                return orange > 80'000;
             },
             seconds(30));
-        EXPECT_TRUE(shown) << "depth " << depth;
+        EXPECT_TRUE(shown) << "depth " << depth << "; the last capture: " << lastSeen;
         ASSERT_TRUE(image.has_value());
         EXPECT_EQ(image->width, 900);
         EXPECT_EQ(image->height, 450);
