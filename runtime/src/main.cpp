@@ -5,13 +5,13 @@
 #include "agent/RuntimeShutdown.h"
 #include "core/Banner.h"
 #include "core/KestroAgentConfiguration.h"
-#include "core/KestroAgentListener.h"
-#include "core/KestroAgentRouter.h"
-#include "core/SerialExecutor.h"
 #include "core/TerminalQRCode.h"
 #include "platform/DescriptorLimit.h"
 #include "platform/LargeAllocations.h"
 #include "run/RunProcessGroups.h"
+#include "server/KestroAgentListener.h"
+#include "server/KestroAgentRouter.h"
+#include "server/SerialExecutor.h"
 
 #include <asio/io_context.hpp>
 #include <csignal>

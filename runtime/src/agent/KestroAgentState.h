@@ -4,10 +4,10 @@
 // everything inspected at creation are fixed; only activeJobs, the previous CPU sample and the
 // diagnostic line change.
 
-#include "core/KestroAgentService.h"
 #include "platform/Host.h"
 #include "platform/SystemTools.h"
 #include "run/CodexRunner.h"
+#include "server/KestroAgentService.h"
 #include "surfaces/SurfaceDetection.h"
 
 #include <functional>

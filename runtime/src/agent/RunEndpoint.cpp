@@ -1,10 +1,10 @@
 #include "agent/RunEndpoint.h"
 
 #include "agent/KestroAgentState.h"
-#include "core/EventStreamWriter.h"
 #include "core/KestroAgentError.h"
-#include "core/SerialExecutor.h"
 #include "run/CodexEventTranslation.h"
+#include "server/EventStreamWriter.h"
+#include "server/SerialExecutor.h"
 
 namespace kestro {
 

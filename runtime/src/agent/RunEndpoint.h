@@ -2,7 +2,7 @@
 // The "/run" route: opens a run on the state, runs the prompt through Codex and streams the run
 // as server-sent events.
 
-#include "core/KestroAgentRouter.h"
+#include "server/KestroAgentRouter.h"
 
 namespace kestro {
 

@@ -1,7 +1,7 @@
 #include "agent/RuntimeShutdown.h"
 
-#include "core/AsioSupport.h"
 #include "run/RunProcessGroups.h"
+#include "server/AsioSupport.h"
 
 #include <asio/co_spawn.hpp>
 #include <asio/detached.hpp>

@@ -67,14 +67,6 @@ std::optional<std::string> firstGivenToken(const std::vector<std::string>& argum
 
 } // namespace
 
-EnvironmentLookup processEnvironment() {
-    return [](const std::string& name) -> std::optional<std::string> {
-        const char* value = std::getenv(name.c_str());
-        if (value == nullptr) return std::nullopt;
-        return std::string(value);
-    };
-}
-
 ConfigurationFallbacks systemFallbacks() {
     return {.computerName = [] { return kestro::computerName(); },
             .currentDirectory = [] { return kestro::currentDirectory(); },

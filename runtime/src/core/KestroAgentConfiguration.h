@@ -1,6 +1,8 @@
 #pragma once
 // The runtime's settings, built once from the command line and the environment, never changed.
 
+#include "platform/EnvironmentLookup.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -24,10 +26,6 @@ struct KestroAgentConfiguration {
 
 // A token shorter than this still works, with a warning: it can be guessed.
 inline constexpr size_t kShortestQuietTokenLength = 16;
-
-// Looks up an environment variable; absent when unset (a set, empty variable is present).
-using EnvironmentLookup = std::function<std::optional<std::string>(const std::string&)>;
-EnvironmentLookup processEnvironment();
 
 // The inputs that come from the machine rather than from the user, so tests can fix them.
 struct ConfigurationFallbacks {

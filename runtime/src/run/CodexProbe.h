@@ -1,8 +1,8 @@
 #pragma once
 // Finding the Codex executable and asking it what it can do. Runs once at start-up; never throws.
 
-#include "core/KestroAgentConfiguration.h"
 #include "core/WireRecords.h"
+#include "platform/EnvironmentLookup.h"
 #include "platform/SystemTools.h"
 
 #include <functional>

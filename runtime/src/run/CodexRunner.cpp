@@ -1,10 +1,10 @@
 #include "run/CodexRunner.h"
 
-#include "core/AsioSupport.h"
 #include "core/KestroAgentError.h"
 #include "platform/ChildProcess.h"
 #include "run/CodexEventTranslation.h"
 #include "run/RunProcessGroups.h"
+#include "server/AsioSupport.h"
 #include "text/LineSplitter.h"
 #include "text/Text.h"
 

@@ -4,8 +4,8 @@
 // Each operating system finds its surfaces its own way (SurfaceDetectionMacOS.cpp with the
 // macOS tools, SurfaceDetectionLinux.cpp with the X display); the list is built here.
 
-#include "core/KestroAgentConfiguration.h"
 #include "core/WireRecords.h"
+#include "platform/EnvironmentLookup.h"
 #include "platform/SystemTools.h"
 
 #include <optional>

@@ -4,7 +4,7 @@
 // us, says nothing, or says more or other than it was asked ends the same way, as a failure by
 // the deadline. Use a session on one thread only. Linux only (XDisplayLinux.cpp).
 
-#include "core/KestroAgentConfiguration.h"
+#include "platform/EnvironmentLookup.h"
 #include "surfaces/ImageShrinking.h"
 
 #include <chrono>

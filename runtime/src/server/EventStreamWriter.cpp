@@ -1,4 +1,4 @@
-#include "core/EventStreamWriter.h"
+#include "server/EventStreamWriter.h"
 
 #include "core/HTTPMessage.h"
 

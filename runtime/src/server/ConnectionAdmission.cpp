@@ -1,4 +1,4 @@
-#include "core/ConnectionAdmission.h"
+#include "server/ConnectionAdmission.h"
 
 #include <algorithm>
 

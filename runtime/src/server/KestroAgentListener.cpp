@@ -1,6 +1,6 @@
-#include "core/KestroAgentListener.h"
+#include "server/KestroAgentListener.h"
 
-#include "core/AsioSupport.h"
+#include "server/AsioSupport.h"
 
 #include <asio/co_spawn.hpp>
 #include <asio/detached.hpp>

@@ -2,8 +2,8 @@
 // Matches a request to its route, checks the token, asks the state for the answer, writes it,
 // turns every failure into one {"error":…} answer and finishes the connection.
 
-#include "core/KestroHTTPConnectionHandler.h"
 #include "core/WireRecords.h"
+#include "server/KestroHTTPConnectionHandler.h"
 
 #include <asio/awaitable.hpp>
 #include <optional>

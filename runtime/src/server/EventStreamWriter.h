@@ -3,8 +3,8 @@
 // event, and the closing "data: [DONE]". Runs on the connection's strand; each call suspends
 // until the bytes are handed to the transport and throws when they cannot be.
 
-#include "core/KestroHTTPConnectionHandler.h"
 #include "core/WireRecords.h"
+#include "server/KestroHTTPConnectionHandler.h"
 
 #include <asio/awaitable.hpp>
 

@@ -1,7 +1,7 @@
-#include "core/KestroHTTPConnectionHandler.h"
+#include "server/KestroHTTPConnectionHandler.h"
 
-#include "core/AsioSupport.h"
-#include "core/ConnectionAdmission.h"
+#include "server/AsioSupport.h"
+#include "server/ConnectionAdmission.h"
 
 #include <algorithm>
 #include <array>

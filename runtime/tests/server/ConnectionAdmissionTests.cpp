@@ -1,5 +1,5 @@
-#include "core/ConnectionAdmission.h"
-#include "core/KestroHTTPConnectionHandler.h"
+#include "server/ConnectionAdmission.h"
+#include "server/KestroHTTPConnectionHandler.h"
 
 #include <asio/io_context.hpp>
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
-#include "core/KestroAgentRouter.h"
+#include "server/KestroAgentRouter.h"
 
 #include "core/Authorization.h"
 #include "core/KestroAgentError.h"
-#include "core/KestroAgentService.h"
-#include "core/SerialExecutor.h"
+#include "server/KestroAgentService.h"
+#include "server/SerialExecutor.h"
 
 namespace kestro {
 

@@ -4,8 +4,8 @@
 // (std::system_error, or std::invalid_argument for a text that is no address) before any banner
 // line.
 
-#include "core/ConnectionAdmission.h"
-#include "core/KestroHTTPConnectionHandler.h"
+#include "server/ConnectionAdmission.h"
+#include "server/KestroHTTPConnectionHandler.h"
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
