@@ -135,6 +135,18 @@ AgentCard {
                     font.weight: Font.Medium
                     wrapMode: Text.Wrap
                 }
+                // A bridge that could not start: what to do about it.
+                Text {
+                    objectName: "placeholderNextStep"
+                    width: parent.width
+                    visible: text !== ""
+                    horizontalAlignment: Text.AlignHCenter
+                    text: card.runtime.nextStep
+                    color: Theme.warning
+                    font.pixelSize: Theme.bodySize
+                    font.bold: true
+                    wrapMode: Text.Wrap
+                }
             }
             // While no runtime serves the code shown, it is dimmed and the card says so.
             Rectangle {

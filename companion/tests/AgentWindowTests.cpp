@@ -245,6 +245,25 @@ class AgentWindowTests : public QObject {
         QVERIFY(!visible("previewPlaceholder"));
     }
 
+    // A runtime that ended on its own: the code shown is dimmed, and the card says why and when
+    // it starts again.
+    void whileTheBridgeIsDownThePairingCardSaysSo() {
+        QVERIFY(QImage(64, 64, QImage::Format_RGB32).save(path("page.png")));
+        QVERIFY(runtime().write(FakeRuntime::banner(path("page.html")) + "sleep 0.3\nexit 4\n"));
+        launchApp();
+        QTRY_VERIFY_WITH_TIMEOUT(visible("bridgeDown"), kDeadline);
+        QCOMPARE(item("downReason")->property("text").toString(),
+                 QStringLiteral("kestro Agent stopped unexpectedly with exit code 4."));
+        QCOMPARE(item("nextStep")->property("text").toString(), QStringLiteral("Starting it again in 1 s."));
+        QCOMPARE(badge(), QStringLiteral("Needs attention"));
+        // Stop calls the start that was to come off.
+        QVERIFY(visible("stopButton"));
+        QMetaObject::invokeMethod(item("stopButton"), "clicked");
+        QTRY_COMPARE_WITH_TIMEOUT(badge(), QStringLiteral("Stopped"), kDeadline);
+        QCOMPARE(item("nextStep")->property("text").toString(),
+                 QStringLiteral("Press Start to serve it again."));
+    }
+
     void validationIsCheckedAgainAtEachStartAndWhenTheWindowTurnsActive() {
         QVERIFY(runtime().write("exec sleep 60\n"));
         launchApp();
@@ -276,6 +295,9 @@ class AgentWindowTests : public QObject {
                             "exit 1\n"));
         launchApp();
         QTRY_COMPARE_WITH_TIMEOUT(badge(), QStringLiteral("Needs attention"), kDeadline);
+        // Where the pairing code would be: which port, and what to do.
+        QTRY_VERIFY_WITH_TIMEOUT(visible("placeholderNextStep"), kDeadline);
+        QVERIFY(item("placeholderNextStep")->property("text").toString().startsWith("Port 8787 is taken"));
         // Long values wrap between words, where there are any.
         QQuickItem* lastEvent = item("lastEventRow")->findChild<QQuickItem*>("value");
         QVERIFY(lastEvent->property("lineCount").toInt() > 1);
@@ -450,6 +472,7 @@ class AgentWindowTests : public QObject {
 };
 
 int main(int argc, char** argv) {
+    AgentWindowApp::prepareProcess();
     QtWebEngineQuick::initialize();
     QGuiApplication application(argc, argv);
     AgentWindowTests tests;

@@ -31,6 +31,15 @@ AgentRuntimeProcess::~AgentRuntimeProcess() {
 bool AgentRuntimeProcess::start(const Launch& launch) {
     if (m_process) return false;
     std::optional<kestro::Pipe> supervisor = kestro::closeOnExecPipe();
+    // A read end among the standard descriptors (a keeper started with one of them closed) would
+    // be replaced in the child by its standard streams.
+    while (supervisor && supervisor->readEnd.get() < 3) {
+        const int moved = ::fcntl(supervisor->readEnd.get(), F_DUPFD_CLOEXEC, 3);
+        if (moved < 0)
+            supervisor.reset();
+        else
+            supervisor->readEnd = kestro::FileDescriptor(moved);
+    }
     if (!supervisor) m_launchError = QString::fromLocal8Bit(std::strerror(errno));
     m_process = std::make_unique<QProcess>();
     m_process->setProgram(launch.program);

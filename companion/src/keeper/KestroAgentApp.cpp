@@ -51,13 +51,17 @@ KestroAgentApp::KestroAgentApp(AgentKeeperServices services, KestroAgentAppOptio
             log(m_problem);
         }
     }
+    // Hidden only where something else can show the window again. The window starts before the
+    // tray is set up: it is what the person waits for.
+    const bool tray = options.trayIcon && AgentTrayIcon::isAvailable();
+    m_keeper.desktop().setHasTray(tray);
+    if (!options.hidden || !tray) showWindow();
     if (options.trayIcon) {
         m_tray = std::make_unique<AgentTrayIcon>(m_keeper);
         connect(m_tray.get(), &AgentTrayIcon::showRequested, this, &KestroAgentApp::showWindow);
         connect(m_tray.get(), &AgentTrayIcon::quitRequested, qApp, &QCoreApplication::quit,
                 Qt::QueuedConnection);
     }
-    m_keeper.desktop().setHasTray(m_tray && AgentTrayIcon::isAvailable());
     connect(&m_keeper.runtime(), &AgentRuntimeSupervisor::endedUnexpectedly, this,
             [this](const QString& message, const QString& next) {
                 notifyWhileHidden(QStringLiteral("kestro Agent stopped unexpectedly"),
@@ -67,15 +71,16 @@ KestroAgentApp::KestroAgentApp(AgentKeeperServices services, KestroAgentAppOptio
         notifyWhileHidden(QStringLiteral("kestro Agent is serving again"),
                           QStringLiteral("Your phone can reach this computer again."));
     });
-    // Hidden only where something else can show the window again.
-    if (!options.hidden || !m_keeper.desktop().hasTray()) showWindow();
 }
 
 KestroAgentApp::~KestroAgentApp() = default;
 
 void KestroAgentApp::showWindow() {
     m_keeper.runtime().startIfNeeded();
-    if (!m_window) return;
+    if (!m_window) {
+        if (m_tray) m_tray->notify(QStringLiteral("kestro Agent cannot show its window"), m_problem);
+        return;
+    }
     if (m_window->isRunning())
         m_channel.raiseWindows();
     else

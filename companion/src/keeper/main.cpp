@@ -51,7 +51,11 @@ int main(int argc, char** argv) {
     KestroAgentApp app(
         AgentKeeper::systemServices(),
         {.hidden = hidden, .trayIcon = true, .channelPath = QDir(*folder).filePath("window.socket")});
-    if (!app.problem().isEmpty()) std::fprintf(stderr, "kestro Agent: %s\n", qPrintable(app.problem()));
+    if (!app.problem().isEmpty()) {
+        std::fprintf(stderr, "kestro Agent: %s\n", qPrintable(app.problem()));
+        // Without a window and without a tray nothing could show or stop the runtime.
+        if (!app.keeper().desktop().hasTray()) return 1;
+    }
     QObject::connect(&instance, &AgentSingleInstance::showRequested, &app, &KestroAgentApp::showWindow);
     // The Dock activating the running application shows its window (macOS). Elsewhere a launcher
     // starts the program again, and the second launch asks the first.

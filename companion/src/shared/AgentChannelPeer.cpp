@@ -13,7 +13,7 @@ AgentChannelPeer::AgentChannelPeer(std::unique_ptr<QLocalSocket> socket, QObject
     connect(m_socket.get(), &QLocalSocket::connected, this, &AgentChannelPeer::connected);
     connect(m_socket.get(), &QLocalSocket::readyRead, this, &AgentChannelPeer::read);
     connect(m_socket.get(), &QLocalSocket::disconnected, this,
-            [this] { close(QStringLiteral("the other end closed the connection")); });
+            [this] { close(QLatin1String(kClosedByPeer)); });
     connect(m_socket.get(), &QLocalSocket::errorOccurred, this, [this](QLocalSocket::LocalSocketError error) {
         // The end of the other side comes as an error too; its own signal says so.
         if (error != QLocalSocket::PeerClosedError) close(m_socket->errorString());

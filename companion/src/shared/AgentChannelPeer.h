@@ -19,6 +19,8 @@ class AgentChannelPeer : public QObject {
     // The longest message: a log line is at most 64 KiB, and JSON may write each byte as six.
     static constexpr qint64 kMaximumLineBytes = 1024 * 1024;
     static constexpr qint64 kMaximumBacklogBytes = 16 * 1024 * 1024;
+    // The reason `closed` gives when the other end ended the connection.
+    static constexpr char kClosedByPeer[] = "the other end closed the connection";
 
     // Takes over `socket` (connected, or connecting).
     explicit AgentChannelPeer(std::unique_ptr<QLocalSocket> socket, QObject* parent = nullptr);

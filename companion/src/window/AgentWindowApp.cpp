@@ -30,7 +30,9 @@ void AgentWindowApp::describeApplication() {
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/KestroAgent/resources/kestro-mark-256.png")));
 }
 
-void AgentWindowApp::prepareWebEngine() {
+void AgentWindowApp::prepareProcess() {
+    if (!qEnvironmentVariableIsSet("QT_QUICK_BACKEND"))
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
     const bool sandboxOff = qEnvironmentVariableIntValue("QTWEBENGINE_DISABLE_SANDBOX") == 1 ||
                             flags.split(' ').contains("--no-sandbox");
@@ -42,10 +44,14 @@ AgentWindowApp::AgentWindowApp(QObject* parent) : QObject(parent) {
     connect(&m_link, &AgentKeeperLink::ready, this, &AgentWindowApp::show);
     connect(&m_link, &AgentKeeperLink::raiseRequested, this, &AgentWindowApp::show);
     connect(&m_link, &AgentKeeperLink::lost, this, [this](const QString& reason, bool otherVersion) {
-        // The keeper quitting is the usual end; anything else is worth a word where one can read it.
-        if (reason != QLatin1String("the other end closed the connection"))
-            std::fprintf(stderr, "kestro-agent-window: %s\n", qPrintable(reason));
-        emit finished(otherVersion ? channel::kOtherVersionExit : 0);
+        // The keeper quitting is the usual end; anything else is worth a word where one can read
+        // it, and an exit status that does not read as the window closed.
+        if (m_link.isReady() && reason == QLatin1String(AgentChannelPeer::kClosedByPeer)) {
+            emit finished(0);
+            return;
+        }
+        std::fprintf(stderr, "kestro-agent-window: %s\n", qPrintable(reason));
+        emit finished(otherVersion ? channel::kOtherVersionExit : 1);
     });
 }
 

@@ -23,9 +23,12 @@ class AgentWindowApp : public QObject {
 
     // Sets the application's names and icon.
     static void describeApplication();
-    // Before QtWebEngineQuick::initialize(): without the engine's sandbox (as root) its zygote
-    // process, which would outlive every page, serves no purpose and is left out.
-    static void prepareWebEngine();
+    // Before QtWebEngineQuick::initialize() and the application object. The window draws with
+    // Qt Quick's software renderer unless QT_QUICK_BACKEND says otherwise: a few still cards need
+    // no GPU, and a GL context (with its driver) costs some 60 MB and time before the first frame.
+    // Without the web engine's sandbox (as root) its zygote process, which would outlive every
+    // page, serves no purpose and is left out.
+    static void prepareProcess();
 
     explicit AgentWindowApp(QObject* parent = nullptr);
     ~AgentWindowApp() override;

@@ -15,7 +15,7 @@ using namespace kestro::companion;
 
 int main(int argc, char** argv) {
     // Before the application object, as the web view requires.
-    AgentWindowApp::prepareWebEngine();
+    AgentWindowApp::prepareProcess();
     QtWebEngineQuick::initialize();
     QGuiApplication application(argc, argv);
     AgentWindowApp::describeApplication();
