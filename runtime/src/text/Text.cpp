@@ -108,7 +108,9 @@ std::string escapedControlCharacters(std::string_view text) {
 }
 
 std::string quotedForMessage(std::string_view text) {
-    return "\"" + escaped(text, true) + "\"";
+    std::string quoted(1, '"');
+    quoted.append(escaped(text, true)).push_back('"');
+    return quoted;
 }
 
 std::string withoutControlCharacters(std::string_view text) {
