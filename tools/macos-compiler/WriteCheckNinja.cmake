@@ -1,5 +1,6 @@
 # Writes a Ninja file that compiles, as CMake would, the product's files that a macOS build
-# chooses: every runtime source and every companion source, except the files named in UNCHECKED.
+# chooses: every runtime source and the companion's own macOS sources (the rest of the companion
+# is plain Qt, compiled on every system), except the files named in UNCHECKED.
 # cmake -DSOURCE_DIR=… -DBUILD_DIR=… -DUNCHECKED="a.cpp;b.cpp" -DOUTPUT=… -P WriteCheckNinja.cmake
 # Paths in UNCHECKED are relative to SOURCE_DIR, and each must still be one of the build's files.
 cmake_minimum_required(VERSION 3.25)
@@ -17,8 +18,8 @@ foreach(index RANGE ${last})
   string(JSON directory GET "${commands}" ${index} directory)
   string(JSON command GET "${commands}" ${index} command)
   cmake_path(RELATIVE_PATH file BASE_DIRECTORY "${SOURCE_DIR}" OUTPUT_VARIABLE relative)
-  if(NOT relative MATCHES "^(runtime|companion)/src/.*\\.cpp$")
-    continue() # Qt's generated sources
+  if(NOT relative MATCHES "^(runtime/src/.*|companion/src/.*MacOS)\\.cpp$")
+    continue() # Qt's generated sources, and the companion's shared Qt code
   endif()
   if(relative IN_LIST UNCHECKED)
     list(REMOVE_ITEM unmatched "${relative}")
