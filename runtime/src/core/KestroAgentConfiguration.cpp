@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <nlohmann/json.hpp>
 #include <stdexcept>
 
 extern char** environ;
@@ -26,12 +25,6 @@ const std::vector<std::string> kValueOptions{"--host", "--port",           "--to
                                              "--name", "--advertise-host", "--working-dir",
                                              "--bind", "--supervisor-fd"};
 const std::vector<std::string> kFlags{"--no-open-pair-page", "--no-qr", "--help", "-h", "--version"};
-
-// A setting's text in a message: quoted, with control characters escaped, so that no value can
-// write terminal escapes into a log.
-std::string quotedForMessage(const std::string& text) {
-    return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
 
 bool isOneOf(const std::vector<std::string>& names, const std::string& text) {
     return std::find(names.begin(), names.end(), text) != names.end();
