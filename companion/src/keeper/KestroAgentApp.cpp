@@ -34,11 +34,7 @@ KestroAgentApp::KestroAgentApp(AgentKeeperServices services, KestroAgentAppOptio
     if (!m_problem.isEmpty()) {
         log(QStringLiteral("cannot offer the window a channel: ") + m_problem);
     } else {
-        const std::optional<QString> program =
-            options.windowProgram.isEmpty()
-                ? AgentWindowProcess::locateProgram(QCoreApplication::applicationDirPath())
-                : std::optional<QString>(options.windowProgram);
-        if (program) {
+        if (const auto program = AgentWindowProcess::locateProgram(QCoreApplication::applicationDirPath())) {
             m_window = std::make_unique<AgentWindowProcess>(*program, options.channelPath,
                                                             QProcessEnvironment::systemEnvironment());
             connect(m_window.get(), &AgentWindowProcess::note, this, log);

@@ -21,8 +21,6 @@ struct KestroAgentAppOptions {
     bool trayIcon = false;
     // Where the window connects: a socket path in the keeper's private folder.
     QString channelPath;
-    // The window program; empty: the one beside this program or in its installation.
-    QString windowProgram;
 };
 
 class KestroAgentApp : public QObject {
