@@ -11,7 +11,7 @@ AgentCard {
     objectName: "pairingCard"
     required property AgentRuntimeMirror runtime
     // The web view shows the page (the QR image may go).
-    readonly property bool pagePainted: previewLoader.status === Loader.Ready
+    readonly property bool pagePainted: previewLoader.item !== null
                                         && (previewLoader.item as PairPagePreview).loaded
     // What the wheel over the preview scrolls: the window, not the page, whose QR code stays in
     // its frame.

@@ -41,6 +41,12 @@ ColumnLayout {
             font.pixelSize: Theme.bodySize
             Accessible.name: setting.label
             Accessible.description: setting.help
+            // The field describes itself by its placeholder once a screen reader is about: the help
+            // line, which says more, is put back.
+            Accessible.onDescriptionChanged: {
+                if (Accessible.description !== setting.help)
+                    Accessible.description = Qt.binding(() => setting.help)
+            }
             background: Rectangle {
                 radius: Theme.fieldRadius
                 color: Theme.fieldFill

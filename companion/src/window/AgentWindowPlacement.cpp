@@ -4,8 +4,23 @@
 #include <QScreen>
 #include <QWindow>
 #include <algorithm>
+#include <cmath>
 
 namespace kestro::companion {
+
+namespace {
+
+// The screen's free area in logical pixels. At a scale that is not a whole number Qt rounds its
+// size to the nearest logical pixel, which may be up to half a device pixel more than the screen
+// has: a window that large would reach past the edge, so the area is one logical pixel less.
+QRect freeArea(const QScreen& screen) {
+    QRect area = screen.availableGeometry();
+    const qreal ratio = screen.devicePixelRatio();
+    if (ratio != std::floor(ratio)) area.adjust(0, 0, -1, -1);
+    return area;
+}
+
+} // namespace
 
 AgentWindowPlacement::AgentWindowPlacement(QWindow& window, QSettings& settings, QObject* parent)
     : QObject(parent), m_window(window), m_settings(settings) {
@@ -41,9 +56,8 @@ void AgentWindowPlacement::restore() {
         // The default size, within the free area of the screen it opens on: on a small screen the
         // window is smaller and its content scrolls.
         if (const QScreen* screen = m_window.screen())
-            m_window.resize(m_window.size()
-                                .boundedTo(screen->availableGeometry().size())
-                                .expandedTo(m_window.minimumSize()));
+            m_window.resize(
+                m_window.size().boundedTo(freeArea(*screen).size()).expandedTo(m_window.minimumSize()));
         return;
     }
     // The screen it was on, if that is still there; else the one it opens on.
@@ -51,7 +65,7 @@ void AgentWindowPlacement::restore() {
     if (screen == nullptr) screen = m_window.screen();
     if (screen == nullptr) return;
     m_window.setScreen(screen);
-    m_window.setGeometry(fitted(kept, screen->availableGeometry(), m_window.minimumSize()));
+    m_window.setGeometry(fitted(kept, freeArea(*screen), m_window.minimumSize()));
     if (m_settings.value(QLatin1String(kMaximizedKey)).toBool())
         m_window.setWindowStates(Qt::WindowMaximized);
 }
