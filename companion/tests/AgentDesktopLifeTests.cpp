@@ -327,7 +327,7 @@ class AgentDesktopLifeTests : public QObject {
     // Launched hidden beside a tray (as at login), with no per-user runtime folder and another
     // user's in the temporary folder: no window process, the runtime serves. A second launch
     // brings the window, whose QR decodes; closing it ends its process, and the runtime serves
-    // on. Killed, the window changes nothing for the phone.
+    // on. Killed, the window changes nothing for the phone. Ctrl+Q in it quits everything.
     void hiddenInTheTrayTheWindowComesAndGoes() {
         X11Desktop x11;
         World world;
@@ -379,6 +379,17 @@ class AgentDesktopLifeTests : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(world.windowProcess(keeper), 0, 20000);
         QCOMPARE(world.servingRuntime(keeper), runtime);
         QCOMPARE(companion->state(), QProcess::Running);
+
+        // Ctrl+Q in the window quits the keeper, and the runtime with it.
+        auto fourth = world.launch({}, environment);
+        QVERIFY(fourth->waitForFinished(10000));
+        const xcb_window_t again = servedWindow(world, x11, keeper);
+        QVERIFY(again != XCB_WINDOW_NONE);
+        QProcess::execute(QStringLiteral("xdotool"),
+                          {"windowfocus", "--sync", QString::number(again), "key", "ctrl+q"});
+        QVERIFY(companion->waitForFinished(20000));
+        QCOMPARE(companion->exitCode(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(runtimesOn(world.port()).empty(), 20000);
     }
 
     // Large text (a 144-dpi font setting, which Qt draws 1.5 times as large on X) on a 1400 × 1000

@@ -192,6 +192,20 @@ class AgentWindowTests : public QObject {
         QCOMPARE(m_app->window()->minimumWidth(), 468);
         QCOMPARE(m_app->window()->size(), available);
 
+        // Every setting's row ends at the same right edge: its field's, or its last button's.
+        for (QQuickItem* setting : m_app->window()->findChildren<QQuickItem*>()) {
+            auto* field = setting->property("field").value<QQuickItem*>();
+            if (field == nullptr) continue;
+            QList<QQuickItem*> controls{field};
+            for (QQuickItem* row : field->parentItem()->childItems())
+                controls << row->childItems();
+            qreal right = 0;
+            for (const QQuickItem* control : controls)
+                if (control->isVisible())
+                    right = std::max(right, control->mapToItem(setting, QPointF(control->width(), 0)).x());
+            QCOMPARE(right, setting->width());
+        }
+
         // The keeper started the runtime.
         QTRY_COMPARE_WITH_TIMEOUT(runtime().launches(), 1, kDeadline);
         QTRY_COMPARE_WITH_TIMEOUT(badge(), QStringLiteral("Starting"), kDeadline);
