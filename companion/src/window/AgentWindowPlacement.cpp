@@ -73,10 +73,16 @@ void AgentWindowPlacement::restore() {
 void AgentWindowPlacement::keep() {
     m_keep.stop();
     const bool maximized = (m_window.windowStates() & (Qt::WindowMaximized | Qt::WindowFullScreen)) != 0;
-    m_settings.setValue(QLatin1String(kMaximizedKey), maximized);
     // A maximized window's size says nothing of where it goes back to.
-    if (!maximized && !(m_window.windowStates() & Qt::WindowMinimized))
-        m_settings.setValue(QLatin1String(kGeometryKey), m_window.geometry());
+    const QRect geometry = maximized || (m_window.windowStates() & Qt::WindowMinimized)
+                               ? m_settings.value(QLatin1String(kGeometryKey)).toRect()
+                               : m_window.geometry();
+    // Written only when it moved: the settings file is the keeper's too.
+    if (m_settings.value(QLatin1String(kMaximizedKey)).toBool() == maximized &&
+        m_settings.value(QLatin1String(kGeometryKey)).toRect() == geometry)
+        return;
+    m_settings.setValue(QLatin1String(kMaximizedKey), maximized);
+    if (geometry.isValid()) m_settings.setValue(QLatin1String(kGeometryKey), geometry);
     m_settings.sync();
 }
 
