@@ -65,10 +65,19 @@ SurfaceFinding desktopFindingWithoutDisplay(bool displayNamed, const Environment
     return {"Off", "No desktop display is available on this computer.", false, false};
 }
 
+std::string displaySource(const SurfaceContext& context) {
+    if (isWaylandSession(context.environment))
+        return "wayland:" + trimmed(context.environment("WAYLAND_DISPLAY").value_or(""));
+    const std::string display = trimmed(context.environment("DISPLAY").value_or(""));
+    return display.empty() ? "" : "x11:" + display;
+}
+
 SurfaceFinding detectFrontmostBrowser(const std::vector<KestroAgentSkillPayload>& skills,
                                       const SurfaceContext& context) {
     XDisplaySession display(context.environment, kDetectionBudget);
-    return browserFinding(display.activeWindowClass(), skills);
+    const auto windowClass = display.activeWindowClass();
+    if (!windowClass && display.outOfTime()) reportUnansweredDisplay(context);
+    return browserFinding(windowClass, skills);
 }
 
 SurfaceFinding detectBootedSimulator(const SurfaceContext&) {
@@ -80,7 +89,9 @@ SurfaceFindings detectSurfaceFindings(const std::vector<KestroAgentSkillPayload>
     // One conversation with the display answers both the desktop and the browser.
     XDisplaySession display(context.environment, kDetectionBudget);
     SurfaceFindings findings;
-    findings.browser = browserFinding(display.activeWindowClass(), skills);
+    const auto windowClass = display.activeWindowClass();
+    if (!windowClass && display.outOfTime()) reportUnansweredDisplay(context);
+    findings.browser = browserFinding(windowClass, skills);
     findings.simulator = detectBootedSimulator(context);
     if (display.state() == XDisplaySession::State::connected)
         findings.desktop = {
@@ -90,6 +101,13 @@ SurfaceFindings detectSurfaceFindings(const std::vector<KestroAgentSkillPayload>
         findings.desktop = desktopFindingWithoutDisplay(
             display.state() == XDisplaySession::State::unreachable, context.environment);
     return findings;
+}
+
+SurfaceFindings findingsWhenUnanswered(const std::vector<KestroAgentSkillPayload>& skills,
+                                       const SurfaceContext& context) {
+    return {.desktop = desktopFindingWithoutDisplay(true, context.environment),
+            .browser = browserFinding(std::nullopt, skills),
+            .simulator = detectBootedSimulator(context)};
 }
 
 } // namespace kestro

@@ -37,6 +37,7 @@ SurfaceCaptureResult captureDesktopPreview(const SurfaceContext& context) {
     {
         XDisplaySession display(context.environment, kCaptureBudget);
         if (display.state() != XDisplaySession::State::connected) {
+            if (display.outOfTime()) reportUnansweredDisplay(context);
             const SurfaceFinding finding = desktopFindingWithoutDisplay(
                 display.state() == XDisplaySession::State::unreachable, context.environment);
             result.status = finding.status;
@@ -44,6 +45,7 @@ SurfaceCaptureResult captureDesktopPreview(const SurfaceContext& context) {
             return result;
         }
         image = display.screenImage(kPreviewMaxSide);
+        if (!image && display.outOfTime()) reportUnansweredDisplay(context);
     }
     const auto jpeg = image ? encodedJPEG(*image) : std::nullopt;
     if (!jpeg) {
