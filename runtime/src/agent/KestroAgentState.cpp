@@ -129,16 +129,20 @@ asio::awaitable<std::string> KestroAgentState::workingDirectoryFor(std::optional
     const asio::any_io_executor strand = co_await asio::this_coro::executor;
     auto resolving = m_folders.start(strand, requested.value_or(""), started + kFolderBudget,
                                      [this, requested] { return resolvedWorkingDirectory(requested); });
-    if (auto resolved = co_await resolving.result()) co_return std::move(*resolved);
-    const std::string given = trimmed(requested.value_or(""));
-    co_return given.empty() ? m_configuration.defaultWorkingDirectory : given;
+    std::optional<std::string> resolved = co_await resolving.result();
+    if (!resolved) {
+        const std::string given = trimmed(requested.value_or(""));
+        resolved = given.empty() ? m_configuration.defaultWorkingDirectory : given;
+    }
+    co_return std::move(*resolved);
 }
 
 asio::awaitable<KestroAgentStatusPayload>
 KestroAgentState::statusPayload(std::optional<std::string> workingDirectory) {
     const auto started = WorkClock::now();
     KestroAgentStatusPayload status;
-    status.workingDirectory = co_await workingDirectoryFor(std::move(workingDirectory), started);
+    std::string resolved = co_await workingDirectoryFor(std::move(workingDirectory), started);
+    status.workingDirectory = std::move(resolved);
     // The sources are independent of each other: they are all asked first, then awaited.
     const std::string directory = status.workingDirectory;
     const asio::any_io_executor strand = co_await asio::this_coro::executor;
@@ -161,17 +165,23 @@ KestroAgentState::statusPayload(std::optional<std::string> workingDirectory) {
             return detectRemoteSurfaces(m_installedSkills, m_configuredMCPServers, context);
         }));
 
-    status.recentProjects = (co_await projects.result()).value_or(std::vector<KestroAgentProjectPayload>{});
-    status.recentThreads = (co_await threads.result()).value_or(std::vector<KestroAgentThreadPayload>{});
-    status.gitStatus = (co_await git.result()).value_or(std::nullopt);
-    std::optional<std::vector<KestroAgentRemoteSurfacePayload>> found;
+    // A source that gave nothing in time leaves its field empty (no gitStatus, no entries).
+    std::optional<std::vector<KestroAgentProjectPayload>> foundProjects = co_await projects.result();
+    if (foundProjects) status.recentProjects = std::move(*foundProjects);
+    std::optional<std::vector<KestroAgentThreadPayload>> foundThreads = co_await threads.result();
+    if (foundThreads) status.recentThreads = std::move(*foundThreads);
+    std::optional<std::optional<KestroAgentGitStatusPayload>> foundGit = co_await git.result();
+    if (foundGit) status.gitStatus = std::move(*foundGit);
+    std::optional<std::vector<KestroAgentRemoteSurfacePayload>> foundSurfaces;
     if (surfaces) {
-        found = co_await surfaces->result();
+        foundSurfaces = co_await surfaces->result();
         if (!surfaces->finished()) m_unansweredDisplays->reportUnanswered(display);
     }
-    status.remoteSurfaces = found ? std::move(*found)
-                                  : remoteSurfacesFrom(findingsWhenUnanswered(m_installedSkills, context),
-                                                       m_configuredMCPServers);
+    if (foundSurfaces)
+        status.remoteSurfaces = std::move(*foundSurfaces);
+    else
+        status.remoteSurfaces =
+            remoteSurfacesFrom(findingsWhenUnanswered(m_installedSkills, context), m_configuredMCPServers);
 
     // Named, not passed as a temporary: GCC 12 destroys a lambda passed into a coroutine twice.
     const auto readFields = [this, &status] {
@@ -208,7 +218,9 @@ KestroAgentState::statusPayload(std::optional<std::string> workingDirectory) {
 }
 
 asio::awaitable<std::string> KestroAgentState::encodedStatus(std::optional<std::string> workingDirectory) {
-    co_return encodeRecord(co_await statusPayload(std::move(workingDirectory)));
+    const KestroAgentStatusPayload status = co_await statusPayload(std::move(workingDirectory));
+    std::string encoded = encodeRecord(status);
+    co_return encoded;
 }
 
 asio::awaitable<std::string> KestroAgentState::encodedThreadHistory(std::string threadID) {
@@ -216,28 +228,31 @@ asio::awaitable<std::string> KestroAgentState::encodedThreadHistory(std::string 
     auto history = m_histories.start(strand, threadID, WorkClock::now() + kHistoryBudget, [this, threadID] {
         return threadHistoryPayload(threadID, m_dependencies.host.homeDirectory());
     });
-    auto payload = co_await history.result();
-    co_return encodeRecord(payload ? *payload
-                                   : KestroAgentThreadHistoryPayload{.threadID = threadID, .messages = {}});
+    std::optional<KestroAgentThreadHistoryPayload> payload = co_await history.result();
+    if (!payload) payload = KestroAgentThreadHistoryPayload{.threadID = threadID, .messages = {}};
+    std::string encoded = encodeRecord(*payload);
+    co_return encoded;
 }
 
 asio::awaitable<std::string> KestroAgentState::encodedSurfacePreview(std::string kind) {
     const SurfaceContext context = surfaceContext();
     const std::string display = displaySource(context);
-    if (m_unansweredDisplays->isUnanswered(display))
-        co_return encodeRecord(previewWhenUnanswered(kind, m_installedSkills, context));
-    // One capture per kind at a time: phones asking together share its picture.
-    const asio::any_io_executor strand = co_await asio::this_coro::executor;
-    auto capture =
-        m_previews.start(strand, lowercased(kind), WorkClock::now() + kPreviewBudget, [this, kind] {
-            SurfaceContext withFolder = surfaceContext();
-            withFolder.temporaryDirectory = m_dependencies.host.temporaryDirectory();
-            return surfacePreviewPayload(kind, m_installedSkills, withFolder);
-        });
-    auto payload = co_await capture.result();
-    if (payload) co_return encodeRecord(*payload);
-    if (!capture.finished()) m_unansweredDisplays->reportUnanswered(display);
-    co_return encodeRecord(previewWhenUnanswered(kind, m_installedSkills, context));
+    std::optional<KestroAgentSurfacePreviewPayload> payload;
+    if (!m_unansweredDisplays->isUnanswered(display)) {
+        // One capture per kind at a time: phones asking together share its picture.
+        const asio::any_io_executor strand = co_await asio::this_coro::executor;
+        auto capture =
+            m_previews.start(strand, lowercased(kind), WorkClock::now() + kPreviewBudget, [this, kind] {
+                SurfaceContext withFolder = surfaceContext();
+                withFolder.temporaryDirectory = m_dependencies.host.temporaryDirectory();
+                return surfacePreviewPayload(kind, m_installedSkills, withFolder);
+            });
+        payload = co_await capture.result();
+        if (!payload && !capture.finished()) m_unansweredDisplays->reportUnanswered(display);
+    }
+    if (!payload) payload = previewWhenUnanswered(kind, m_installedSkills, context);
+    std::string encoded = encodeRecord(*payload);
+    co_return encoded;
 }
 
 SurfaceContext KestroAgentState::surfaceContext() const {
@@ -258,7 +273,8 @@ KestroAgentState::createWorktree(std::string name, std::optional<std::string> wo
             return createGitWorktree(resolvedWorkingDirectory(workingDirectory), trimmedName,
                                      m_dependencies.tools);
         });
-    if (auto created = co_await creating.value()) co_return std::move(*created);
+    std::optional<KestroAgentWorktreePayload> created = co_await creating.value();
+    if (created) co_return std::move(*created);
     if (creating.finished())
         throw KestroAgentError::processFailed(
             "Too many worktrees are being created at once. Try again in a moment.");
@@ -310,11 +326,12 @@ std::optional<std::string> KestroAgentState::openPairingPageIfAvailable(bool ope
 asio::awaitable<KestroAgentState::RunStart>
 KestroAgentState::openRun(std::optional<std::string> requestedDirectory) {
     if (!m_codexPath) throw KestroAgentError::codexUnavailable();
-    RunStart start{.runner = CodexRunner(*m_codexPath),
-                   .workingDirectory =
-                       co_await workingDirectoryFor(std::move(requestedDirectory), WorkClock::now())};
+    // Each co_await stands alone in its statement, apart from temporaries: GCC 12 mishandles
+    // temporaries that live across a suspension (it destroys them twice).
+    std::string directory = co_await workingDirectoryFor(std::move(requestedDirectory), WorkClock::now());
     const auto countJob = [this] { beginJob(); };
     co_await m_serial.run(countJob);
+    RunStart start{.runner = CodexRunner(*m_codexPath), .workingDirectory = std::move(directory)};
     co_return start;
 }
 
