@@ -92,7 +92,14 @@ double percentile(std::vector<double> values, double share) {
     return values[std::min(values.size() - 1, size_t(double(values.size()) * share))];
 }
 
-// "p50 A ms, p99 B ms (N); first third p50 C ms, last third D ms"
+std::string shown(const std::vector<double>& values, double share) {
+    if (values.empty()) return "none answered";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f ms", percentile(values, share));
+    return text;
+}
+
+// "p50 A ms, p99 B ms (N answers); first third p50 C ms, last third D ms"
 std::string summary(const std::vector<Sample>& samples, int seconds) {
     std::vector<double> all, first, last;
     for (const Sample& sample : samples) {
@@ -100,12 +107,8 @@ std::string summary(const std::vector<Sample>& samples, int seconds) {
         if (sample.sentAt < seconds / 3.0) first.push_back(sample.milliseconds);
         if (sample.sentAt >= seconds * 2 / 3.0) last.push_back(sample.milliseconds);
     }
-    char text[256];
-    std::snprintf(text, sizeof text,
-                  "p50 %.1f ms, p99 %.1f ms (%zu); first third p50 %.1f ms, last third %.1f ms",
-                  percentile(all, 0.5), percentile(all, 0.99), all.size(), percentile(first, 0.5),
-                  percentile(last, 0.5));
-    return text;
+    return "p50 " + shown(all, 0.5) + ", p99 " + shown(all, 0.99) + " (" + std::to_string(all.size()) +
+           " answers); first third p50 " + shown(first, 0.5) + ", last third " + shown(last, 0.5);
 }
 
 enum class Scenario { usual, stoppedDisplay, slowRepository };
