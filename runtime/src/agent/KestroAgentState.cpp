@@ -55,6 +55,10 @@ constexpr auto kHistoryBudget = 3s;
 // Past the ten minutes a checkout may take.
 constexpr auto kWorktreeBudget = 11min;
 
+// No folder has a longer path (PATH_MAX); a status asked about a longer text names none, so that
+// no inspection copies it around.
+constexpr size_t kLongestPath = 4096;
+
 } // namespace
 
 KestroAgentState::KestroAgentState(KestroAgentConfiguration configuration, StateDependencies dependencies)
@@ -140,6 +144,7 @@ asio::awaitable<std::string> KestroAgentState::workingDirectoryFor(std::optional
 asio::awaitable<KestroAgentStatusPayload>
 KestroAgentState::statusPayload(std::optional<std::string> workingDirectory) {
     const auto started = WorkClock::now();
+    if (workingDirectory && workingDirectory->size() > kLongestPath) workingDirectory.reset();
     KestroAgentStatusPayload status;
     std::string resolved = co_await workingDirectoryFor(std::move(workingDirectory), started);
     status.workingDirectory = std::move(resolved);

@@ -1,5 +1,7 @@
 #include "server/WorkerPool.h"
 
+#include <system_error>
+
 namespace kestro {
 
 WorkerPool::WorkerPool(std::vector<Lane> lanes) {
@@ -7,6 +9,9 @@ WorkerPool::WorkerPool(std::vector<Lane> lanes) {
         m_lanes.push_back({.limits = lane, .running = 0, .waiting = {}});
         m_maxThreads += lane.workers;
     }
+    // Room for every thread the pool may start, so that storing one never fails once it runs.
+    m_workers.reserve(m_maxThreads);
+    m_idle.reserve(m_maxThreads);
 }
 
 WorkerPool::~WorkerPool() {
@@ -46,8 +51,14 @@ bool WorkerPool::submit(LaneId laneId, std::function<void()> job) {
         worker->job = std::move(job);
         worker->lane = laneId;
         Worker& self = *worker;
+        try {
+            self.thread = std::thread([this, &self] { work(self); });
+        } catch (const std::system_error&) {
+            // Out of threads (a process or memory limit): the job is refused like one without room.
+            --lane.running;
+            return false;
+        }
         m_workers.push_back(std::move(worker));
-        self.thread = std::thread([this, &self] { work(self); });
         return true;
     }
     if (lane.waiting.size() >= lane.limits.waiting) return false;
