@@ -1,9 +1,11 @@
 # Where each program lands. Linux, in the components the Debian packages are made of
 # (cmake/Package.cmake): "runtime", the runtime in bin/ with its user service, and "companion",
-# the companion in bin/ with its desktop entry and icons. An install from the build folder also
-# puts a copy of the runtime beside the companion, in share/kestro-agent/Runtime/ (component
-# "bundle"); the packages leave it out, the companion finding the runtime's package in /usr/bin.
-# macOS: "kestro Agent.app" with the runtime inside Contents/Resources/Runtime/.
+# the companion's keeper in bin/ with its desktop entry and icons, and its window program out of
+# the search path, in libexec/kestro-agent/. An install from the build folder also puts a copy of
+# the runtime beside the companion, in share/kestro-agent/Runtime/ (component "bundle"); the
+# packages leave it out, the companion finding the runtime's package in /usr/bin.
+# macOS: "kestro Agent.app" with the window beside the keeper in Contents/MacOS/ and the runtime
+# inside Contents/Resources/Runtime/.
 include(GNUInstallDirs)
 if(NOT TARGET kestro-agent)
   return() # a fuzzing build has no programs to install
@@ -12,6 +14,7 @@ endif()
 if(APPLE)
   if(TARGET kestro-agent-companion)
     install(TARGETS kestro-agent-companion BUNDLE DESTINATION .)
+    install(TARGETS kestro-agent-window RUNTIME DESTINATION "kestro Agent.app/Contents/MacOS")
     install(TARGETS kestro-agent RUNTIME DESTINATION "kestro Agent.app/Contents/Resources/Runtime")
   else()
     install(TARGETS kestro-agent RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -77,6 +80,8 @@ if(TARGET kestro-agent-companion)
                 endif()" COMPONENT companion)
   install(TARGETS kestro-agent-companion RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT companion
           OPTIONAL)
+  install(TARGETS kestro-agent-window RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/kestro-agent
+          COMPONENT companion OPTIONAL)
   set(resources ${PROJECT_SOURCE_DIR}/companion/resources)
   set(icons ${CMAKE_INSTALL_DATADIR}/icons/hicolor)
   set(companion_files

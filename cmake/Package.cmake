@@ -38,8 +38,9 @@ service that runs it on a computer without a desktop.")
 
 set(CPACK_DEBIAN_COMPANION_PACKAGE_NAME kestro-agent-companion)
 set(CPACK_DEBIAN_COMPANION_PACKAGE_SECTION x11)
-# QtQuick.Controls.Basic loads QtQuick.Templates, and QtQml loads QtQml.WorkerScript, though
-# neither package depends on the other.
+# The QML modules the window imports (the keeper loads none). QtQuick.Controls.Basic loads
+# QtQuick.Templates, and QtQml loads QtQml.WorkerScript, though neither package depends on the
+# other.
 set(companion_depends
     "kestro-agent (= ${PROJECT_VERSION})" qml6-module-qtqml qml6-module-qtqml-workerscript
     qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-templates
@@ -49,7 +50,8 @@ set(CPACK_DEBIAN_COMPANION_PACKAGE_RECOMMENDS gnome-keyring)
 set(CPACK_COMPONENT_COMPANION_DESCRIPTION
     "desktop companion of the kestro Agent runtime
 kestro Agent keeps the runtime's launch settings and its pairing token (in
-the desktop's secret store), starts and supervises the runtime, and shows
-its pairing page, its state and a session log.")
+the desktop's secret store), starts and supervises the runtime from the
+tray, and shows its pairing page, its state and a session log in a window
+it starts on demand.")
 
 include(CPack)

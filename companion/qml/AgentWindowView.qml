@@ -6,11 +6,11 @@ import KestroAgent
 
 // The companion's one window, as its layout: the backdrop, a scrolling column with the header
 // and two columns of cards (the pairing page over the settings on the left, the runtime over the
-// log on the right), and the banner on top. Everything shown comes from the view model; every
-// control calls one of its operations.
+// log on the right), and the banner on top. Everything shown comes from the keeper through the
+// link's small objects, each card binding to its own; every control asks the keeper.
 ApplicationWindow {
     id: window
-    required property AgentViewModel viewModel
+    required property AgentKeeperLink link
 
     width: 1180
     height: 860
@@ -38,7 +38,7 @@ ApplicationWindow {
 
             WindowHeader {
                 Layout.fillWidth: true
-                viewModel: window.viewModel
+                runtime: window.link.runtime
             }
 
             RowLayout {
@@ -55,14 +55,16 @@ ApplicationWindow {
                     // First on the left, so that the whole QR code is in view at the default size.
                     PairingCard {
                         Layout.fillWidth: true
-                        viewModel: window.viewModel
+                        runtime: window.link.runtime
                         scroller: scroller.contentItem as Flickable
                     }
                     ConfigurationCard {
                         Layout.fillWidth: true
-                        viewModel: window.viewModel
+                        settings: window.link.settings
+                        token: window.link.token
+                        desktop: window.link.desktop
                         onChooseFolder: {
-                            folderDialog.currentFolder = window.viewModel.workingDirectoryURL
+                            folderDialog.currentFolder = window.link.settings.workingDirectoryURL
                             folderDialog.open()
                         }
                     }
@@ -77,11 +79,11 @@ ApplicationWindow {
 
                     RuntimeCard {
                         Layout.fillWidth: true
-                        viewModel: window.viewModel
+                        runtime: window.link.runtime
                     }
                     SessionLogCard {
                         Layout.fillWidth: true
-                        viewModel: window.viewModel
+                        log: window.link.log
                     }
                 }
             }
@@ -93,12 +95,12 @@ ApplicationWindow {
 
     Banner {
         anchors.horizontalCenter: parent.horizontalCenter
-        message: window.viewModel.bannerMessage
+        message: window.link.bannerMessage
     }
 
     FolderDialog {
         id: folderDialog
         title: "Choose the workspace"
-        onAccepted: window.viewModel.chooseWorkspace(selectedFolder)
+        onAccepted: window.link.settings.chooseWorkspace(selectedFolder)
     }
 }

@@ -7,23 +7,25 @@ import KestroAgent
 AgentCard {
     id: card
     objectName: "configurationCard"
-    required property AgentViewModel viewModel
+    required property AgentSettingsMirror settings
+    required property AgentTokenMirror token
+    required property AgentDesktopMirror desktop
     // "Choose folder" was pressed: the window shows its folder dialog.
     signal chooseFolder()
 
     SectionTitle {
         width: parent.width
         eyebrow: "Configuration"
-        title: card.viewModel.texts.configurationTitle
+        title: AgentTexts.configurationTitle
     }
     SettingField {
         objectName: "workspaceField"
         width: parent.width
         label: "Workspace"
-        placeholder: card.viewModel.texts.workspacePlaceholder
+        placeholder: AgentTexts.workspacePlaceholder
         help: "The project or root folder kestro should use first."
-        text: card.viewModel.workingDirectory
-        onEdited: text => card.viewModel.workingDirectory = text
+        text: card.settings.workingDirectory
+        onEdited: text => card.settings.workingDirectory = text
         SecondaryAgentButton {
             text: "Choose folder"
             onClicked: card.chooseFolder()
@@ -33,49 +35,49 @@ AgentCard {
         objectName: "machineNameField"
         width: parent.width
         label: "Machine name"
-        placeholder: card.viewModel.texts.machineNamePlaceholder
-        help: card.viewModel.texts.machineNameHelp
-        text: card.viewModel.machineName
-        onEdited: text => card.viewModel.machineName = text
+        placeholder: AgentTexts.machineNamePlaceholder
+        help: AgentTexts.machineNameHelp
+        text: card.settings.machineName
+        onEdited: text => card.settings.machineName = text
     }
     SettingField {
         width: parent.width
         label: "Advertised host"
         placeholder: "100.x.x.x or tailnet name"
         help: "Optional Tailscale IP or hostname."
-        text: card.viewModel.advertisedHost
-        onEdited: text => card.viewModel.advertisedHost = text
+        text: card.settings.advertisedHost
+        onEdited: text => card.settings.advertisedHost = text
     }
     SettingField {
         width: parent.width
         label: "Bind host"
         placeholder: "0.0.0.0"
         help: "0.0.0.0 works for LAN or Tailscale."
-        text: card.viewModel.host
-        onEdited: text => card.viewModel.host = text
+        text: card.settings.host
+        onEdited: text => card.settings.host = text
     }
     SettingField {
         width: parent.width
         label: "Port"
         placeholder: "8787"
         help: "Default: 8787"
-        text: card.viewModel.port
-        onEdited: text => card.viewModel.port = text
+        text: card.settings.port
+        onEdited: text => card.settings.port = text
     }
     SettingField {
         objectName: "tokenField"
         width: parent.width
         label: "Pair token"
-        help: card.viewModel.tokenNote
-        text: card.viewModel.maskedToken
+        help: card.token.note
+        text: card.token.maskedToken
         readOnly: true
         SecondaryAgentButton {
             text: "Copy"
-            onClicked: card.viewModel.copyToken()
+            onClicked: card.token.copy()
         }
         SecondaryAgentButton {
             text: "Regenerate"
-            onClicked: card.viewModel.regenerateToken()
+            onClicked: card.token.regenerate()
         }
     }
     Column {
@@ -86,8 +88,8 @@ AgentCard {
             objectName: "startAtLoginSwitch"
             leftPadding: 0
             text: "Start at login"
-            checked: card.viewModel.startsAtLogin
-            onToggled: card.viewModel.startsAtLogin = checked
+            checked: card.desktop.startsAtLogin
+            onToggled: card.desktop.startsAtLogin = checked
             contentItem: Text {
                 leftPadding: loginSwitch.indicator.width + loginSwitch.spacing
                 verticalAlignment: Text.AlignVCenter
@@ -109,7 +111,7 @@ AgentCard {
         objectName: "validationWarning"
         width: parent.width
         spacing: 8
-        visible: card.viewModel.validationMessage !== ""
+        visible: card.settings.validationMessage !== ""
         Text {
             text: "\u26A0"
             color: Theme.warning
@@ -118,7 +120,7 @@ AgentCard {
         Text {
             objectName: "validationText"
             width: parent.width - 30
-            text: card.viewModel.validationMessage
+            text: card.settings.validationMessage
             color: Theme.warning
             font.pixelSize: Theme.labelSize
             font.bold: true

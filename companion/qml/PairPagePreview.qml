@@ -12,7 +12,9 @@ Item {
     property url loadedURL
     readonly property alias loadCount: web.loadCount
     readonly property alias loadProgress: web.loadProgress
+    // The web view has painted the page, its QR code in the middle.
     readonly property bool loaded: web.loadedOnce
+    readonly property string paintedMark: "kestro-pair-page-painted"
 
     onLocationChanged: show(location)
 
@@ -40,8 +42,23 @@ Item {
             if (request.status === WebEngineView.LoadStartedStatus)
                 loadCount += 1
             else if (request.status === WebEngineView.LoadSucceededStatus)
-                runJavaScript("var qr = document.querySelector('img.qr'); if (qr) qr.scrollIntoView({block: 'center'});",
-                              () => loadedOnce = true)
+                // Once the image is in (until then the page has no height for it to scroll to), and
+                // two frames later, when the page has painted, the page says so.
+                runJavaScript("(() => { const qr = document.querySelector('img.qr');"
+                              + " const show = () => { if (qr) qr.scrollIntoView({block: 'center'});"
+                              + " requestAnimationFrame(() => requestAnimationFrame("
+                              + "() => console.info('" + preview.paintedMark + "'))); };"
+                              + " if (!qr || qr.complete) show();"
+                              + " else { qr.addEventListener('load', show); qr.addEventListener('error', show); } })()")
+        }
+        onJavaScriptConsoleMessage: (level, message, lineNumber, sourceID) => {
+            if (message === preview.paintedMark)
+                loadedOnce = true
+        }
+        // A renderer that died shows nothing: the QR image is shown again until the page is back.
+        onRenderProcessTerminated: (status, exitCode) => {
+            loadedOnce = false
+            reload()
         }
     }
 }

@@ -2,12 +2,16 @@ import QtQuick
 import QtQuick.Layouts
 import KestroAgent
 
-// The pairing page to scan: a preview of the page the runtime wrote, or a placeholder until
-// there is one.
+// The pairing page to scan: a preview of the page the runtime wrote (its QR image until the web
+// view has the page), or a placeholder until there is one; dimmed, with why and what next, while
+// the bridge is down.
 AgentCard {
     id: card
     objectName: "pairingCard"
-    required property AgentViewModel viewModel
+    required property AgentRuntimeMirror runtime
+    // The web view shows the page (the QR image may go).
+    readonly property bool pagePainted: previewLoader.status === Loader.Ready
+                                        && (previewLoader.item as PairPagePreview).loaded
     // What the wheel over the preview scrolls: the window, not the page, whose QR code stays in
     // its frame.
     property Flickable scroller
@@ -32,8 +36,8 @@ AgentCard {
         SecondaryAgentButton {
             objectName: "openInBrowserButton"
             text: "Open in browser"
-            enabled: card.viewModel.hasPairPage
-            onClicked: card.viewModel.openPairingPage()
+            enabled: card.runtime.hasPairPage
+            onClicked: card.runtime.openPairingPage()
         }
     }
     Item {
@@ -41,24 +45,46 @@ AgentCard {
         height: Theme.previewHeight
         // Rounded corners for whatever shows the page.
         Rectangle {
+            id: frame
             anchors.fill: parent
             radius: Theme.previewRadius
             color: Theme.previewFill
             clip: true
-            // The web view exists only while there is a page to show and the window is shown; it
-            // shows the latest one.
+            // The QR image the runtime wrote beside the page, scannable from the moment it is
+            // there; the web view, which takes a while to make, takes over once it has the page.
+            Rectangle {
+                objectName: "pairImage"
+                anchors.centerIn: parent
+                visible: card.runtime.hasPairPage && !card.pagePainted
+                width: Math.min(frame.width, frame.height) - 80
+                height: width
+                radius: Theme.previewRadius
+                color: Theme.qrTile
+                Image {
+                    anchors.fill: parent
+                    anchors.margins: 18
+                    source: card.runtime.pairImageURL
+                    fillMode: Image.PreserveAspectFit
+                    // Sharp modules read best.
+                    smooth: false
+                    cache: false
+                }
+            }
+            // The web view exists only while there is a page to show; it shows the latest one.
             Loader {
                 id: previewLoader
                 objectName: "previewLoader"
                 anchors.fill: parent
-                active: card.viewModel.showsPreview
+                active: card.runtime.hasPairPage
+                // The window shows (and the QR image in it) before the web view is made.
+                asynchronous: true
                 sourceComponent: PairPagePreview {
                     objectName: "pairPagePreview"
                 }
                 Binding {
                     target: previewLoader.item
                     property: "location"
-                    value: card.viewModel.pairPageURL
+                    value: card.runtime.pairPageURL
                     when: previewLoader.status === Loader.Ready
                 }
             }
@@ -72,7 +98,7 @@ AgentCard {
             }
             Column {
                 objectName: "previewPlaceholder"
-                visible: !card.viewModel.hasPairPage
+                visible: !card.runtime.hasPairPage
                 anchors.centerIn: parent
                 width: parent.width - 64
                 spacing: 14
@@ -86,7 +112,7 @@ AgentCard {
                         anchors.centerIn: parent
                         width: 86
                         height: 86
-                        source: "KestroMark.png"
+                        source: Theme.mark
                         sourceSize.width: 172
                         sourceSize.height: 172
                     }
@@ -103,11 +129,63 @@ AgentCard {
                 Text {
                     width: parent.width
                     horizontalAlignment: Text.AlignHCenter
-                    text: card.viewModel.texts.previewNote
+                    text: AgentTexts.previewNote
                     color: Theme.previewNote
                     font.pixelSize: Theme.bodySize
                     font.weight: Font.Medium
                     wrapMode: Text.Wrap
+                }
+                // A bridge that could not start: what to do about it.
+                Text {
+                    objectName: "placeholderNextStep"
+                    width: parent.width
+                    visible: text !== ""
+                    horizontalAlignment: Text.AlignHCenter
+                    text: card.runtime.nextStep
+                    color: Theme.warning
+                    font.pixelSize: Theme.bodySize
+                    font.bold: true
+                    wrapMode: Text.Wrap
+                }
+            }
+            // While no runtime serves the code shown, it is dimmed and the card says so.
+            Rectangle {
+                objectName: "bridgeDown"
+                anchors.fill: parent
+                visible: card.runtime.down && card.runtime.hasPairPage
+                color: Theme.downVeil
+                Column {
+                    anchors.centerIn: parent
+                    width: parent.width - 64
+                    spacing: 10
+                    Text {
+                        width: parent.width
+                        horizontalAlignment: Text.AlignHCenter
+                        text: "The bridge is down: this code does not reach it."
+                        color: Theme.text
+                        font.pixelSize: Theme.placeholderHeadingSize
+                        font.bold: true
+                        wrapMode: Text.Wrap
+                    }
+                    Text {
+                        objectName: "downReason"
+                        width: parent.width
+                        horizontalAlignment: Text.AlignHCenter
+                        text: card.runtime.downReason
+                        color: Theme.previewNote
+                        font.pixelSize: Theme.bodySize
+                        wrapMode: Text.Wrap
+                    }
+                    Text {
+                        objectName: "nextStep"
+                        width: parent.width
+                        horizontalAlignment: Text.AlignHCenter
+                        text: card.runtime.nextStep
+                        color: Theme.text
+                        font.pixelSize: Theme.bodySize
+                        font.bold: true
+                        wrapMode: Text.Wrap
+                    }
                 }
             }
         }

@@ -6,7 +6,7 @@ import KestroAgent
 AgentCard {
     id: card
     objectName: "runtimeCard"
-    required property AgentViewModel viewModel
+    required property AgentRuntimeMirror runtime
 
     SectionTitle {
         width: parent.width
@@ -16,38 +16,38 @@ AgentCard {
     RuntimeRow {
         width: parent.width
         label: "Codex"
-        value: card.viewModel.codexVersion
+        value: card.runtime.codexVersion
     }
     RuntimeRow {
         width: parent.width
         label: "Diagnostic"
-        value: card.viewModel.diagnostic
+        value: card.runtime.diagnostic
     }
     RuntimeRow {
         objectName: "lastEventRow"
         width: parent.width
         label: "Last event"
-        value: card.viewModel.lastEvent
+        value: card.runtime.lastEvent
     }
     RuntimeRow {
         objectName: "pairLinkRow"
         width: parent.width
         label: "Pair link"
-        value: card.viewModel.pairLinkText
+        value: card.runtime.pairLinkText
     }
     Row {
         spacing: 10
         PrimaryAgentButton {
             objectName: "copyPairLinkButton"
             text: "Copy pair link"
-            enabled: card.viewModel.hasPairLink
-            onClicked: card.viewModel.copyPairLink()
+            enabled: card.runtime.hasPairLink
+            onClicked: card.runtime.copyPairLink()
         }
         SecondaryAgentButton {
             objectName: "openPairingPageButton"
             text: "Open pairing page"
-            enabled: card.viewModel.hasPairPage
-            onClicked: card.viewModel.openPairingPage()
+            enabled: card.runtime.hasPairPage
+            onClicked: card.runtime.openPairingPage()
         }
     }
 }

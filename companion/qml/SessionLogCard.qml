@@ -8,7 +8,7 @@ import KestroAgent
 AgentCard {
     id: card
     objectName: "logCard"
-    required property AgentViewModel viewModel
+    required property AgentLogMirror log
 
     SectionTitle {
         width: parent.width
@@ -16,7 +16,7 @@ AgentCard {
         title: "Readable output from the bundled runtime."
     }
     ListView {
-        id: log
+        id: logView
         objectName: "logView"
         // While the reader is at the end, the newest line is followed; a reader who scrolled away
         // (flicked, dragged, turned the wheel or moved the scroll bar) stays where they are.
@@ -26,9 +26,9 @@ AgentCard {
         height: Theme.logHeight
         clip: true
         spacing: 10
-        model: card.viewModel.sessionLog
+        model: card.log.lines
         ScrollBar.vertical: ScrollBar {
-            onPressedChanged: log.following = !pressed && log.atYEnd
+            onPressedChanged: logView.following = !pressed && logView.atYEnd
         }
         function followEnd() {
             if (following)
@@ -42,7 +42,7 @@ AgentCard {
         delegate: Rectangle {
             id: row
             required property string line
-            width: log.width
+            width: logView.width
             implicitHeight: lineText.implicitHeight + 20
             radius: Theme.logRowRadius
             color: Theme.rowFill

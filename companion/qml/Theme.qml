@@ -1,6 +1,5 @@
 pragma Singleton
 import QtQuick
-import KestroAgent
 
 // The window's look in one place: palette and gradients, type sizes, spacing and shapes.
 QtObject {
@@ -39,18 +38,12 @@ QtObject {
     readonly property color hairline: Qt.rgba(1, 1, 1, 0.08)
     readonly property real disabledOpacity: 0.45
 
-    // The runtime's state: the badge's colour.
-    function stateColor(state: int): color {
-        switch (state) {
-        case AgentViewModel.Stopped:
-            return Qt.rgba(0.48, 0.54, 0.65, 1)
-        case AgentViewModel.Starting:
-            return Qt.rgba(0.56, 0.71, 1.0, 1)
-        case AgentViewModel.Running:
-            return Qt.rgba(0.49, 0.93, 0.83, 1)
-        }
-        return Qt.rgba(1.0, 0.54, 0.56, 1)
-    }
+    // Over a pairing code that leads nowhere while the bridge is down.
+    readonly property color downVeil: Qt.rgba(0.03, 0.04, 0.08, 0.82)
+    readonly property color qrTile: "white"
+
+    // The KestroMark artwork.
+    readonly property url mark: "../resources/kestro-mark-256.png"
 
     // Type sizes ----------------------------------------------------------------------------------
     readonly property int titleSize: 32

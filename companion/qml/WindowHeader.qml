@@ -6,7 +6,7 @@ import KestroAgent
 // machine summary, and the Restart and Start (or Stop) buttons.
 RowLayout {
     id: header
-    required property AgentViewModel viewModel
+    required property AgentRuntimeMirror runtime
 
     spacing: Theme.headerSpacing
 
@@ -21,7 +21,7 @@ RowLayout {
             anchors.centerIn: parent
             width: 64
             height: 64
-            source: "KestroMark.png"
+            source: Theme.mark
             sourceSize.width: 128
             sourceSize.height: 128
             smooth: true
@@ -37,7 +37,7 @@ RowLayout {
             font.bold: true
         }
         Text {
-            text: header.viewModel.texts.tagline
+            text: AgentTexts.tagline
             color: Theme.tagline
             font.pixelSize: Theme.bodySize
             font.weight: Font.Medium
@@ -48,12 +48,12 @@ RowLayout {
             spacing: 12
             StatusBadge {
                 objectName: "statusBadge"
-                text: header.viewModel.statusText
-                tint: Theme.stateColor(header.viewModel.runtimeState)
+                text: header.runtime.statusText
+                tint: header.runtime.stateColor
             }
             Text {
                 objectName: "machineSummary"
-                text: header.viewModel.machineSummary
+                text: header.runtime.machineSummary
                 color: Theme.summary
                 font.pixelSize: Theme.labelSize
                 font.weight: Font.DemiBold
@@ -63,20 +63,20 @@ RowLayout {
     SecondaryAgentButton {
         objectName: "restartButton"
         text: "Restart"
-        enabled: header.viewModel.canRestart
-        onClicked: header.viewModel.restart()
+        enabled: header.runtime.canRestart
+        onClicked: header.runtime.restart()
     }
     PrimaryAgentButton {
         objectName: "startButton"
         text: "Start"
-        visible: !header.viewModel.showsStop
-        enabled: header.viewModel.canStart
-        onClicked: header.viewModel.start()
+        visible: !header.runtime.showsStop
+        enabled: header.runtime.canStart
+        onClicked: header.runtime.start()
     }
     SecondaryAgentButton {
         objectName: "stopButton"
         text: "Stop"
-        visible: header.viewModel.showsStop
-        onClicked: header.viewModel.stop()
+        visible: header.runtime.showsStop
+        onClicked: header.runtime.stop()
     }
 }

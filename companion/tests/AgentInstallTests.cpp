@@ -1,8 +1,8 @@
 // The installed layout: `cmake --install` into a temporary prefix, then the installed companion
-// (offscreen, in a throwaway home, started from a folder with no build folders in it) finds and
-// starts the installed runtime, and stops it when asked to end.
+// (offscreen, in a throwaway home) finds and starts the installed runtime and window, and stops
+// both when asked to end.
 
-#include "AgentViewModel.h"
+#include "AgentLaunchSettings.h"
 #include "support/LoopbackHTTP.h"
 #include "support/ProcessFacts.h"
 
@@ -47,6 +47,9 @@ class AgentInstallTests : public QObject {
 
     void everyFileIsInItsPlace() {
         QVERIFY(QFileInfo(prefix() + "/bin/kestro-agent-companion").isExecutable());
+        // The window is started by the keeper only, out of the search path.
+        QVERIFY(QFileInfo(prefix() + "/libexec/kestro-agent/kestro-agent-window").isExecutable());
+        QVERIFY(!QFileInfo::exists(prefix() + "/bin/kestro-agent-window"));
         QVERIFY(QFileInfo(prefix() + "/bin/kestro-agent").isExecutable());
         QVERIFY(QFileInfo(prefix() + "/share/kestro-agent/Runtime/kestro-agent").isExecutable());
         QVERIFY(
@@ -78,7 +81,7 @@ class AgentInstallTests : public QObject {
                                                          .port = QString::number(port),
                                                          .advertisedHost = "127.0.0.1",
                                                          .workingDirectory = home};
-            settings.setValue(AgentViewModel::kConfigurationKey, configuration.toJson());
+            settings.setValue(AgentLaunchSettings::kConfigurationKey, configuration.toJson());
         }
         QProcessEnvironment environment;
         environment.insert("PATH", "/usr/bin:/bin");
@@ -99,21 +102,27 @@ class AgentInstallTests : public QObject {
 
         // The runtime answers on the configured port (the token lives in the companion).
         QTRY_COMPARE_WITH_TIMEOUT(statusOn(port), 401, 60000);
-        // Its children: the runtime (and the web view's helper processes).
-        const QString installedRuntime =
-            QFileInfo(prefix() + "/share/kestro-agent/Runtime/kestro-agent").canonicalFilePath();
-        pid_t runtime = -1;
-        for (const pid_t child : childProcesses(pid_t(companion.processId())))
-            if (QFileInfo(QStringLiteral("/proc/%1/exe").arg(child)).symLinkTarget() == installedRuntime)
-                runtime = child;
-        QVERIFY2(runtime > 0, "the installed runtime is not the companion's child");
+        // Its children: the installed runtime and window.
+        const auto childRunning = [&](const QString& installed) {
+            const QString program = QFileInfo(prefix() + installed).canonicalFilePath();
+            for (const pid_t child : childProcesses(pid_t(companion.processId())))
+                if (QFileInfo(QStringLiteral("/proc/%1/exe").arg(child)).symLinkTarget() == program)
+                    return child;
+            return pid_t(0);
+        };
+        pid_t runtime = 0, window = 0;
+        QTRY_VERIFY_WITH_TIMEOUT((runtime = childRunning("/share/kestro-agent/Runtime/kestro-agent")) != 0,
+                                 20000);
+        QTRY_VERIFY_WITH_TIMEOUT((window = childRunning("/libexec/kestro-agent/kestro-agent-window")) != 0,
+                                 20000);
 
-        // Asked to end (as at logout), the companion quits the normal way and stops the runtime.
+        // Asked to end (as at logout), the companion quits the normal way and stops both.
         ::kill(pid_t(companion.processId()), SIGTERM);
         QVERIFY(companion.waitForFinished(20000));
         QCOMPARE(companion.exitStatus(), QProcess::NormalExit);
         QCOMPARE(companion.exitCode(), 0);
         QTRY_VERIFY_WITH_TIMEOUT(::kill(runtime, 0) != 0, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(::kill(window, 0) != 0, 20000);
     }
 };
 

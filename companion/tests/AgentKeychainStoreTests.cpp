@@ -1,8 +1,8 @@
 // The secret store against a real Secret Service (gnome-keyring in a private D-Bus session,
 // started by run-test --secret-service).
 
+#include "AgentKeeper.h"
 #include "AgentKeychainStore.h"
-#include "AgentViewModel.h"
 
 #include <QtTest>
 
@@ -56,8 +56,8 @@ class AgentKeychainStoreTests : public QObject {
     Q_OBJECT
 
   private:
-    const QString m_service = QString::fromLatin1(AgentViewModel::kSecretService);
-    const QString m_account = QString::fromLatin1(AgentViewModel::kTokenAccount);
+    const QString m_service = QString::fromLatin1(AgentKeeper::kSecretService);
+    const QString m_account = QString::fromLatin1(AgentKeeper::kTokenAccount);
 
   private slots:
     void aSecretIsSavedReadReplacedAndRemoved() {

@@ -29,54 +29,46 @@ class AgentRuntimeLaunchTests : public QObject {
     QTemporaryDir m_folder;
 
     RuntimeSearch search() const {
-        return {.resourceFolder = m_folder.filePath("bundle/Resources"),
-                .installedRuntimes = {m_folder.filePath("usr/bin/kestro-agent")},
-                .runtimeVariable = m_folder.filePath("variable/kestro-agent"),
-                .currentDirectory = m_folder.filePath("cwd"),
-                .homeDirectory = m_folder.filePath("home")};
+        return {.runtimeVariable = m_folder.filePath("variable/kestro-agent"),
+                .resourceFolder = m_folder.filePath("bundle/Resources"),
+                .buildTreeRuntime = m_folder.filePath("build/runtime/kestro-agent"),
+                .installedRuntimes = {m_folder.filePath("usr/bin/kestro-agent")}};
     }
 
   private slots:
-    void candidatesComeInTheirOrder() {
+    // The variable, then what the companion's own installation or build folder carries, then the
+    // system's package; nothing relative to the folder it was started in.
+    void candidatesComeInTheirOrderAndTheFirstExecutableFileWins() {
         const QString root = m_folder.path();
-        const QStringList expected{
-            root + "/bundle/Resources/Runtime/kestro-agent",
-            root + "/usr/bin/kestro-agent",
-            root + "/variable/kestro-agent",
-            root + "/cwd/kestro-runtime/.build/release/kestro-agent",
-            root + "/cwd/kestro-runtime/.build/debug/kestro-agent",
-            root + "/cwd/kestro-runtime/.build/arm64-apple-macosx/debug/kestro-agent",
-            root + "/home/Desktop/kestro/kestro-runtime/.build/release/kestro-agent",
-            root + "/home/Desktop/kestro/kestro-runtime/.build/debug/kestro-agent",
-            root + "/home/Desktop/kestro/kestro-runtime/.build/arm64-apple-macosx/debug/kestro-agent",
-            root + "/cwd/build/release/runtime/kestro-agent",
-            root + "/cwd/build/ci/runtime/kestro-agent",
-            root + "/cwd/build/debug/runtime/kestro-agent",
-        };
+        const QStringList expected{root + "/variable/kestro-agent",
+                                   root + "/bundle/Resources/Runtime/kestro-agent",
+                                   root + "/build/runtime/kestro-agent", root + "/usr/bin/kestro-agent"};
         QCOMPARE(runtimeCandidates(search()), expected);
-        RuntimeSearch bare = search();
-        bare.resourceFolder.reset();
-        bare.installedRuntimes.clear();
-        bare.runtimeVariable.reset();
-        QCOMPARE(runtimeCandidates(bare), expected.mid(3));
-    }
+        QCOMPARE(runtimeCandidates({}), QStringList());
 
-    void theFirstExecutableFileWins() {
         const RuntimeSearch where = search();
         QCOMPARE(locateRuntime(where), std::nullopt);
-        makeFile(m_folder.filePath("cwd/build/debug/runtime/kestro-agent"), true);
-        QCOMPARE(locateRuntime(where), m_folder.filePath("cwd/build/debug/runtime/kestro-agent"));
+        makeFile(expected[3], true);
+        QCOMPARE(locateRuntime(where), expected[3]);
         // Not executable, or a folder: passed over.
-        makeFile(m_folder.filePath("home/Desktop/kestro/kestro-runtime/.build/release/kestro-agent"), false);
-        QDir().mkpath(m_folder.filePath("variable/kestro-agent"));
-        QCOMPARE(locateRuntime(where), m_folder.filePath("cwd/build/debug/runtime/kestro-agent"));
-        makeFile(m_folder.filePath("cwd/kestro-runtime/.build/debug/kestro-agent"), true);
-        QCOMPARE(locateRuntime(where), m_folder.filePath("cwd/kestro-runtime/.build/debug/kestro-agent"));
-        // An installed runtime comes before the variable's.
-        makeFile(m_folder.filePath("usr/bin/kestro-agent"), true);
-        QCOMPARE(locateRuntime(where), m_folder.filePath("usr/bin/kestro-agent"));
-        makeFile(m_folder.filePath("bundle/Resources/Runtime/kestro-agent"), true);
-        QCOMPARE(locateRuntime(where), m_folder.filePath("bundle/Resources/Runtime/kestro-agent"));
+        makeFile(expected[2], false);
+        QDir().mkpath(expected[0]);
+        QCOMPARE(locateRuntime(where), expected[3]);
+        makeFile(m_folder.filePath("build/runtime/kestro-agent"), true);
+        QCOMPARE(locateRuntime(where), expected[2]);
+        makeFile(expected[1], true);
+        QCOMPARE(locateRuntime(where), expected[1]);
+        QVERIFY(QDir(expected[0]).removeRecursively());
+        makeFile(expected[0], true);
+        QCOMPARE(locateRuntime(where), expected[0]);
+    }
+
+    void theBuildFoldersRuntimeCountsOnlyInABuildFolder() {
+        QDir().mkpath(m_folder.filePath("tree/companion"));
+        QCOMPARE(buildTreeRuntime(m_folder.filePath("tree/companion")), std::nullopt);
+        makeFile(m_folder.filePath("tree/CMakeCache.txt"), false);
+        QCOMPARE(buildTreeRuntime(m_folder.filePath("tree/companion")),
+                 m_folder.filePath("tree/runtime/kestro-agent"));
     }
 
     void theBundledFolderIsBesideTheCompanion() {
@@ -86,7 +78,7 @@ class AgentRuntimeLaunchTests : public QObject {
         QCOMPARE(currentRuntimeSearch().installedRuntimes, QStringList());
 #else
         QCOMPARE(bundledResourceFolder("/usr/local/bin"), QStringLiteral("/usr/local/share/kestro-agent"));
-        // The Debian package's runtime is looked for right after the one beside the companion.
+        // The Debian package's runtime is looked for last.
         QCOMPARE(currentRuntimeSearch().installedRuntimes, QStringList{"/usr/bin/kestro-agent"});
 #endif
     }

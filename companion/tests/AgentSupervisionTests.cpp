@@ -1,11 +1,12 @@
-// The supervisor over the real runtime built by this repository: throwaway home, free port.
+// The supervision over the real runtime built by this repository: throwaway home, free port.
 
-#include "AgentViewModel.h"
+#include "AgentKeeper.h"
 #include "support/AgentProcess.h"
 #include "support/LoopbackHTTP.h"
 #include "support/MemorySecretStore.h"
 
 #include <QFileInfo>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
@@ -22,15 +23,15 @@ class AgentSupervisionTests : public QObject {
     uint16_t m_port = 0;
     int m_made = 0;
 
-    std::unique_ptr<AgentViewModel> makeViewModel() {
+    std::unique_ptr<AgentKeeper> makeKeeper() {
         QProcessEnvironment environment;
         // No Codex on this search path: the runtime starts without one, which is all this needs.
         environment.insert("PATH", "/usr/bin:/bin");
         environment.insert("HOME", m_home.path());
         environment.insert("XDG_RUNTIME_DIR", m_home.path());
         m_port = freePort();
-        AgentViewModelServices services{
-            // Settings of their own, so each view model starts from the defaults below.
+        AgentKeeperServices services{
+            // Settings of their own, so each keeper starts from the defaults below.
             .settings = std::make_unique<QSettings>(
                 m_home.filePath(QStringLiteral("settings-%1.ini").arg(++m_made)), QSettings::IniFormat),
             .secretStore = std::make_unique<MemorySecretStore>(),
@@ -42,66 +43,104 @@ class AgentSupervisionTests : public QObject {
                          .host = "0.0.0.0",
                          .port = QString::number(m_port),
                          .advertisedHost = "127.0.0.1",
-                         .workingDirectory = m_home.path()}};
-        return std::make_unique<AgentViewModel>(std::move(services));
+                         .workingDirectory = m_home.path()},
+            .restartTiming = {.firstPause = 200}};
+        return std::make_unique<AgentKeeper>(std::move(services));
     }
 
     int statusWith(const QString& token) const {
-        return request(m_port, "GET", "/status", {{"X-Kestro-Token", token.toStdString()}}).status;
+        try {
+            return request(m_port, "GET", "/status", {{"X-Kestro-Token", token.toStdString()}}).status;
+        } catch (const std::exception&) {
+            return 0; // nothing listens
+        }
     }
 
-    QString loggedLine(const AgentViewModel& model, const QString& prefix) const {
-        for (const QString& line : model.logLines())
+    static QString loggedLine(AgentKeeper& keeper, const QString& prefix) {
+        for (const QString& line : keeper.log().lines())
             if (line.startsWith(prefix)) return line.mid(prefix.size());
         return {};
     }
 
   private slots:
     void theRealRuntimeIsStartedAnsweredRestartedAndStopped() {
-        auto model = makeViewModel();
-        model->start();
-        QTRY_COMPARE_WITH_TIMEOUT(model->runtimeState(), AgentViewModel::RuntimeState::Running, kDeadline);
-        QTRY_VERIFY_WITH_TIMEOUT(!model->pairPageURL().isEmpty(), kDeadline);
+        auto keeper = makeKeeper();
+        AgentRuntimeSupervisor& runtime = keeper->runtime();
+        runtime.start();
+        QTRY_COMPARE_WITH_TIMEOUT(runtime.state(), AgentRuntimeState::running, kDeadline);
+        QTRY_VERIFY_WITH_TIMEOUT(runtime.hasPairPage(), kDeadline);
 
-        QVERIFY(model->pairLink().startsWith("kestro://pair?"));
-        QCOMPARE(model->pairLink(), loggedLine(*model, "Pair Link: "));
-        QVERIFY(model->pairLink().contains("port=" + QString::number(m_port)));
-        QVERIFY(model->pairLink().contains("token=" + model->currentToken()));
-        QVERIFY(QFileInfo(model->pairPageURL().toLocalFile()).isFile());
-        QVERIFY(model->machineSummary().startsWith("Supervised · IP: "));
-        QCOMPARE(model->codexVersion(), QStringLiteral("Not detected"));
-        QCOMPARE(statusWith(model->currentToken()), 200);
+        const QString token = keeper->token().token();
+        QVERIFY(runtime.pairLink().startsWith("kestro://pair?"));
+        QCOMPARE(runtime.pairLink(), loggedLine(*keeper, "Pair Link: "));
+        QVERIFY(runtime.pairLink().contains("port=" + QString::number(m_port)));
+        QVERIFY(runtime.pairLink().contains("token=" + token));
+        QVERIFY(QFileInfo(runtime.pairPageURL().toLocalFile()).isFile());
+        // The QR image the window shows first is there, beside the page.
+        QVERIFY(QFileInfo(runtime.pairImageURL().toLocalFile()).isFile());
+        QVERIFY(runtime.machineSummary().startsWith("Supervised · IP: "));
+        QCOMPARE(runtime.codexVersion(), QStringLiteral("Not detected"));
+        QCOMPARE(statusWith(token), 200);
 
-        const QString oldToken = model->currentToken();
-        model->regenerateToken();
-        QTRY_VERIFY_WITH_TIMEOUT(model->logLines().contains("lifecycle: stopped"), kDeadline);
-        QTRY_COMPARE_WITH_TIMEOUT(model->runtimeState(), AgentViewModel::RuntimeState::Running, kDeadline);
-        QTRY_COMPARE_WITH_TIMEOUT(statusWith(model->currentToken()), 200, kDeadline);
-        QCOMPARE(statusWith(oldToken), 401);
+        keeper->regenerateToken();
+        QTRY_VERIFY_WITH_TIMEOUT(keeper->log().lines().contains("lifecycle: stopped"), kDeadline);
+        QTRY_COMPARE_WITH_TIMEOUT(runtime.state(), AgentRuntimeState::running, kDeadline);
+        QTRY_COMPARE_WITH_TIMEOUT(statusWith(keeper->token().token()), 200, kDeadline);
+        QCOMPARE(statusWith(token), 401);
 
-        const auto pid = pid_t(model->runtimeProcess().processId());
-        model->stop();
-        QTRY_COMPARE_WITH_TIMEOUT(model->runtimeState(), AgentViewModel::RuntimeState::Stopped, kDeadline);
-        QVERIFY(!model->hasProcess());
+        const auto pid = pid_t(runtime.process().processId());
+        runtime.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(runtime.state(), AgentRuntimeState::stopped, kDeadline);
+        QVERIFY(!runtime.hasProcess());
         QTRY_VERIFY_WITH_TIMEOUT(::kill(pid, 0) != 0, kDeadline);
     }
 
-    void aPortInUseEndsInFailureWithTheRuntimesReason() {
-        auto first = makeViewModel();
-        first->start();
-        QTRY_COMPARE_WITH_TIMEOUT(first->runtimeState(), AgentViewModel::RuntimeState::Running, kDeadline);
+    // Killed outright, the runtime is started again and serves with the same token; while it is
+    // down the pairing code is said to lead nowhere.
+    void aKilledRuntimeServesAgainWithTheSameToken() {
+        auto keeper = makeKeeper();
+        AgentRuntimeSupervisor& runtime = keeper->runtime();
+        QSignalSpy ended(&runtime, &AgentRuntimeSupervisor::endedUnexpectedly);
+        QSignalSpy back(&runtime, &AgentRuntimeSupervisor::servingAgain);
+        runtime.start();
+        QTRY_COMPARE_WITH_TIMEOUT(runtime.state(), AgentRuntimeState::running, kDeadline);
+        const QString token = keeper->token().token();
+        const QString link = runtime.pairLink();
+        ::kill(pid_t(runtime.process().processId()), SIGKILL);
+        QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, kDeadline);
+        QVERIFY(runtime.isDown());
+        QCOMPARE(runtime.downReason(),
+                 QStringLiteral("kestro Agent stopped unexpectedly by signal 9 (SIGKILL)."));
+        QCOMPARE(runtime.nextStep(), QStringLiteral("Starting it again in 1 s."));
+        QTRY_COMPARE_WITH_TIMEOUT(back.count(), 1, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(statusWith(token), 200, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(runtime.pairLink(), link, kDeadline);
+        runtime.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(runtime.state(), AgentRuntimeState::stopped, kDeadline);
+    }
+
+    // A port in use: the runtime fails before it listens, is not started again, and what to do
+    // names the port.
+    void aPortInUseEndsInFailureOnceWithTheRuntimesReason() {
+        auto first = makeKeeper();
+        first->runtime().start();
+        QTRY_COMPARE_WITH_TIMEOUT(first->runtime().state(), AgentRuntimeState::running, kDeadline);
         const uint16_t taken = m_port;
-        auto second = makeViewModel();
-        second->setPort(QString::number(taken));
-        second->start();
-        QTRY_COMPARE_WITH_TIMEOUT(second->runtimeState(), AgentViewModel::RuntimeState::Failed, kDeadline);
+        auto second = makeKeeper();
+        second->settings().setField("port", QString::number(taken));
+        second->runtime().start();
+        QTRY_COMPARE_WITH_TIMEOUT(second->runtime().state(), AgentRuntimeState::failed, kDeadline);
         // The runtime's own reason comes with the message.
         const QString reason = loggedLine(*second, "stderr: ");
         QVERIFY(reason.contains("Could not listen on port " + QString::number(taken)));
-        QCOMPARE(second->failureMessage(),
+        QCOMPARE(second->runtime().failureMessage(),
                  "kestro Agent stopped unexpectedly with exit code 1. Last error: " + reason);
-        first->stop();
-        QTRY_COMPARE_WITH_TIMEOUT(first->runtimeState(), AgentViewModel::RuntimeState::Stopped, kDeadline);
+        QVERIFY(second->runtime().nextStep().startsWith("Port " + QString::number(taken) + " is taken"));
+        QTest::qWait(600);
+        QCOMPARE(second->log().lines().count("launch: starting kestro Agent"), 1);
+        QVERIFY(!second->runtime().hasProcess());
+        first->runtime().stop();
+        QTRY_COMPARE_WITH_TIMEOUT(first->runtime().state(), AgentRuntimeState::stopped, kDeadline);
     }
 };
 

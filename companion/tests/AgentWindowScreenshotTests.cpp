@@ -1,9 +1,14 @@
-// The real application under a real X server (Xvfb, a 1400 × 1000 screen): its own settings and
-// secret store, the runtime built by this repository in a throwaway home on a free port, with the
-// pinned Codex CLI on its search path. The window, at its default size, is grabbed once the
-// pairing page shows, and the QR code in the picture is decoded.
+// The real keeper and window under a real X server (Xvfb, a 1400 × 1000 screen), in one process
+// over the real channel: the keeper's own settings and secret store, the runtime built by this
+// repository in a throwaway home on a free port, with the pinned Codex CLI on its search path.
+// The window, at its default size, is grabbed the moment the runtime's page is known (the QR
+// image the runtime wrote shows then, before the web view has the page) and once the web view
+// shows it; the QR code in each picture decodes to the printed link.
 
-#include "KestroAgentApp.h"
+#include "AgentKeeper.h"
+#include "AgentPrivateFolder.h"
+#include "AgentWindowApp.h"
+#include "AgentWindowChannel.h"
 #include "support/LoopbackHTTP.h"
 #include "support/PinnedCodex.h"
 
@@ -14,6 +19,19 @@
 #include <QtWebEngineQuick/qtwebenginequickglobal.h>
 
 using namespace kestro::companion;
+
+namespace {
+
+// The QR code in `picture`, decoded; empty when there is none.
+QString decoded(const QImage& picture, const QString& path) {
+    if (!picture.save(path)) return {};
+    QProcess zbar;
+    zbar.start("zbarimg", {"--raw", "-q", "--nodbus", path});
+    zbar.waitForFinished(20000);
+    return QString::fromUtf8(zbar.readAllStandardOutput()).trimmed();
+}
+
+} // namespace
 
 class AgentWindowScreenshotTests : public QObject {
     Q_OBJECT
@@ -31,55 +49,71 @@ class AgentWindowScreenshotTests : public QObject {
                                                          .port = QString::number(port),
                                                          .advertisedHost = "127.0.0.1",
                                                          .workingDirectory = home};
-            settings.setValue(AgentViewModel::kConfigurationKey, configuration.toJson());
+            settings.setValue(AgentLaunchSettings::kConfigurationKey, configuration.toJson());
         }
-        AgentViewModelServices services = AgentViewModel::systemServices();
+        AgentKeeperServices services = AgentKeeper::systemServices();
         // This build's runtime, whatever else is installed on this computer.
         services.runtimeSearch = [] {
             return RuntimeSearch{.runtimeVariable = QStringLiteral(KESTRO_AGENT_BINARY)};
         };
         const QString codexFolder = QFileInfo(QString::fromStdString(kestro::testing::kPinnedCodex)).path();
         services.environment.insert("PATH", codexFolder + ":" + services.environment.value("PATH"));
-        KestroAgentApp app(std::move(services));
+        AgentKeeper keeper(std::move(services));
+        AgentWindowChannel channel(keeper);
+        const std::optional<QString> folder = preparePrivateFolder(systemPrivateFolderCandidates());
+        QVERIFY(folder.has_value());
+        QCOMPARE(channel.listen(*folder + "/window.socket"), QString());
+        keeper.runtime().startIfNeeded();
+        AgentWindowApp app;
+        // The first frame once the keeper has told the window of the page.
+        QImage first;
+        AgentRuntimeMirror& mirror = *app.link().runtime();
+        app.open(*folder + "/window.socket");
         QQuickWindow* window = app.window();
         QVERIFY(window != nullptr);
+        connect(window, &QQuickWindow::frameSwapped, this, [&] {
+            if (first.isNull() && mirror.hasPairPage() && mirror.pairLink() != QString())
+                first = window->grabWindow();
+        });
         // The size a new user meets: the default, which fits this screen.
+        QTRY_VERIFY_WITH_TIMEOUT(window->isVisible(), 20000);
         QCOMPARE(window->size(), QSize(1180, 860));
-        AgentViewModel& model = app.viewModel();
+        AgentRuntimeSupervisor& runtime = keeper.runtime();
 
-        QTRY_COMPARE_WITH_TIMEOUT(model.runtimeState(), AgentViewModel::RuntimeState::Running, 60000);
-        QTRY_VERIFY_WITH_TIMEOUT(model.hasPairPage(), 30000);
-        QTRY_VERIFY_WITH_TIMEOUT(window->findChild<QObject*>("pairPagePreview") != nullptr, 30000);
-        QObject* preview = window->findChild<QObject*>("pairPagePreview");
-        QTRY_VERIFY_WITH_TIMEOUT(preview->property("loaded").toBool(), 30000);
-        QCOMPARE(model.codexVersion(), QStringLiteral("codex-cli 0.169.0"));
+        QTRY_COMPARE_WITH_TIMEOUT(runtime.state(), AgentRuntimeState::running, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!first.isNull(), 30000);
+        QCOMPARE(runtime.codexVersion(), QStringLiteral("codex-cli 0.169.0"));
         // The token came from the real secret store and reached the runtime.
-        QVERIFY(model.pairLink().contains("token=" + model.currentToken()));
-        QCOMPARE(model.pairLink(),
-                 model.logLines().filter(QRegularExpression("^Pair Link: ")).value(0).mid(11));
+        QVERIFY(runtime.pairLink().contains("token=" + keeper.token().token()));
+        QCOMPARE(runtime.pairLink(),
+                 keeper.log().lines().filter(QRegularExpression("^Pair Link: ")).value(0).mid(11));
+        const QString picture = QStringLiteral(KESTRO_SCREENSHOT_PATH);
+        // Before the web view has the page: the runtime's QR image.
+        QCOMPARE(decoded(first, picture), runtime.pairLink());
 
         // The page paints a moment after it has loaded: grab until the QR decodes, all of it on
         // screen without scrolling. (Each try takes a while: the deadline is in time, not tries.)
-        const QString picture = QStringLiteral(KESTRO_SCREENSHOT_PATH);
-        QString decoded;
-        for (const QDeadlineTimer deadline(30000); decoded.isEmpty() && !deadline.hasExpired();) {
+        QTRY_VERIFY_WITH_TIMEOUT(window->findChild<QObject*>("pairPagePreview") != nullptr, 30000);
+        QObject* preview = window->findChild<QObject*>("pairPagePreview");
+        QTRY_VERIFY_WITH_TIMEOUT(preview->property("loaded").toBool(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!window->findChild<QObject*>("pairImage")->property("visible").toBool(),
+                                 30000);
+        QString shown;
+        for (const QDeadlineTimer deadline(30000); shown.isEmpty() && !deadline.hasExpired();) {
             QTest::qWait(200);
-            QVERIFY(window->grabWindow().save(picture));
-            QProcess zbar;
-            zbar.start("zbarimg", {"--raw", "-q", "--nodbus", picture});
-            QVERIFY(zbar.waitForFinished(20000));
-            decoded = QString::fromUtf8(zbar.readAllStandardOutput()).trimmed();
+            shown = decoded(window->grabWindow(), picture);
         }
-        QCOMPARE(decoded, model.pairLink());
-        model.stop();
-        QTRY_COMPARE_WITH_TIMEOUT(model.runtimeState(), AgentViewModel::RuntimeState::Stopped, 20000);
+        QCOMPARE(shown, runtime.pairLink());
+        runtime.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(runtime.state(), AgentRuntimeState::stopped, 20000);
     }
 };
 
 int main(int argc, char** argv) {
+    AgentWindowApp::prepareProcess();
     QtWebEngineQuick::initialize();
     QGuiApplication application(argc, argv);
-    KestroAgentApp::describeApplication();
+    AgentWindowApp::describeApplication();
     AgentWindowScreenshotTests tests;
     return QTest::qExec(&tests, argc, argv);
 }

@@ -1,9 +1,12 @@
-// The real window (offscreen) over a view model driven through its states by fake runtimes,
-// checked through the object tree.
+// The real window (offscreen) over a real keeper, in one process and over the real channel, the
+// keeper driven through its states by fake runtimes; checked through the window's object tree.
 
+#include "AgentKeeper.h"
 #include "AgentKeychainStore.h"
-#include "AgentSessionLog.h"
-#include "KestroAgentApp.h"
+#include "AgentPlatformTexts.h"
+#include "AgentPrivateFolder.h"
+#include "AgentWindowApp.h"
+#include "AgentWindowChannel.h"
 #include "support/FakeRuntime.h"
 #include "support/MemorySecretStore.h"
 
@@ -38,16 +41,18 @@ class AgentWindowTests : public QObject {
 
   private:
     std::unique_ptr<QTemporaryDir> m_folder;
-    std::unique_ptr<KestroAgentApp> m_app;
+    std::unique_ptr<AgentKeeper> m_keeper;
+    std::unique_ptr<AgentWindowChannel> m_channel;
+    std::unique_ptr<AgentWindowApp> m_app;
 
     QString path(const QString& relative) const { return m_folder->filePath(relative); }
     FakeRuntime runtime() const { return FakeRuntime(m_folder->path()); }
 
-    // The application over the test's settings, runtime and secret store (a settled one in memory
-    // unless the test brings its own).
+    // The keeper over the test's settings, runtime and secret store (a settled one in memory
+    // unless the test brings its own), which starts the runtime, and the window over it.
     void launchApp(std::unique_ptr<AgentSecretStore> store = nullptr) {
         QDir().mkpath(path("work"));
-        AgentViewModelServices services{
+        AgentKeeperServices services{
             .settings = std::make_unique<QSettings>(path("settings.ini"), QSettings::IniFormat),
             .secretStore = store ? std::move(store) : std::make_unique<MemorySecretStore>(),
             .runtimeSearch = [this] { return RuntimeSearch{.runtimeVariable = runtime().executable()}; },
@@ -58,11 +63,24 @@ class AgentWindowTests : public QObject {
                          .port = "8787",
                          .advertisedHost = "",
                          .workingDirectory = path("work")}};
-        m_app = std::make_unique<KestroAgentApp>(std::move(services));
+        m_keeper = std::make_unique<AgentKeeper>(std::move(services));
+        m_channel = std::make_unique<AgentWindowChannel>(*m_keeper);
+        QVERIFY(preparePrivateFolder({path("private")}).has_value());
+        QCOMPARE(m_channel->listen(path("private/window.socket")), QString());
+        m_keeper->runtime().startIfNeeded();
+        m_app = std::make_unique<AgentWindowApp>();
+        m_app->open(path("private/window.socket"));
         QVERIFY(m_app->window() != nullptr);
+        QTRY_VERIFY_WITH_TIMEOUT(m_app->window()->isVisible(), kDeadline);
     }
 
-    AgentViewModel& model() { return m_app->viewModel(); }
+    void closeApp() {
+        m_app.reset();
+        m_channel.reset();
+        m_keeper.reset();
+    }
+
+    AgentRuntimeSupervisor& supervisor() { return m_keeper->runtime(); }
 
     QObject* item(const char* name) const {
         QObject* found = m_app->window()->findChild<QObject*>(QLatin1String(name));
@@ -141,8 +159,8 @@ class AgentWindowTests : public QObject {
     void init() { m_folder = std::make_unique<QTemporaryDir>(); }
 
     void cleanup() {
-        if (m_app) model().stop();
-        m_app.reset();
+        if (m_keeper) supervisor().stop();
+        closeApp();
     }
 
     void theWindowFollowsTheRuntimeThroughItsStates() {
@@ -158,9 +176,9 @@ class AgentWindowTests : public QObject {
         QCOMPARE(m_app->window()->minimumWidth(), 910);
         QCOMPARE(m_app->window()->size(), QSize(910, available.height()));
 
-        // The window's appearance started the runtime.
+        // The keeper started the runtime.
         QTRY_COMPARE_WITH_TIMEOUT(runtime().launches(), 1, kDeadline);
-        QCOMPARE(badge(), QStringLiteral("Starting"));
+        QTRY_COMPARE_WITH_TIMEOUT(badge(), QStringLiteral("Starting"), kDeadline);
         QCOMPARE(item("statusBadge")->property("tint").value<QColor>(), QColor::fromRgbF(0.56f, 0.71f, 1.0f));
         QVERIFY(!enabled("restartButton"));
         // A runtime still starting can be stopped.
@@ -185,23 +203,65 @@ class AgentWindowTests : public QObject {
                  QStringLiteral("Studio · IP: 10.0.0.2"));
         QTRY_VERIFY_WITH_TIMEOUT(!visible("previewPlaceholder"), kDeadline);
 
-        model().stop();
+        QVERIFY(!visible("bridgeDown"));
+
+        // The stop button asks the keeper. The code shown is dimmed: it leads nowhere now.
+        QMetaObject::invokeMethod(item("stopButton"), "clicked");
         QTRY_COMPARE_WITH_TIMEOUT(badge(), QStringLiteral("Stopped"), kDeadline);
         QVERIFY(visible("startButton"));
         QVERIFY(enabled("startButton"));
         QVERIFY(!visible("validationWarning"));
+        QVERIFY(visible("bridgeDown"));
+        QCOMPARE(item("downReason")->property("text").toString(), QStringLiteral("kestro Agent stopped."));
+        QCOMPARE(item("nextStep")->property("text").toString(),
+                 QStringLiteral("Press Start to serve it again."));
 
         // Typing into the field edits and saves the settings.
         QObject* nameField = item("machineNameField")->property("field").value<QObject*>();
         QVERIFY(nameField != nullptr);
         nameField->setProperty("text", "");
         QMetaObject::invokeMethod(item("machineNameField"), "edited", Q_ARG(QString, QString()));
-        QCOMPARE(model().machineName(), QString());
-        QVERIFY(visible("validationWarning"));
+        QTRY_COMPARE_WITH_TIMEOUT(m_keeper->settings().field("machineName"), QString(), kDeadline);
+        QTRY_VERIFY_WITH_TIMEOUT(visible("validationWarning"), kDeadline);
         QCOMPARE(item("validationText")->property("text").toString(), platformTexts().machineNameMissing);
         QVERIFY(!enabled("startButton"));
-        model().start();
+        supervisor().start();
+        QTRY_COMPARE_WITH_TIMEOUT(badge(), QStringLiteral("Needs attention"), kDeadline);
+    }
+
+    // Until the web view has the page, the card shows the QR image the runtime wrote beside it.
+    void untilTheWebViewHasThePageTheQRImageShows() {
+        // A page the web view cannot load, and its image.
+        QVERIFY(QImage(64, 64, QImage::Format_RGB32).save(path("page.png")));
+        QVERIFY(runtime().write(FakeRuntime::banner(path("page.html")) + "exec sleep 60\n"));
+        launchApp();
+        QTRY_VERIFY_WITH_TIMEOUT(m_app->window()->findChild<QObject*>("pairPagePreview") != nullptr,
+                                 kDeadline);
+        QTRY_VERIFY_WITH_TIMEOUT(item("pairPagePreview")->property("loadCount").toInt() == 1, kDeadline);
+        const QQuickItem* image = item("pairImage")->findChild<QQuickItem*>();
+        QCOMPARE(image->property("source").toUrl(), QUrl::fromLocalFile(path("page.png")));
+        QTRY_COMPARE_WITH_TIMEOUT(image->property("status").toInt(), 1, kDeadline); // Image.Ready
+        QVERIFY(visible("pairImage"));
+        QVERIFY(!visible("previewPlaceholder"));
+    }
+
+    // A runtime that ended on its own: the code shown is dimmed, and the card says why and when
+    // it starts again.
+    void whileTheBridgeIsDownThePairingCardSaysSo() {
+        QVERIFY(QImage(64, 64, QImage::Format_RGB32).save(path("page.png")));
+        QVERIFY(runtime().write(FakeRuntime::banner(path("page.html")) + "sleep 0.3\nexit 4\n"));
+        launchApp();
+        QTRY_VERIFY_WITH_TIMEOUT(visible("bridgeDown"), kDeadline);
+        QCOMPARE(item("downReason")->property("text").toString(),
+                 QStringLiteral("kestro Agent stopped unexpectedly with exit code 4."));
+        QCOMPARE(item("nextStep")->property("text").toString(), QStringLiteral("Starting it again in 1 s."));
         QCOMPARE(badge(), QStringLiteral("Needs attention"));
+        // Stop calls the start that was to come off.
+        QVERIFY(visible("stopButton"));
+        QMetaObject::invokeMethod(item("stopButton"), "clicked");
+        QTRY_COMPARE_WITH_TIMEOUT(badge(), QStringLiteral("Stopped"), kDeadline);
+        QCOMPARE(item("nextStep")->property("text").toString(),
+                 QStringLiteral("Press Start to serve it again."));
     }
 
     void validationIsCheckedAgainAtEachStartAndWhenTheWindowTurnsActive() {
@@ -210,10 +270,10 @@ class AgentWindowTests : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(runtime().launches(), 1, kDeadline);
         // The workspace goes away behind the companion's back.
         QVERIFY(QDir(path("work")).removeRecursively());
-        model().stop();
+        supervisor().stop();
         QTRY_COMPARE_WITH_TIMEOUT(badge(), QStringLiteral("Stopped"), kDeadline);
-        model().start();
-        QCOMPARE(badge(), QStringLiteral("Needs attention"));
+        QMetaObject::invokeMethod(item("startButton"), "clicked");
+        QTRY_COMPARE_WITH_TIMEOUT(badge(), QStringLiteral("Needs attention"), kDeadline);
         QVERIFY(visible("validationWarning"));
         QCOMPARE(item("validationText")->property("text").toString(), platformTexts().workspaceMissing);
         QVERIFY(!enabled("startButton"));
@@ -235,6 +295,9 @@ class AgentWindowTests : public QObject {
                             "exit 1\n"));
         launchApp();
         QTRY_COMPARE_WITH_TIMEOUT(badge(), QStringLiteral("Needs attention"), kDeadline);
+        // Where the pairing code would be: which port, and what to do.
+        QTRY_VERIFY_WITH_TIMEOUT(visible("placeholderNextStep"), kDeadline);
+        QVERIFY(item("placeholderNextStep")->property("text").toString().startsWith("Port 8787 is taken"));
         // Long values wrap between words, where there are any.
         QQuickItem* lastEvent = item("lastEventRow")->findChild<QQuickItem*>("value");
         QVERIFY(lastEvent->property("lineCount").toInt() > 1);
@@ -242,7 +305,7 @@ class AgentWindowTests : public QObject {
 
         // Tall enough that the log is in view.
         m_app->window()->resize(1180, 1600);
-        AgentSessionLog& log = *model().sessionLog();
+        AgentSessionLog& log = m_keeper->log();
         for (int i = 1; i <= 60; ++i)
             log.append(QStringLiteral("line %1 ").arg(i).repeated(i % 7 == 0 ? 30 : 1));
         QObject* view = item("logView");
@@ -271,7 +334,7 @@ class AgentWindowTests : public QObject {
         QCOMPARE(first->property("selectedText").toString(), QStringLiteral("line"));
         for (int i = 61; i <= 80; ++i)
             log.append(QStringLiteral("line %1").arg(i));
-        QCOMPARE(view->property("count").toInt(), int(log.lines().size()));
+        QTRY_COMPARE_WITH_TIMEOUT(view->property("count").toInt(), int(log.lines().size()), kDeadline);
         QCOMPARE(view->property("contentY").toReal(), readingAt);
         QCOMPARE(logLine(view, shownRow), first);
         QCOMPARE(first->property("selectedText").toString(), QStringLiteral("line"));
@@ -291,10 +354,10 @@ class AgentWindowTests : public QObject {
         QVERIFY(runtime().write(
             "i=1; while [ $i -le 221 ]; do echo \"line $i\"; i=$((i+1)); done\nexec sleep 60\n"));
         launchApp();
-        QTRY_COMPARE_WITH_TIMEOUT(model().logLines().value(219), QStringLiteral("line 221"), kDeadline);
+        QTRY_COMPARE_WITH_TIMEOUT(m_keeper->log().lines().value(219), QStringLiteral("line 221"), kDeadline);
         QObject* log = item("logView");
-        QCOMPARE(log->property("count").toInt(), 220);
-        QCOMPARE(model().logLines().first(), QStringLiteral("line 2"));
+        QTRY_COMPARE_WITH_TIMEOUT(log->property("count").toInt(), 220, kDeadline);
+        QCOMPARE(m_keeper->log().lines().first(), QStringLiteral("line 2"));
     }
 
     void theSamePageIsNotLoadedTwice() {
@@ -307,6 +370,8 @@ class AgentWindowTests : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(preview->property("loaded").toBool(), kDeadline);
         QCOMPARE(preview->property("loadCount").toInt(), 1);
         QCOMPARE(preview->property("loadedURL").toUrl(), QUrl::fromLocalFile(page));
+        // The web view has the page: the QR image beneath it goes.
+        QVERIFY(!visible("pairImage"));
 
         QMetaObject::invokeMethod(preview, "show", Q_ARG(QUrl, QUrl::fromLocalFile(page)));
         QTest::qWait(300);
@@ -346,20 +411,25 @@ class AgentWindowTests : public QObject {
         // No runtime to start yet: the start says where it looked.
         launchApp();
         QTRY_COMPARE_WITH_TIMEOUT(badge(), QStringLiteral("Needs attention"), kDeadline);
-        const QString missing = model().lastEvent();
+        const QString missing = supervisor().lastEvent();
         QVERIFY2(missing.contains(runtime().executable()) && missing.contains("KESTRO_AGENT_RUNTIME"),
                  qPrintable(missing));
         QStringList shown = textsShown();
         // Every validation message, then a runtime whose page could not be written.
-        model().setMachineName(" ");
+        m_keeper->settings().setField("machineName", " ");
+        QTRY_VERIFY_WITH_TIMEOUT(visible("validationWarning"), kDeadline);
         shown << textsShown();
-        model().setWorkingDirectory(path("nowhere"));
+        m_keeper->settings().setField("workingDirectory", path("nowhere"));
+        QTRY_COMPARE_WITH_TIMEOUT(item("validationText")->property("text").toString(),
+                                  platformTexts().workspaceMissing, kDeadline);
         shown << textsShown();
-        model().setWorkingDirectory(path("work"));
-        model().setMachineName("Studio");
+        m_keeper->settings().setField("workingDirectory", path("work"));
+        m_keeper->settings().setField("machineName", "Studio");
         QVERIFY(runtime().write("echo 'Pair Page: unavailable'\nexec sleep 60\n"));
-        model().start();
-        QTRY_VERIFY_WITH_TIMEOUT(model().logLines().contains("Pair Page: unavailable"), kDeadline);
+        supervisor().start();
+        QTRY_COMPARE_WITH_TIMEOUT(
+            item("lastEventRow")->findChild<QObject*>("value")->property("text").toString(),
+            platformTexts().pairPageUnavailable, kDeadline);
         shown << textsShown();
         shown << AgentSecretStoreError(AgentSecretStoreError::Case::saveFailed, 7).description()
               << AgentSecretStoreError(AgentSecretStoreError::Case::loadFailed, 7).description()
@@ -380,18 +450,18 @@ class AgentWindowTests : public QObject {
         const QString sessionOnly = QStringLiteral("Kept for this session only. ");
         const QString readFailure = platformTexts().loadFailed.left(platformTexts().loadFailed.indexOf("%1"));
         for (int launch = 0; launch < 2; ++launch) {
-            launchApp(
-                std::make_unique<AgentKeychainStore>(QString::fromLatin1(AgentViewModel::kSecretService)));
+            launchApp(std::make_unique<AgentKeychainStore>(QString::fromLatin1(AgentKeeper::kSecretService)));
             QTRY_COMPARE_WITH_TIMEOUT(badge(), QStringLiteral("Running"), kDeadline);
             QCOMPARE(runtime().launchFile("launch", launch).mid(4, 2),
-                     (QStringList{"--token", model().currentToken()}));
+                     (QStringList{"--token", m_keeper->token().token()}));
+            QTRY_VERIFY_WITH_TIMEOUT(tokenHelp().startsWith(sessionOnly), kDeadline);
             const QString note = tokenHelp();
             // With the Secret Service's own words for why.
             QVERIFY2(note.startsWith(sessionOnly + readFailure) && note.contains("D-Bus"), qPrintable(note));
-            QVERIFY(model().logLines().contains("token: " + note.mid(sessionOnly.size())));
-            model().stop();
+            QVERIFY(m_keeper->log().lines().contains("token: " + note.mid(sessionOnly.size())));
+            supervisor().stop();
             QTRY_COMPARE_WITH_TIMEOUT(badge(), QStringLiteral("Stopped"), kDeadline);
-            m_app.reset();
+            closeApp();
         }
     }
 
@@ -402,6 +472,7 @@ class AgentWindowTests : public QObject {
 };
 
 int main(int argc, char** argv) {
+    AgentWindowApp::prepareProcess();
     QtWebEngineQuick::initialize();
     QGuiApplication application(argc, argv);
     AgentWindowTests tests;

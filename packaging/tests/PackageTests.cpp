@@ -1,7 +1,8 @@
 // The Debian packages made from this build by scripts/package: lintian's verdict; the runtime
 // unpacked into a bare folder (its libraries, serving with the token of its environment, its user
 // service verified by systemd and started by hand the way systemd starts it); the companion's
-// files and its dependencies on the QML modules it imports.
+// two programs and files, the libraries each loads, and its dependencies on the QML modules its
+// window imports.
 
 #include "platform/ProcessRunner.h"
 #include "support/AgentProcess.h"
@@ -280,14 +281,18 @@ TEST(RuntimePackageTest, TheUserServiceVerifiesAndItsStartLineServes) {
 
 #ifdef KESTRO_COMPANION_QML_DIR
 
-TEST(CompanionPackageTest, HoldsTheAppItsDesktopEntryAndIconsButNoRuntime) {
+TEST(CompanionPackageTest, HoldsBothProgramsItsDesktopEntryAndIconsButNoRuntime) {
     const std::string package = packageFile("kestro-agent-companion");
     const UnpackedPackage unpacked(package);
     ASSERT_TRUE(unpacked.unpacked) << package;
-    const std::string program = unpacked.path("/usr/bin/kestro-agent-companion");
-    struct stat info {};
-    ASSERT_EQ(::stat(program.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0755u);
+    const std::string keeper = unpacked.path("/usr/bin/kestro-agent-companion");
+    // The window is started by the keeper alone: out of the search path.
+    const std::string window = unpacked.path("/usr/libexec/kestro-agent/kestro-agent-window");
+    for (const std::string& program : {keeper, window}) {
+        struct stat info {};
+        ASSERT_EQ(::stat(program.c_str(), &info), 0) << program;
+        EXPECT_EQ(info.st_mode & 0777, 0755u) << program;
+    }
     EXPECT_TRUE(
         fs::is_regular_file(unpacked.path("/usr/share/applications/com.brantel.kestro.agent.desktop")));
     for (const std::string icon :
@@ -298,7 +303,12 @@ TEST(CompanionPackageTest, HoldsTheAppItsDesktopEntryAndIconsButNoRuntime) {
     EXPECT_FALSE(fs::exists(unpacked.path("/usr/share/kestro-agent")));
     const std::string depends = controlField(package, "Depends");
     EXPECT_NE(depends.find("kestro-agent (= " KESTRO_VERSION ")"), std::string::npos) << depends;
-    expectLibrariesFromDependencies(program, packageNames(depends));
+    expectLibrariesFromDependencies(keeper, packageNames(depends));
+    expectLibrariesFromDependencies(window, packageNames(depends));
+    // The keeper, which lives for weeks, maps neither a QML engine nor a web engine.
+    const std::string loaded = run("/usr/bin/ldd", {keeper}).standardOutput;
+    for (const char* heavy : {"libQt6Qml", "libQt6Quick", "libQt6WebEngine"})
+        EXPECT_EQ(loaded.find(heavy), std::string::npos) << heavy << " is loaded by the keeper";
 }
 
 TEST(CompanionPackageTest, DependsOnEveryQMLModuleItImports) {

@@ -64,6 +64,8 @@ int main(int argc, char** argv) {
         configuration.port = listener.port();
         RunProcessGroups runGroups;
         RuntimeShutdown shutdown(io, runGroups, [&listener] { listener.stop(); });
+        // Before any child starts: none may hold the supervisor's pipe.
+        if (configuration.supervisorDescriptor) shutdown.endWhenClosed(*configuration.supervisorDescriptor);
 
         SerialExecutor bodyReader;
         auto state = std::make_unique<KestroAgentState>(configuration);

@@ -7,6 +7,9 @@
 #include <asio/detached.hpp>
 #include <asio/steady_timer.hpp>
 #include <csignal>
+#include <fcntl.h>
+#include <stdexcept>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kestro {
@@ -30,7 +33,7 @@ asio::awaitable<void> endRuns(RunProcessGroups& groups, std::chrono::millisecond
 RuntimeShutdown::RuntimeShutdown(asio::io_context& context, RunProcessGroups& groups,
                                  std::function<void()> stopAccepting, std::chrono::milliseconds grace)
     : m_context(context), m_signals(context, SIGTERM, SIGINT, SIGHUP), m_groups(groups),
-      m_stopAccepting(std::move(stopAccepting)), m_grace(grace) {
+      m_stopAccepting(std::move(stopAccepting)), m_grace(grace), m_supervisor(context) {
     m_signals.async_wait([this](const asio::error_code& error, int signalNumber) {
         if (!error) onSignal(signalNumber);
     });
@@ -42,7 +45,33 @@ void RuntimeShutdown::removeOnExit(const std::vector<std::string>& paths) {
         if (auto identity = fileIdentity(path)) m_files.emplace_back(path, *identity);
 }
 
+void RuntimeShutdown::endWhenClosed(int descriptor) {
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0 || !(S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode)))
+        throw std::runtime_error("The supervisor descriptor " + std::to_string(descriptor) +
+                                 " is not an open pipe.");
+    const int flags = ::fcntl(descriptor, F_GETFD);
+    if (flags < 0 || ::fcntl(descriptor, F_SETFD, flags | FD_CLOEXEC) != 0)
+        throw std::runtime_error("The supervisor descriptor " + std::to_string(descriptor) +
+                                 " cannot be made close-on-exec.");
+    m_supervisor.assign(descriptor);
+    watchSupervisor();
+}
+
+void RuntimeShutdown::watchSupervisor() {
+    // Whatever the supervisor writes means nothing; only the end of the pipe does.
+    m_supervisor.async_read_some(asio::buffer(m_supervisorBytes),
+                                 [this](const asio::error_code& error, size_t) {
+                                     if (error == asio::error::operation_aborted) return;
+                                     if (error)
+                                         onSignal(SIGTERM);
+                                     else
+                                         watchSupervisor();
+                                 });
+}
+
 void RuntimeShutdown::onSignal(int signalNumber) {
+    if (m_ending.exchange(true)) return;
     m_stopAccepting();
     asio::co_spawn(m_context, endRuns(m_groups, m_grace), [this, signalNumber](const std::exception_ptr&) {
         {

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
+#include <stdexcept>
 
 extern char** environ;
 
@@ -19,8 +21,9 @@ namespace {
 constexpr uint16_t kDefaultPort = 8787;
 
 // The command line's options: those that take the following argument as their value, and flags.
-const std::vector<std::string> kValueOptions{"--host",           "--port",        "--token", "--name",
-                                             "--advertise-host", "--working-dir", "--bind"};
+const std::vector<std::string> kValueOptions{"--host", "--port",           "--token",
+                                             "--name", "--advertise-host", "--working-dir",
+                                             "--bind", "--supervisor-fd"};
 const std::vector<std::string> kFlags{"--no-open-pair-page", "--no-qr", "--help", "-h", "--version"};
 
 bool isOneOf(const std::vector<std::string>& names, const std::string& text) {
@@ -144,6 +147,9 @@ std::string usageText() {
            "                          default: the current folder)\n"
            "  --bind ADDRESS          listen on this local IP address only (KESTRO_AGENT_BIND;\n"
            "                          default: every interface)\n"
+           "  --supervisor-fd N       end (as on SIGTERM) once the pipe whose read end is descriptor N\n"
+           "                          is closed: for a program that starts the runtime and holds the\n"
+           "                          pipe's other end (the companion); no variable\n"
            "  --no-open-pair-page     do not open the pairing page in the browser\n"
            "  --no-qr                 do not print the pairing QR code after the banner on a terminal\n"
            "  --help, -h              print this help and exit\n"
@@ -187,6 +193,14 @@ KestroAgentConfiguration buildConfiguration(const std::vector<std::string>& argu
         configuration.bindAddress = trimmed(*bind);
     } else if (auto variable = environment("KESTRO_AGENT_BIND")) {
         configuration.bindAddress = trimmed(*variable);
+    }
+    if (hasFlag(arguments, "--supervisor-fd")) {
+        const auto value = optionValue(arguments, "--supervisor-fd");
+        const auto number = value ? parseDecimal(*value, false) : std::nullopt;
+        if (!number || number->overflowed || number->magnitude > uint64_t(std::numeric_limits<int>::max()))
+            throw std::invalid_argument("The supervisor descriptor " + quotedForMessage(value.value_or("")) +
+                                        " is not a descriptor number.");
+        configuration.supervisorDescriptor = static_cast<int>(number->magnitude);
     }
     return configuration;
 }

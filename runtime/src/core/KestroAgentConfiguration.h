@@ -22,6 +22,9 @@ struct KestroAgentConfiguration {
     bool printsTerminalQRCode = true; // on a terminal only; "--no-qr" turns it off
     // The one local address to listen on; empty: every interface and address family.
     std::string bindAddress;
+    // "--supervisor-fd N": the read end of a pipe whose other end the program that started this
+    // one holds; the runtime ends when it is closed. Absent: nobody supervises it.
+    std::optional<int> supervisorDescriptor;
 };
 
 // A token shorter than this still works, with a warning: it can be guessed.
@@ -35,7 +38,9 @@ struct ConfigurationFallbacks {
 };
 ConfigurationFallbacks systemFallbacks();
 
-// `arguments` includes the program path as its first element.
+// `arguments` includes the program path as its first element. Throws std::invalid_argument when
+// "--supervisor-fd" is given without a descriptor number: a supervised runtime must never run
+// unsupervised.
 KestroAgentConfiguration buildConfiguration(const std::vector<std::string>& arguments,
                                             const EnvironmentLookup& environment,
                                             const ConfigurationFallbacks& fallbacks = systemFallbacks());

@@ -119,6 +119,20 @@ TEST(ConfigurationTest, TheBindAddressComesFromItsOptionOrVariable) {
     EXPECT_EQ(commandLineRequest({"kestro-agent", "--bind", "--help"}), CommandLineRequest::serve);
 }
 
+TEST(ConfigurationTest, TheSupervisorDescriptorIsANumberOrAStartUpError) {
+    EXPECT_EQ(build({}).supervisorDescriptor, std::nullopt);
+    EXPECT_EQ(build({"--supervisor-fd", "7"}).supervisorDescriptor, 7);
+    // Only an option: a variable would reach every program the runtime starts.
+    EXPECT_EQ(build({}, {{"KESTRO_AGENT_SUPERVISOR_FD", "7"}}).supervisorDescriptor, std::nullopt);
+    for (const std::vector<std::string>& bad : {std::vector<std::string>{"--supervisor-fd"},
+                                                {"--supervisor-fd", "-1"},
+                                                {"--supervisor-fd", "x"},
+                                                {"--supervisor-fd", "99999999999"}})
+        EXPECT_THROW(build(bad), std::invalid_argument) << bad.back();
+    EXPECT_EQ(configurationWarnings({"kestro-agent", "--supervisor-fd", "7"}, environmentOf({})),
+              std::vector<std::string>{});
+}
+
 TEST(ConfigurationTest, WorkingDirectoryIsNormalizedOrTheCurrentDirectory) {
     EXPECT_EQ(build({"--working-dir", "/tmp/../tmp/./"}).defaultWorkingDirectory, "/tmp");
     EXPECT_EQ(build({"--working-dir", "   "}).defaultWorkingDirectory, "/");

@@ -6,10 +6,15 @@
 #include "support/TemporaryFolder.h"
 
 #include <arpa/inet.h>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <nlohmann/json.hpp>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace kestro::testing;
@@ -397,6 +402,42 @@ TEST(StartupTest, APortInUseIsAStartUpFailureWithoutBanner) {
     EXPECT_NE(agent.standardError().find("Could not listen on port " + std::to_string(port)),
               std::string::npos)
         << agent.standardError();
+}
+
+// Started with a pipe from a supervisor: it keeps the read end from its children, and ends as on
+// SIGTERM (the pairing files gone) once the supervisor's end is closed, however that ended.
+TEST(StartupTest, TheSupervisorsPipeClosingEndsTheRuntimeAsSIGTERMDoes) {
+    TemporaryFolder home;
+    const std::string fifo = home.path() + "/supervisor";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // Open for reading and writing, so the runtime's read-only open finds a writer at once.
+    int supervisor = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(supervisor, 0);
+    AgentProcess agent({"--port", std::to_string(freePort()), "--supervisor-fd", "3", "--no-open-pair-page"},
+                       {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}}, home.path(),
+                       {"/bin/sh", "-c", "exec \"$@\" 3<\"$0\"", fifo});
+    const auto banner = agent.waitForLines(9);
+    ASSERT_EQ(banner.size(), 9u) << agent.standardError();
+    const std::string page = banner[7].substr(std::string("Pair Page: ").size());
+    ASSERT_TRUE(std::filesystem::exists(page));
+    // Close-on-exec from then on: flags are octal in fdinfo, O_CLOEXEC is 02000000.
+    std::ifstream fdinfo("/proc/" + std::to_string(agent.pid()) + "/fdinfo/3");
+    std::string label, flags;
+    while (fdinfo >> label >> flags && label != "flags:") {
+    }
+    EXPECT_NE(std::stoul(flags, nullptr, 8) & 02000000u, 0u) << flags;
+    ::close(supervisor);
+    EXPECT_EQ(agent.waitForExit(seconds(2)), 128 + SIGTERM);
+    EXPECT_FALSE(std::filesystem::exists(page));
+    EXPECT_FALSE(std::filesystem::exists(page.substr(0, page.size() - 4) + "png"));
+
+    // A descriptor that is no pipe is refused before anything is served.
+    AgentProcess unsupervised({"--port", std::to_string(freePort()), "--supervisor-fd", "9"},
+                              {{"HOME", home.path()}, {"XDG_RUNTIME_DIR", home.path()}});
+    EXPECT_EQ(unsupervised.waitForExit(), 1);
+    EXPECT_NE(unsupervised.standardError().find("The supervisor descriptor 9 is not an open pipe."),
+              std::string::npos)
+        << unsupervised.standardError();
 }
 
 TEST(StartupTest, DefaultsGiveARandomTokenAndThePortFromTheEnvironment) {

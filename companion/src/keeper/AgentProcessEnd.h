@@ -1,0 +1,26 @@
+#pragma once
+// How a runtime process ended, and what the companion says when it ended without being asked
+// to. Plain values; any thread.
+
+#include <QString>
+
+namespace kestro::companion {
+
+struct AgentProcessEnd {
+    bool bySignal = false; // a signal ended it; else it exited
+    int code = 0;          // the signal's number, or the exit status
+    QString lastError;     // its last line on standard error; empty when it wrote none
+};
+
+// The system's name for a signal ("SIGKILL"); empty for one it has no portable name for.
+QString signalName(int signal);
+
+// "kestro Agent stopped unexpectedly with exit code 1." or "… by signal 9 (SIGKILL).", then the
+// runtime's last error line, when it wrote one: what it said is usually why.
+QString unexpectedEndMessage(const AgentProcessEnd& end);
+
+// What to do about a runtime that ended before it listened, started on `port`: the port is taken,
+// or not open to this user, or else look at the settings and the log.
+QString adviceForEndBeforeListening(const AgentProcessEnd& end, const QString& port);
+
+} // namespace kestro::companion
