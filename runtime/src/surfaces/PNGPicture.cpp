@@ -17,11 +17,15 @@ constexpr png_uint_32 kMostAncillaryChunks = 128;
 struct Source {
     int fd = -1;
     size_t left = 0;
+    std::chrono::steady_clock::time_point deadline;
 };
 
+// libpng asks for a few kilobytes at a time, however much it unpacks from them: the deadline is
+// looked at often enough.
 void readFromFile(png_structp png, png_bytep data, size_t length) {
     auto* source = static_cast<Source*>(png_get_io_ptr(png));
     if (length > source->left) png_error(png, "larger than allowed");
+    if (std::chrono::steady_clock::now() > source->deadline) png_error(png, "out of time");
     for (size_t done = 0; done < length;) {
         const ssize_t got = ::read(source->fd, data + done, length - done);
         if (got < 0 && errno == EINTR) continue;
@@ -69,7 +73,8 @@ bool readRows(png_structp png, AreaShrinker* shrinker, uint8_t* row, uint32_t he
 
 } // namespace
 
-std::optional<RGBImage> shrunkPNG(int fd, size_t maxBytes, uint32_t maxSide) {
+std::optional<RGBImage> shrunkPNG(int fd, size_t maxBytes, uint32_t maxSide,
+                                  std::chrono::steady_clock::time_point deadline) {
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, failQuietly, ignoreWarning);
     if (png == nullptr) return std::nullopt;
     png_infop info = png_create_info_struct(png);
@@ -77,7 +82,7 @@ std::optional<RGBImage> shrunkPNG(int fd, size_t maxBytes, uint32_t maxSide) {
         png_destroy_read_struct(&png, nullptr, nullptr);
         return std::nullopt;
     }
-    Source source{fd, maxBytes};
+    Source source{fd, maxBytes, deadline};
     png_set_read_fn(png, &source, readFromFile);
     png_set_user_limits(png, kLargestSide, kLargestSide);
     png_set_chunk_malloc_max(png, kLargestChunk);

@@ -189,7 +189,8 @@ void closeRequest(SessionBus& bus, const std::string& handle, Clock::time_point 
 // The picture in the file the portal wrote, when it is a fresh regular file of this user's; such
 // a file is removed once read. Anything else at the path is neither read nor removed: the path
 // comes from another program.
-std::optional<RGBImage> pictureFromFile(const std::string& path, time_t requestedAt, uint32_t maxSide) {
+std::optional<RGBImage> pictureFromFile(const std::string& path, time_t requestedAt, uint32_t maxSide,
+                                        Clock::time_point deadline) {
     FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
     struct stat info {};
     if (!file.isOpen() || ::fstat(file.get(), &info) != 0) return std::nullopt;
@@ -197,7 +198,7 @@ std::optional<RGBImage> pictureFromFile(const std::string& path, time_t requeste
                       info.st_ctim.tv_sec >= requestedAt - kClockSlackSeconds &&
                       info.st_size <= static_cast<off_t>(kLargestPicture);
     if (!ours) return std::nullopt;
-    auto picture = shrunkPNG(file.get(), kLargestPicture, maxSide);
+    auto picture = shrunkPNG(file.get(), kLargestPicture, maxSide, deadline);
     removeIfUnchanged(path, FileIdentity{info.st_dev, info.st_ino});
     return picture;
 }
@@ -295,7 +296,7 @@ PortalScreenshot takePortalScreenshot(const EnvironmentLookup& environment, Cloc
     if (waited != PortalAnswer::answered) return {.answer = waited};
     if (request.answer != PortalAnswer::answered) return {.answer = request.answer};
     const auto path = localPathOfFileURI(*request.uri);
-    auto picture = path ? pictureFromFile(*path, requestedAt, maxSide) : std::nullopt;
+    auto picture = path ? pictureFromFile(*path, requestedAt, maxSide, deadline) : std::nullopt;
     if (!picture) return {.answer = PortalAnswer::failed};
     return {.answer = PortalAnswer::answered, .image = std::move(picture)};
 }

@@ -55,6 +55,8 @@ class WaylandDisplaySession {
     bool offersScreencopy() const;
     // wlr-foreign-toplevel-management-unstable-v1, which says which window is in front.
     bool offersToplevelList() const;
+    // How many outputs (monitors) the compositor announced.
+    size_t outputCount() const;
 
     // The activated window from the compositor's toplevel list; absent when none is activated,
     // the compositor keeps no such list, or the list could not be read (state() then says why).

@@ -323,6 +323,10 @@ bool WaylandDisplaySession::offersToplevelList() const {
     return m_conversation && m_conversation->toplevelList.has_value();
 }
 
+size_t WaylandDisplaySession::outputCount() const {
+    return m_conversation ? m_conversation->outputGlobals.size() : 0;
+}
+
 std::optional<FrontWindow> WaylandDisplaySession::frontWindow() {
     if (!offersToplevelList()) return std::nullopt;
     WaylandConversation& conversation = *m_conversation;

@@ -107,7 +107,8 @@ WaylandPicture takeWaylandPicture(const EnvironmentLookup& environment, const st
             return {.end = WaylandPicture::End::unreachable, .timedOut = true};
         compositorAnswered = compositor.state() == State::connected;
         throughGrim = grimCanCapture(compositor, grim);
-        if (throughGrim)
+        // With one output there is nothing to choose.
+        if (throughGrim && compositor.outputCount() > 1)
             if (const auto front = compositor.frontWindow()) outputName = front->outputName;
         if (compositor.state() == State::timedOut)
             return {.end = WaylandPicture::End::unreachable, .timedOut = true};

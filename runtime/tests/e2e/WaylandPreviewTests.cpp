@@ -73,4 +73,13 @@ TEST(WaylandPreviewTest, AQRCodeInAFirefoxWindowReadsBackAndNamesTheBrowser) {
     ASSERT_TRUE(image.has_value());
     EXPECT_EQ(image->width, 900);
     EXPECT_EQ(image->height, 506);
+
+    // With a second monitor beside it, the picture is still of the one the window is on (the two
+    // side by side would be 900 x 253).
+    ASSERT_TRUE(session.addOutput());
+    const auto second =
+        decodedJPEG(base64Decoded(post("/surface-preview", {{"kind", "desktop"}}).value("imageBase64", "")));
+    ASSERT_TRUE(second.has_value());
+    EXPECT_EQ(second->width, 900);
+    EXPECT_EQ(second->height, 506);
 }

@@ -34,11 +34,11 @@ std::optional<std::pair<uid_t, gid_t>> testUser() {
     return ids;
 }
 
-// The name of the compositor's socket in `folder`, once there is one.
-std::string socketIn(const std::string& folder) {
+// The name of a socket in `folder` whose name starts with `prefix`, once there is one.
+std::string socketIn(const std::string& folder, const std::string& prefix) {
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(folder, error))
-        if (entry.is_socket() && entry.path().filename().string().starts_with("wayland-"))
+        if (entry.is_socket() && entry.path().filename().string().starts_with(prefix))
             return entry.path().filename().string();
     return "";
 }
@@ -99,7 +99,8 @@ WaylandSession::WaylandSession(const WaylandSessionOptions& options) {
         return;
     }
     m_compositor = std::move(compositor.child);
-    if (!eventually([&] { return !(m_display = socketIn(m_runtimeDirectory)).empty(); }, seconds(30)))
+    if (!eventually([&] { return !(m_display = socketIn(m_runtimeDirectory, "wayland-")).empty(); },
+                    seconds(30)))
         m_unavailable = "sway started, but opened no Wayland socket within 30 s";
 }
 
@@ -129,6 +130,20 @@ std::string WaylandSession::copyForUser(const std::string& path) const {
     fs::permissions(copy, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                               fs::perms::others_read | fs::perms::others_exec);
     return copy;
+}
+
+bool WaylandSession::addOutput() {
+    const std::string control = socketIn(m_runtimeDirectory, "sway-ipc.");
+    if (!m_unavailable.empty() || control.empty()) return false;
+    std::vector<std::string> words = asUser();
+    words.insert(words.end(), {"/usr/bin/swaymsg", "create_output"});
+    const std::string program = words.front();
+    words.erase(words.begin());
+    return runProcess(
+               {.executable = program,
+                .arguments = words,
+                .environment = std::vector<std::string>{"SWAYSOCK=" + m_runtimeDirectory + "/" + control}})
+               .status == 0;
 }
 
 bool WaylandSession::start(const std::string& executable, const std::vector<std::string>& arguments) {

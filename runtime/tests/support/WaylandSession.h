@@ -42,6 +42,8 @@ class WaylandSession {
     // Starts a program as the session's user with the session's environment; false when it
     // could not be started. Its output is dropped.
     bool start(const std::string& executable, const std::vector<std::string>& arguments);
+    // Adds a second monitor of the same size, to the right of the first (swaymsg create_output).
+    bool addOutput();
 
   private:
     TemporaryFolder m_folder;

@@ -62,10 +62,11 @@ TEST(PNGPictureTest, PicturesAreShrunkAndCutOrOversizedFilesGiveNothing) {
     TemporaryFolder folder;
     // 1-bit grey, 1,134 pixels a side.
     const std::string png = pairingQRCodePNG(std::string(300, 'q')).value();
-    const auto readFile = [&](const std::string& bytes, size_t maxBytes) {
+    const auto readFile = [&](const std::string& bytes, size_t maxBytes,
+                              std::chrono::seconds left = std::chrono::seconds(10)) {
         const std::string path = folder.write("picture.png", bytes);
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        auto picture = shrunkPNG(fd, maxBytes, 900);
+        auto picture = shrunkPNG(fd, maxBytes, 900, std::chrono::steady_clock::now() + left);
         ::close(fd);
         return picture;
     };
@@ -76,4 +77,5 @@ TEST(PNGPictureTest, PicturesAreShrunkAndCutOrOversizedFilesGiveNothing) {
     EXPECT_FALSE(readFile(png, png.size() - 1).has_value());
     EXPECT_FALSE(readFile(png.substr(0, png.size() - 20), png.size()).has_value());
     EXPECT_FALSE(readFile("not a picture", 1024).has_value());
+    EXPECT_FALSE(readFile(png, png.size(), std::chrono::seconds(-1)).has_value());
 }
