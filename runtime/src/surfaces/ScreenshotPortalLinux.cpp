@@ -186,21 +186,27 @@ void closeRequest(SessionBus& bus, const std::string& handle, Clock::time_point 
         bus.processUntil([&] { return closed; }, deadline);
 }
 
-// The picture in the file the portal wrote, when it is a fresh regular file of this user's; such
-// a file is removed once read. Anything else at the path is neither read nor removed: the path
-// comes from another program.
-std::optional<RGBImage> pictureFromFile(const std::string& path, time_t requestedAt, uint32_t maxSide,
-                                        Clock::time_point deadline) {
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+// The file the portal wrote, open, when it is a fresh regular file of this user's: anything else
+// at the path is neither read nor removed, as the path comes from another program.
+struct PortalFile {
+    FileDescriptor descriptor;
+    FileIdentity identity;
+};
+std::optional<PortalFile> openedPortalFile(const std::string& uri, time_t requestedAt) {
+    const auto path = localPathOfFileURI(uri);
+    if (!path) return std::nullopt;
+    FileDescriptor file(::open(path->c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
     struct stat info {};
     if (!file.isOpen() || ::fstat(file.get(), &info) != 0) return std::nullopt;
     const bool ours = S_ISREG(info.st_mode) && info.st_uid == ::geteuid() && info.st_nlink == 1 &&
                       info.st_ctim.tv_sec >= requestedAt - kClockSlackSeconds &&
                       info.st_size <= static_cast<off_t>(kLargestPicture);
     if (!ours) return std::nullopt;
-    auto picture = shrunkPNG(file.get(), kLargestPicture, maxSide, deadline);
-    removeIfUnchanged(path, FileIdentity{info.st_dev, info.st_ino});
-    return picture;
+    return PortalFile{std::move(file), FileIdentity{info.st_dev, info.st_ino}};
+}
+
+void removePortalFile(const std::string& uri, const PortalFile& file) {
+    removeIfUnchanged(*localPathOfFileURI(uri), file.identity);
 }
 
 } // namespace
@@ -291,12 +297,18 @@ PortalScreenshot takePortalScreenshot(const EnvironmentLookup& environment, Cloc
     const PortalAnswer waited = bus.processUntil([&] { return request.finished; }, deadline - kCloseReserve);
     if (waited == PortalAnswer::timedOut) {
         closeRequest(bus, request.handle, deadline);
+        // A picture that came while the request was being closed is of no use any more.
+        if (request.uri)
+            if (const auto late = openedPortalFile(*request.uri, requestedAt))
+                removePortalFile(*request.uri, *late);
         return {.answer = PortalAnswer::timedOut};
     }
     if (waited != PortalAnswer::answered) return {.answer = waited};
     if (request.answer != PortalAnswer::answered) return {.answer = request.answer};
-    const auto path = localPathOfFileURI(*request.uri);
-    auto picture = path ? pictureFromFile(*path, requestedAt, maxSide, deadline) : std::nullopt;
+    const auto file = openedPortalFile(*request.uri, requestedAt);
+    if (!file) return {.answer = PortalAnswer::failed};
+    auto picture = shrunkPNG(file->descriptor.get(), kLargestPicture, maxSide, deadline);
+    removePortalFile(*request.uri, *file);
     if (!picture) return {.answer = PortalAnswer::failed};
     return {.answer = PortalAnswer::answered, .image = std::move(picture)};
 }

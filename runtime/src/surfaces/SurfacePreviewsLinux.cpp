@@ -31,6 +31,11 @@ std::optional<std::string> encodedJPEG(const RGBImage& image) {
     return std::string(reinterpret_cast<const char*>(jpeg), size);
 }
 
+SurfaceFinding captureFailedFinding() {
+    return {"Unavailable", "The desktop display is there, but kestro could not capture it right now.", true,
+            false};
+}
+
 // The finding for a Wayland picture that did not come.
 SurfaceFinding findingWithoutPicture(WaylandPicture::End end) {
     switch (end) {
@@ -53,8 +58,7 @@ SurfaceFinding findingWithoutPicture(WaylandPicture::End end) {
     case WaylandPicture::End::failed:
         break;
     }
-    return {"Unavailable", "The desktop display is there, but kestro could not capture it right now.", true,
-            false};
+    return captureFailedFinding();
 }
 
 // The picture of the screen, or the finding that says why there is none.
@@ -69,7 +73,7 @@ std::pair<std::optional<RGBImage>, SurfaceFinding> desktopPicture(const SurfaceC
         return {std::nullopt, desktopFindingWithout(display.state() == XDisplaySession::State::unreachable
                                                         ? DesktopAbsence::unreachable
                                                         : DesktopAbsence::noDisplay)};
-    return {display.screenImage(kPreviewMaxSide), findingWithoutPicture(WaylandPicture::End::failed)};
+    return {display.screenImage(kPreviewMaxSide), captureFailedFinding()};
 }
 
 } // namespace

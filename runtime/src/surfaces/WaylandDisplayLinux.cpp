@@ -205,6 +205,7 @@ constexpr wl_registry_listener kRegistryListener{
         [](void* data, wl_registry*, uint32_t name, const char* interface, uint32_t version) {
             auto* conversation = static_cast<WaylandConversation*>(data);
             const std::string_view kind(interface);
+            if (version == 0) return; // nothing could be bound
             if (kind == "zwlr_screencopy_manager_v1") conversation->screencopy = true;
             if (kind == zwlr_foreign_toplevel_manager_v1_interface.name)
                 conversation->toplevelList = WaylandConversation::Global{name, version};
