@@ -19,7 +19,8 @@ if(APPLE)
   return()
 endif()
 
-set(KESTRO_MAINTAINER "kestro Agent developers <agent@brantel.example>")
+# No public address exists yet: one under the reserved .invalid domain stands in for it.
+set(KESTRO_MAINTAINER "kestro Agent maintainers <maintainers@kestro-agent.invalid>")
 set(packaging ${PROJECT_SOURCE_DIR}/packaging)
 set(generated ${PROJECT_BINARY_DIR}/packaging)
 set(docdir ${CMAKE_INSTALL_DATAROOTDIR}/doc)

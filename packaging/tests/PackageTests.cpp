@@ -8,6 +8,7 @@
 #include "support/LoopbackHTTP.h"
 #include "support/TemporaryFolder.h"
 
+#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -113,12 +114,15 @@ struct UnpackedPackage {
     bool unpacked;
 };
 
-// The settings of a unit's section, by name (a later line wins).
+// The settings of a unit's section, by name (a later line wins; a line ending in a backslash goes
+// on in the next).
 std::map<std::string, std::string> unitSection(const std::string& unit, const std::string& section) {
     std::map<std::string, std::string> settings;
     std::istringstream lines(unit);
     bool inside = false;
-    for (std::string line; std::getline(lines, line);) {
+    for (std::string line, next; std::getline(lines, line);) {
+        while (line.ends_with("\\") && std::getline(lines, next))
+            line.replace(line.size() - 1, 1, " " + next);
         if (line.starts_with("[")) inside = line == "[" + section + "]";
         const auto equals = line.find('=');
         if (inside && !line.starts_with("#") && equals != std::string::npos)
@@ -130,6 +134,25 @@ std::map<std::string, std::string> unitSection(const std::string& unit, const st
 std::vector<std::string> words(const std::string& text) {
     std::istringstream stream(text);
     return {std::istream_iterator<std::string>(stream), std::istream_iterator<std::string>()};
+}
+
+// A command line of a unit as systemd hands it over: words, a double-quoted one whole, with "%h"
+// as the home folder and "%%" as "%".
+std::vector<std::string> commandWords(const std::string& line, const std::string& home) {
+    static const std::regex kWord(R"re("([^"]*)"|(\S+))re");
+    std::vector<std::string> out;
+    for (std::sregex_iterator match(line.begin(), line.end(), kWord), end; match != end; ++match) {
+        const std::string word = (*match)[1].matched ? (*match)[1].str() : (*match)[2].str();
+        std::string expanded;
+        for (size_t i = 0; i < word.size(); ++i) {
+            if (word[i] == '%' && i + 1 < word.size() && (word[i + 1] == '%' || word[i + 1] == 'h'))
+                expanded += word[++i] == 'h' ? home : "%";
+            else
+                expanded += word[i];
+        }
+        out.push_back(expanded);
+    }
+    return out;
 }
 
 } // namespace
@@ -224,6 +247,24 @@ TEST(RuntimePackageTest, TheUserServiceVerifiesAndItsStartLineServes) {
                "KESTRO_AGENT_TOKEN=service-token\nKESTRO_AGENT_NAME=build-box\n"
                "KESTRO_AGENT_PORT=" +
                    std::to_string(port) + "\nKESTRO_AGENT_WORKDIR=" + projects + "\n");
+    // Before the start, a check of the settings file's mode: quiet when only its owner may use
+    // it, else a warning that systemd-cat takes to the journal (which the tests run without, so
+    // the command after it runs alone).
+    const auto check = commandWords(service["ExecStartPre"], home.path());
+    ASSERT_FALSE(check.empty());
+    EXPECT_EQ(check.front(), "-/usr/bin/systemd-cat"); // "-": a failed check never stops the start
+    const auto find = std::find(check.begin(), check.end(), "/usr/bin/find");
+    ASSERT_NE(find, check.end());
+    const auto modeWarning = [&](mode_t mode) {
+        ::chmod(settingsFile.c_str(), mode);
+        return run(*find, {find + 1, check.end()}).standardOutput;
+    };
+    EXPECT_EQ(modeWarning(0600), "");
+    for (const auto& [exposed, octal] :
+         std::map<mode_t, std::string>{{0640, "640"}, {0604, "604"}, {0620, "620"}})
+        EXPECT_EQ(modeWarning(exposed), settingsFile + " can be read or changed by other users (mode " +
+                                            octal + ") and holds the pairing token: run chmod 600 " +
+                                            settingsFile);
     std::map<std::string, std::string> environment{
         {"HOME", home.path()}, {"XDG_RUNTIME_DIR", runtimeFolder}, {"PATH", "/usr/bin:/bin"}};
     std::istringstream settings(fileText(settingsFile));

@@ -5,6 +5,7 @@
 #include "agent/RuntimeShutdown.h"
 #include "core/Banner.h"
 #include "core/KestroAgentConfiguration.h"
+#include "core/PairingPage.h"
 #include "core/TerminalQRCode.h"
 #include "platform/DescriptorLimit.h"
 #include "platform/LargeAllocations.h"
@@ -12,6 +13,7 @@
 #include "server/KestroAgentListener.h"
 #include "server/KestroAgentRouter.h"
 #include "server/SerialExecutor.h"
+#include "text/Text.h"
 
 #include <asio/io_context.hpp>
 #include <csignal>
@@ -74,6 +76,9 @@ int main(int argc, char** argv) {
         const auto page = serial.runBlocking(
             [&] { return state->openPairingPageIfAvailable(configuration.opensPairingPageAutomatically); });
         shutdown.removeOnExit(state->pairingFilePaths());
+        if (!page)
+            std::cerr << "kestro-agent: " << pairingPageUnavailableReason(link, state->pairingFilePaths())
+                      << std::endl;
         for (const auto& line : bannerLines(configuration, snapshot, link, page)) {
             std::fputs((line + "\n").c_str(), stdout);
             std::fflush(stdout);
@@ -89,7 +94,7 @@ int main(int argc, char** argv) {
         first.join();
         second.join();
     } catch (const std::exception& error) {
-        std::cerr << "kestro-agent: " << error.what() << std::endl;
+        std::cerr << "kestro-agent: " << escapedControlCharacters(error.what()) << std::endl;
         return 1;
     }
     return 0;

@@ -1,5 +1,6 @@
 #pragma once
-// The fixed start-up banner the companion reads line by line.
+// The fixed start-up banner the companion reads line by line; every inserted value has its
+// control characters written as visible escapes, so each line stays one line.
 
 #include "core/KestroAgentConfiguration.h"
 #include "core/WireRecords.h"

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <nlohmann/json.hpp>
 
 extern char** environ;
 
@@ -23,12 +22,6 @@ constexpr uint16_t kDefaultPort = 8787;
 const std::vector<std::string> kValueOptions{"--host",           "--port",        "--token", "--name",
                                              "--advertise-host", "--working-dir", "--bind"};
 const std::vector<std::string> kFlags{"--no-open-pair-page", "--no-qr", "--help", "-h", "--version"};
-
-// A setting's text in a message: quoted, with control characters escaped, so that no value can
-// write terminal escapes into a log.
-std::string quotedForMessage(const std::string& text) {
-    return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
 
 bool isOneOf(const std::vector<std::string>& names, const std::string& text) {
     return std::find(names.begin(), names.end(), text) != names.end();

@@ -60,7 +60,15 @@ std::string pairingLink(const KestroAgentConfiguration& configuration, const std
 }
 
 std::string pairingSlug(const std::string& machineName) {
-    return replacingAll(replacingAll(lowercased(machineName), " ", "-"), "/", "-");
+    std::string slug =
+        replacingAll(replacingAll(withoutControlCharacters(lowercased(machineName)), " ", "-"), "/", "-");
+    if (slug.size() <= kLongestPairingSlug) return slug;
+    // Cut before the character that crosses the bound, never inside it.
+    size_t end = kLongestPairingSlug;
+    while (end > 0 && (static_cast<unsigned char>(slug[end]) & 0xC0) == 0x80)
+        --end;
+    slug.resize(end);
+    return slug;
 }
 
 std::string kestroHTMLEscaped(std::string_view text) {

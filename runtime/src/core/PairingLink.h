@@ -26,7 +26,10 @@ std::string pairingLink(const KestroAgentConfiguration& configuration, const std
 // Percent-encodes a query name or value; "&", "=", "+" and "#" are encoded too.
 std::string percentEncodedQueryValue(std::string_view text);
 
-// Machine name lower-cased with spaces and "/" turned into "-".
+// Machine name lower-cased with spaces and "/" turned into "-", control characters dropped, and
+// cut to at most kLongestPairingSlug bytes at a character boundary: the pairing files' names stay
+// printable and within the file system's limit on a name.
+inline constexpr size_t kLongestPairingSlug = 128;
 std::string pairingSlug(const std::string& machineName);
 
 // "&", double quote, "<" and ">" escaped, in that order.

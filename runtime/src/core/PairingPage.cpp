@@ -1,6 +1,7 @@
 #include "core/PairingPage.h"
 
 #include "core/PairingLink.h"
+#include "text/Text.h"
 
 #include <cerrno>
 #include <csetjmp>
@@ -16,6 +17,8 @@ namespace kestro {
 namespace {
 
 constexpr int kModulePixels = 14;
+// What the largest QR code holds at level M in byte mode (version 40).
+constexpr size_t kQRCodeByteCapacity = 2331;
 constexpr int kQuietZoneModules = 4;
 
 void appendToString(png_structp png, png_bytep data, png_size_t length) {
@@ -109,6 +112,21 @@ std::optional<std::string> pairingQRCodePNG(const std::string& link) {
         }
     }
     return encodePNG(rows, side);
+}
+
+std::string pairingPageUnavailableReason(const std::string& link, const std::vector<std::string>& filePaths) {
+    const std::unique_ptr<QRcode, decltype(&QRcode_free)> code(
+        QRcode_encodeString8bit(link.c_str(), 0, QR_ECLEVEL_M), &QRcode_free);
+    if (!code)
+        return "The pair link is too long for a QR code (" + std::to_string(link.size()) +
+               " bytes, at most " + std::to_string(kQRCodeByteCapacity) +
+               " fit), so there is no pairing page: shorten the advertised host, the machine name, the "
+               "working folder or the token.";
+    if (filePaths.empty())
+        return "There is no private temporary folder for the pairing page: set TMPDIR to a folder only "
+               "this user can write to.";
+    return "The pairing page could not be written as " + quotedForMessage(filePaths.front()) +
+           ": check that this user can write to its folder.";
 }
 
 std::string fileURL(const std::string& path) {

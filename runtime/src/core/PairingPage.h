@@ -3,11 +3,17 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kestro {
 
 // PNG bytes of the link as a QR code: level M, 14 × 14 pixels per module, 4-module quiet zone.
 std::optional<std::string> pairingQRCodePNG(const std::string& link);
+
+// Why no pairing page was written, as one line for standard error that says what to do: the link
+// is too long for a QR code, or there was no private folder (`filePaths` empty), or the files
+// could not be written at `filePaths`.
+std::string pairingPageUnavailableReason(const std::string& link, const std::vector<std::string>& filePaths);
 
 struct PairingPageContent {
     std::string machineName;

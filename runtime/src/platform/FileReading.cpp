@@ -1,9 +1,11 @@
 #include "platform/FileReading.h"
 
+#include "text/Text.h"
+
 #include <cerrno>
+#include <cstdint>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unicode/utf8.h>
 #include <unistd.h>
 
 namespace kestro {
@@ -32,45 +34,33 @@ class OpenFile {
     int m_fd;
 };
 
-bool readToEnd(int fd, std::string& out) {
+// Everything from the descriptor's position to the end of the file when that is at most `limit`
+// bytes; nothing when it is more, or when a read fails.
+std::optional<std::string> readAtMost(int fd, size_t limit) {
+    std::string bytes;
     char chunk[65536];
     while (true) {
         const ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got == 0) return true;
+        if (got == 0) return bytes;
         if (got < 0) {
             if (errno == EINTR) continue;
-            return false;
+            return std::nullopt;
         }
-        out.append(chunk, static_cast<size_t>(got));
+        if (static_cast<size_t>(got) > limit - bytes.size()) return std::nullopt;
+        bytes.append(chunk, static_cast<size_t>(got));
     }
-}
-
-bool isValidUTF8(const std::string& bytes) {
-    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
-    const auto length = static_cast<int32_t>(bytes.size());
-    int32_t index = 0;
-    while (index < length) {
-        UChar32 c;
-        U8_NEXT(data, index, length, c);
-        if (c < 0) return false;
-    }
-    return true;
 }
 
 } // namespace
 
-std::optional<std::string> readWholeFile(const std::string& path) {
+std::optional<std::string> readWholeFile(const std::string& path, size_t maxBytes) {
     OpenFile file(path);
     if (file.fd() < 0) return std::nullopt;
-    struct stat info {};
-    if (::fstat(file.fd(), &info) != 0 || S_ISDIR(info.st_mode)) return std::nullopt;
-    std::string bytes;
-    if (!readToEnd(file.fd(), bytes)) return std::nullopt;
-    return bytes;
+    return readAtMost(file.fd(), maxBytes);
 }
 
-std::optional<std::string> readUTF8File(const std::string& path) {
-    auto bytes = readWholeFile(path);
+std::optional<std::string> readUTF8File(const std::string& path, size_t maxBytes) {
+    auto bytes = readWholeFile(path, maxBytes);
     if (!bytes || !isValidUTF8(*bytes)) return std::nullopt;
     return bytes;
 }
@@ -78,14 +68,25 @@ std::optional<std::string> readUTF8File(const std::string& path) {
 std::optional<FileTail> readFileTail(const std::string& path, size_t maxBytes) {
     OpenFile file(path);
     if (file.fd() < 0) return std::nullopt;
-    const off_t end = ::lseek(file.fd(), 0, SEEK_END);
-    const size_t size = end > 0 ? static_cast<size_t>(end) : 0;
-    const size_t start = size > maxBytes ? size - maxBytes : 0;
+    struct stat info {};
+    if (::fstat(file.fd(), &info) != 0) return std::nullopt;
+    const size_t reported = info.st_size > 0 ? static_cast<size_t>(info.st_size) : 0;
+    const size_t start = reported > maxBytes ? reported - maxBytes : 0;
     if (::lseek(file.fd(), static_cast<off_t>(start), SEEK_SET) < 0) return std::nullopt;
-    FileTail tail;
-    tail.startsInside = start != 0;
-    if (!readToEnd(file.fd(), tail.bytes)) return std::nullopt;
-    return tail;
+    // The size may be wrong (a file that grows while it is read, a file that reports none), so
+    // the read goes on to the real end, within a bound, and keeps the last `maxBytes`.
+    auto bytes = readAtMost(file.fd(), maxBytes > SIZE_MAX / 2 ? SIZE_MAX : 2 * maxBytes);
+    if (!bytes) return std::nullopt;
+    const size_t dropped = bytes->size() > maxBytes ? bytes->size() - maxBytes : 0;
+    bytes->erase(0, dropped);
+    return FileTail{.bytes = std::move(*bytes), .startsInside = start + dropped > 0};
+}
+
+std::string_view FileTail::wholeLines() const {
+    if (!startsInside) return bytes;
+    const size_t lineFeed = bytes.find('\n');
+    if (lineFeed == std::string::npos) return {};
+    return std::string_view(bytes).substr(lineFeed + 1);
 }
 
 } // namespace kestro

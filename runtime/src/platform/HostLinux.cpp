@@ -19,6 +19,11 @@ namespace kestro {
 
 namespace {
 
+// /proc files report no size: each is read up to a cap suited to it. /proc/stat grows with the
+// number of processors and interrupts.
+constexpr size_t kSmallSystemFileCap = 64 << 10;
+constexpr size_t kProcStatCap = 4 << 20;
+
 // Values in /etc/machine-info follow shell quoting: strip one level of quotes and backslashes.
 std::string unquotedShellValue(std::string_view value) {
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
@@ -36,7 +41,7 @@ std::string unquotedShellValue(std::string_view value) {
 }
 
 std::optional<std::string> prettyHostName() {
-    std::istringstream file(readWholeFile("/etc/machine-info").value_or(""));
+    std::istringstream file(readWholeFile("/etc/machine-info", kSmallSystemFileCap).value_or(""));
     std::string line;
     while (std::getline(file, line)) {
         if (!startsWith(line, "PRETTY_HOSTNAME=")) continue;
@@ -59,7 +64,7 @@ std::optional<std::string> computerName() {
 }
 
 std::optional<CPUTickSample> cpuTickSample() {
-    std::istringstream stat(readWholeFile("/proc/stat").value_or(""));
+    std::istringstream stat(readWholeFile("/proc/stat", kProcStatCap).value_or(""));
     std::string label;
     unsigned long long user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0;
     if (!(stat >> label >> user >> nice >> system >> idle >> iowait >> irq >> softirq) || label != "cpu")
@@ -73,7 +78,7 @@ std::optional<CPUTickSample> cpuTickSample() {
 }
 
 std::optional<MemorySample> memorySample() {
-    std::istringstream meminfo(readWholeFile("/proc/meminfo").value_or(""));
+    std::istringstream meminfo(readWholeFile("/proc/meminfo", kSmallSystemFileCap).value_or(""));
     std::string line;
     std::optional<double> total, available;
     while (std::getline(meminfo, line)) {

@@ -13,7 +13,7 @@
 namespace kestro {
 
 CodexConfigSnapshot readCodexConfig(const std::string& home) {
-    const std::string configText = readUTF8File(codexHome(home).configFile).value_or("");
+    const std::string configText = readUTF8File(codexHome(home).configFile, kCodexConfigFileCap).value_or("");
     CodexConfigSnapshot snapshot;
     snapshot.defaultModel = firstConfigValue("model", configText);
     snapshot.defaultReasoningEffort = firstConfigValue("model_reasoning_effort", configText);
@@ -31,7 +31,7 @@ std::optional<std::string> firstConfigValue(const std::string& key, const std::s
 }
 
 std::string detectAuthMode(const std::string& authPath) {
-    const auto bytes = readWholeFile(authPath);
+    const auto bytes = readWholeFile(authPath, kCodexAuthFileCap);
     if (!bytes) return "unknown";
     return authModeFromJSON(*bytes);
 }

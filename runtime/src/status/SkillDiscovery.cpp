@@ -16,6 +16,13 @@ namespace fs = std::filesystem;
 
 namespace kestro {
 
+namespace {
+
+// A skill's description is a few paragraphs; a file over this counts as unreadable.
+constexpr size_t kSkillFileCap = 1 << 20;
+
+} // namespace
+
 std::vector<SkillRoot> skillRoots(const std::string& workingDirectory, const std::string& home) {
     std::vector<SkillRoot> roots{{codexHome(home).skillsFolder, "User"},
                                  {home + "/.agents/skills", "User"},
@@ -33,7 +40,7 @@ std::vector<SkillRoot> skillRoots(const std::string& workingDirectory, const std
 
 std::optional<KestroAgentSkillPayload> parseSkill(const std::string& path,
                                                   const std::string& fallbackSource) {
-    const auto text = readUTF8File(path);
+    const auto text = readUTF8File(path, kSkillFileCap);
     if (!text) return std::nullopt;
     return parseSkillText(*text, path, fallbackSource);
 }

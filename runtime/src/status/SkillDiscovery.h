@@ -19,7 +19,7 @@ struct SkillRoot {
 // directory and each ancestor up to "/".
 std::vector<SkillRoot> skillRoots(const std::string& workingDirectory, const std::string& home);
 
-// Absent when the file cannot be read as UTF-8 text.
+// Absent when the file cannot be read as UTF-8 text or is too long to be a skill's (1 MiB).
 std::optional<KestroAgentSkillPayload> parseSkill(const std::string& path, const std::string& fallbackSource);
 // The skill a SKILL.md text describes (front matter "name" / "description", else the folder's
 // name and the first body line).

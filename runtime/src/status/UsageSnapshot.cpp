@@ -103,12 +103,7 @@ std::vector<std::string> recentSessionFiles(const std::string& root, size_t limi
 std::vector<std::string> recentJSONLLines(const std::string& path, size_t maxBytes, size_t maxLines) {
     const auto tail = readFileTail(path, maxBytes);
     if (!tail || tail->bytes.empty()) return {};
-    std::string text = decodeUTF8Lossy(tail->bytes);
-    if (tail->startsInside) {
-        const size_t newline = text.find('\n');
-        if (newline == std::string::npos) return {};
-        text.erase(0, newline + 1);
-    }
+    const std::string text = decodeUTF8Lossy(tail->wholeLines());
     std::vector<std::string> lines;
     for (const auto& piece : splitJSONLines(text)) {
         std::string line = trimmed(piece);

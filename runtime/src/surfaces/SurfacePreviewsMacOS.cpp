@@ -29,6 +29,9 @@ class TemporaryFile {
     std::string m_path;
 };
 
+// A whole-screen PNG of the largest displays stays well below this.
+constexpr size_t kScreenshotFileCap = 64 << 20;
+
 std::string screenshotPath(const SurfaceContext& context, const char* prefix, const char* extension) {
     // Without a private folder there is nowhere safe to write: the capture then finds no file.
     if (!context.temporaryDirectory) return "";
@@ -43,10 +46,10 @@ std::optional<PreviewData> loadPreviewData(const std::string& screenshotPath, co
     if (isExecutableFile(tools.sips)) {
         runCommand(tools.sips, {"-s", "format", "jpeg", "-Z", std::to_string(kPreviewMaxSide), screenshotPath,
                                 "--out", preview.path()});
-        if (auto bytes = readWholeFile(preview.path()); bytes && !bytes->empty())
+        if (auto bytes = readWholeFile(preview.path(), kScreenshotFileCap); bytes && !bytes->empty())
             return PreviewData{*bytes, true};
     }
-    if (auto bytes = readWholeFile(screenshotPath)) return PreviewData{*bytes, false};
+    if (auto bytes = readWholeFile(screenshotPath, kScreenshotFileCap)) return PreviewData{*bytes, false};
     return std::nullopt;
 }
 

@@ -184,8 +184,9 @@ struct Cookie {
 };
 
 // The first MIT-MAGIC-COOKIE-1 entry of the authority file for this display, as the X library
-// picks it (but see the wildcard below). The file is read whole with a bound and only when it is a regular
-// file: a FIFO or a device named by XAUTHORITY would hold the reader for ever.
+// picks it (but see the wildcard below). The file is read whole up to a fixed cap (over it, it
+// counts as unreadable; /proc files report no size) and only when it is a regular file: a FIFO
+// or a device named by XAUTHORITY would hold the reader for ever.
 std::optional<Cookie> authorityCookie(const EnvironmentLookup& environment, const Endpoint& endpoint,
                                       uint32_t display) {
     std::string path = trimmed(environment("XAUTHORITY").value_or(""));
@@ -194,9 +195,9 @@ std::optional<Cookie> authorityCookie(const EnvironmentLookup& environment, cons
         if (home.empty()) home = homeDirectory();
         path = home + "/.Xauthority";
     }
-    const auto file = readFileTail(path, kAuthorityFileLimit);
-    if (!file || file->startsInside || file->bytes.empty()) return std::nullopt;
-    std::string bytes = file->bytes;
+    auto file = readWholeFile(path, kAuthorityFileLimit);
+    if (!file || file->empty()) return std::nullopt;
+    std::string& bytes = *file;
     const auto close = [](FILE* stream) { std::fclose(stream); };
     std::unique_ptr<FILE, decltype(close)> stream(::fmemopen(bytes.data(), bytes.size(), "r"), close);
     if (!stream) return std::nullopt;

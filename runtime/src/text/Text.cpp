@@ -16,6 +16,56 @@ bool isSpaceOrLineBreak(UChar32 c) {
     return c >= 0 && u_isUWhiteSpace(c);
 }
 
+// What a terminal acts on rather than shows, and what a reader of lines may split at.
+bool isControlCharacter(UChar32 c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
+}
+
+// Calls `character` with each character's bytes and code point, the code point negative for a
+// byte that is not UTF-8 (one call per such byte).
+template <typename Visit> void forEachCharacter(std::string_view text, Visit character) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    const auto length = static_cast<int32_t>(text.size());
+    int32_t index = 0;
+    while (index < length) {
+        const int32_t start = index;
+        UChar32 c;
+        U8_NEXT(bytes, index, length, c);
+        if (c < 0) index = start + 1;
+        character(text.substr(static_cast<size_t>(start), static_cast<size_t>(index - start)), c);
+    }
+}
+
+std::string escaped(std::string_view text, bool quoting) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    forEachCharacter(text, [&](std::string_view piece, UChar32 c) {
+        if (c < 0) {
+            const auto byte = static_cast<unsigned char>(piece.front());
+            out += "\\x";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0x0F];
+        } else if (quoting && (c == '"' || c == '\\')) {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (!isControlCharacter(c)) {
+            out += piece;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else {
+            out += "\\u";
+            for (int shift = 12; shift >= 0; shift -= 4)
+                out += kHex[(c >> shift) & 0x0F];
+        }
+    });
+    return out;
+}
+
 } // namespace
 
 std::string trimmed(std::string_view text) {
@@ -40,10 +90,34 @@ std::string trimmed(std::string_view text) {
     return std::string(text.substr(static_cast<size_t>(start), static_cast<size_t>(end - start)));
 }
 
+bool isValidUTF8(std::string_view bytes) {
+    bool valid = true;
+    forEachCharacter(bytes, [&](std::string_view, UChar32 c) { valid = valid && c >= 0; });
+    return valid;
+}
+
 std::string decodeUTF8Lossy(std::string_view bytes) {
     std::string out;
     icu::UnicodeString::fromUTF8(icu::StringPiece(bytes.data(), static_cast<int32_t>(bytes.size())))
         .toUTF8String(out);
+    return out;
+}
+
+std::string escapedControlCharacters(std::string_view text) {
+    return escaped(text, false);
+}
+
+std::string quotedForMessage(std::string_view text) {
+    std::string quoted(1, '"');
+    quoted.append(escaped(text, true)).push_back('"');
+    return quoted;
+}
+
+std::string withoutControlCharacters(std::string_view text) {
+    std::string out;
+    forEachCharacter(text, [&](std::string_view piece, UChar32 c) {
+        if (c >= 0 && !isControlCharacter(c)) out += piece;
+    });
     return out;
 }
 

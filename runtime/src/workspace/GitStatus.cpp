@@ -109,8 +109,9 @@ std::string slugifiedName(const std::string& name) {
 std::string createWorktreeFolder(const std::string& parent, const std::string& repoName,
                                  const std::string& slug) {
     for (int n = 1;; ++n) {
-        const std::string candidate =
-            (fs::path(parent) / (repoName + "-" + slug + (n == 1 ? "" : "-" + std::to_string(n)))).string();
+        std::string name = repoName + "-" + slug;
+        if (n > 1) name.append("-").append(std::to_string(n));
+        const std::string candidate = (fs::path(parent) / name).string();
         if (::mkdir(candidate.c_str(), 0777) == 0) {
             // In a folder others may write to, ours could have been swapped meanwhile.
             if (!isOwnFolder(candidate))

@@ -70,7 +70,7 @@ long long sortSeconds(const std::optional<std::string>& text) {
 } // namespace
 
 std::vector<CodexProjectRecord> configuredProjects(const std::string& home) {
-    const auto text = readUTF8File(codexHome(home).configFile);
+    const auto text = readUTF8File(codexHome(home).configFile, kCodexConfigFileCap);
     if (!text) return {};
     static const TextPattern kHeader(R"re((?m)^\[projects\."(.+)"\]$)re");
     std::vector<CodexProjectRecord> records;

@@ -257,9 +257,11 @@ std::vector<CodexTranscriptMessageRecord> sessionTranscriptMessages(const std::s
                                                                     const std::string& home) {
     const auto path = sessionFilePath(threadID, home);
     if (!path) return {};
-    const auto text = readUTF8File(*path);
-    if (!text) return {};
-    return parseSessionTranscript(*text);
+    const auto tail = readFileTail(*path, kSessionTranscriptCap);
+    if (!tail) return {};
+    const std::string_view lines = tail->wholeLines();
+    if (!isValidUTF8(lines)) return {};
+    return parseSessionTranscript(std::string(lines));
 }
 
 KestroAgentThreadHistoryPayload threadHistoryPayload(const std::string& threadID, const std::string& home) {

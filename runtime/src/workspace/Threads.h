@@ -34,6 +34,9 @@ struct CodexTranscriptMessageRecord {
 
 extern const char* const kRecentThreadsQuery;
 inline constexpr size_t kTranscriptMessageLimit = 40;
+// A session log is read from its tail, at most this much: the newest messages are the ones shown,
+// and a long session's log (whole command outputs) can grow far beyond what a phone is sent.
+inline constexpr size_t kSessionTranscriptCap = 16 << 20;
 
 std::optional<CodexThreadRecord> parseThreadRow(const std::string& line);
 std::vector<CodexThreadRecord> recentThreads(const std::string& home, const SystemTools& tools);

@@ -1,5 +1,6 @@
 #include "core/PairingLink.h"
 #include "core/PairingPage.h"
+#include "text/Text.h"
 
 #include <gtest/gtest.h>
 
@@ -74,6 +75,16 @@ TEST(PairingTest, SlugsAndHTMLEscaping) {
     EXPECT_EQ(pairingSlug("Lab's MacBook Pro"), "lab's-macbook-pro");
     EXPECT_EQ(pairingSlug("A/B"), "a-b");
     EXPECT_EQ(pairingSlug(""), "");
+    // The files' names hold no control character and stay within a name's limit, cut between
+    // characters.
+    EXPECT_EQ(pairingSlug("Evil\x1b]0;x\a\u009b\nMac"), "evil]0;xmac");
+    EXPECT_EQ(pairingSlug(std::string(300, 'M')), std::string(kLongestPairingSlug, 'm'));
+    std::string accents = "a";
+    for (int i = 0; i < 100; ++i)
+        accents += "É";
+    const std::string cut = pairingSlug(accents); // "a" and 63 whole "é": the 64th would cross
+    EXPECT_EQ(cut.size(), kLongestPairingSlug - 1);
+    EXPECT_TRUE(isValidUTF8(cut));
     EXPECT_EQ(kestroHTMLEscaped("<b>&\"'"), "&lt;b&gt;&amp;&quot;'");
 }
 

@@ -38,4 +38,5 @@ TEST(TerminalQRCodeTest, ReadsBackAsTheLinkInsideAQuietZone) {
         }
         EXPECT_EQ(decodedQRModules(*modules, folder.path()), link);
     }
+    EXPECT_FALSE(terminalQRCode("kestro://pair?host=" + std::string(2400, 'h')).has_value());
 }

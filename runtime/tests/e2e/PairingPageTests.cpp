@@ -123,3 +123,32 @@ TEST(PairingPageTest, ChromiumRendersThePageWithAScannableCode) {
     ASSERT_TRUE(std::filesystem::exists(screenshot)) << chromium.standardError;
     EXPECT_EQ(decodedQR(screenshot), started.link);
 }
+
+TEST(PairingPageTest, ALinkTooLongForAQRCodeIsExplainedAndTheRuntimeServesOn) {
+    TemporaryFolder home, tmp;
+    const uint16_t port = freePort();
+    const std::string token = "long-link-token-0123456789";
+    AgentProcess agent(
+        {"--port", std::to_string(port), "--advertise-host", std::string(2300, 'h'), "--no-open-pair-page"},
+        {{"HOME", home.path()},
+         {"TMPDIR", tmp.path()},
+         {"PATH", "/usr/bin:/bin"},
+         {"KESTRO_AGENT_TOKEN", token}});
+    const StartedAgent started = startAgent(agent);
+    ASSERT_EQ(started.lines.size(), 8u) << agent.standardError();
+    EXPECT_EQ(started.lines[7], "Pair Page: unavailable");
+    EXPECT_GT(started.link.size(), 2331u);
+    // One line on standard error says why and what to do.
+    std::string errors;
+    EXPECT_TRUE(eventually([&] {
+        errors = agent.standardError();
+        return errors.ends_with("\n");
+    }));
+    EXPECT_EQ(errors, "kestro-agent: The pair link is too long for a QR code (" +
+                          std::to_string(started.link.size()) +
+                          " bytes, at most 2331 fit), so there is no pairing page: shorten the advertised "
+                          "host, the machine name, the working folder or the token.\n");
+    EXPECT_EQ(request(port, "GET", "/status", {{"X-Kestro-Token", token}}).status, 200);
+    const std::string folder = tmp.path() + "/kestro-" + std::to_string(::getuid());
+    EXPECT_TRUE(!std::filesystem::exists(folder) || std::filesystem::is_empty(folder));
+}

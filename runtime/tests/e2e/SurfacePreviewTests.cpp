@@ -1,6 +1,6 @@
 // The built runtime's previews on a real X display (Xvfb managed by openbox): a QR code shown on
-// the screen reads back from the desktop preview, and a Chromium window in front makes the
-// browser entry live.
+// the screen reads back from the desktop preview, a Chromium window in front makes the browser
+// entry live, and an authority file without end neither holds the start nor fills memory.
 
 #include "core/PairingPage.h"
 #include "platform/ProcessRunner.h"
@@ -8,6 +8,7 @@
 #include "support/DesktopSession.h"
 #include "support/LoopbackHTTP.h"
 #include "support/PreviewImages.h"
+#include "support/ProcessFacts.h"
 #include "support/TemporaryFolder.h"
 #include "text/Text.h"
 
@@ -120,4 +121,29 @@ TEST_F(DesktopPreviewTest, AChromiumWindowInFrontMakesTheBrowserEntryLive) {
     EXPECT_EQ(shown["detail"], "Chromium is frontmost on this computer right now.");
     EXPECT_EQ(shown["mimeType"], "image/jpeg");
     EXPECT_TRUE(decodedJPEG(base64Decoded(shown.value("imageBase64", ""))).has_value());
+}
+
+// /proc/self/pagemap reports no size and runs to hundreds of gigabytes of the reader's own page
+// table: named as the authority file, it is refused at its cap, and a display that needs no
+// cookie is captured all the same.
+TEST(DesktopAuthorityTest, AnEndlessAuthorityFileNeitherHoldsTheStartNorFillsMemory) {
+    DesktopSession desktop({.width = 320, .height = 200, .windowManager = false});
+    ASSERT_FALSE(desktop.display().empty()) << "Xvfb did not start";
+    TemporaryFolder home;
+    const uint16_t port = freePort();
+    AgentProcess agent({"--port", std::to_string(port), "--token", kToken, "--no-open-pair-page"},
+                       {{"HOME", home.path()},
+                        {"XDG_RUNTIME_DIR", home.path()},
+                        {"PATH", "/usr/bin:/bin"},
+                        {"DISPLAY", desktop.display()},
+                        {"XAUTHORITY", "/proc/self/pagemap"}});
+    ASSERT_EQ(agent.waitForLines(9).size(), 9u) << agent.standardError();
+    const json status = json::parse(request(port, "GET", "/status", {{"X-Kestro-Token", kToken}}).body);
+    EXPECT_EQ(status["remoteSurfaces"][0]["status"], "Live") << status["remoteSurfaces"].dump();
+    const HTTPAnswer preview = request(port, "POST", "/surface-preview", {{"X-Kestro-Token", kToken}},
+                                       json{{"kind", "desktop"}}.dump());
+    EXPECT_TRUE(json::parse(preview.body).contains("imageBase64")) << preview.body.substr(0, 400);
+    if (!kSanitizedBuild) {
+        EXPECT_LT(peakResidentKilobytes(agent.pid()), 200 * 1024);
+    }
 }

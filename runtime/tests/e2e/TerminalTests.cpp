@@ -7,8 +7,10 @@
 #include "support/ProcessFacts.h"
 #include "support/TemporaryFolder.h"
 #include "support/TerminalQRImage.h"
+#include "text/Text.h"
 
 #include <csignal>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 using namespace kestro;
@@ -58,6 +60,18 @@ std::vector<std::string> linesAfterStartUp(AgentProcess& agent, uint16_t port, p
     return withoutCarriageReturns(agent.waitForLines(kBannerStarts.size() + 1));
 }
 
+// A byte a terminal acts on: C0, DEL, C1 (U+0080…U+009F, and any byte that is not UTF-8, which
+// an 8-bit terminal takes as C1).
+bool holdsControlCharacter(const std::string& line) {
+    for (size_t i = 0; i < line.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(line[i]);
+        if (byte < 0x20 || byte == 0x7F) return true;
+        if (byte == 0xC2 && i + 1 < line.size() && static_cast<unsigned char>(line[i + 1]) <= 0x9F)
+            return true;
+    }
+    return !isValidUTF8(line);
+}
+
 } // namespace
 
 TEST(TerminalTest, TheQRCodeAfterTheBannerReadsAsThePairLink) {
@@ -101,4 +115,37 @@ TEST(TerminalTest, NoQRCodeOnATerminalWhenAskedForNone) {
     ASSERT_EQ(children.size(), 1u);
     const auto lines = linesAfterStartUp(agent, port, children.front());
     EXPECT_TRUE(isBanner(lines)) << ::testing::PrintToString(lines);
+}
+
+TEST(TerminalTest, ControlCharactersInValuesNeitherActNorSplitBannerLines) {
+    TemporaryFolder home;
+    const std::string folder = home.folder("work\x1b[2J\nPair Link: forged");
+    const std::string hostile = "evil\x1b]0;owned\a\u009b2J\x9b\nPair Link: kestro://pair?forged";
+    for (const std::string& name : {hostile, std::string(300, 'n')}) {
+        const uint16_t port = freePort();
+        AgentProcess agent({"--port", std::to_string(port), "--name", name, "--working-dir", folder, "--host",
+                            "host\x1b[2J", "--no-open-pair-page"},
+                           environmentIn(home));
+        auto lines = agent.waitForLines(kBannerStarts.size());
+        ASSERT_TRUE(isBanner(lines)) << ::testing::PrintToString(lines) << agent.standardError();
+        // The pairing files exist under the name printed, however long or odd the machine name.
+        const std::string page = lines[7].substr(std::string("Pair Page: ").size());
+        EXPECT_TRUE(std::filesystem::is_regular_file(page)) << page;
+        EXPECT_TRUE(std::filesystem::is_regular_file(page.substr(0, page.size() - 5) + ".png")) << page;
+
+        ::kill(agent.pid(), SIGTERM);
+        agent.waitForExit();
+        lines = agent.waitForLines(kBannerStarts.size() + 1, std::chrono::milliseconds(200));
+        EXPECT_TRUE(isBanner(lines)) << ::testing::PrintToString(lines);
+        for (const auto& line : lines)
+            EXPECT_FALSE(holdsControlCharacter(line)) << line;
+        EXPECT_EQ(lines[0], "kestro Agent listening on http://host\\u001b[2J:" + std::to_string(port));
+        EXPECT_EQ(lines[2],
+                  "Runner: Codex · Workdir: " + home.path() + "/work\\u001b[2J\\nPair Link: forged");
+        if (name == hostile) {
+            EXPECT_TRUE(lines[1].starts_with(
+                "Machine: evil\\u001b]0;owned\\u0007\\u009b2J\\x9b\\nPair Link: kestro://pair?forged · IP: "))
+                << lines[1];
+        }
+    }
 }

@@ -381,7 +381,7 @@ TEST(LinuxSurfaceTest, SilentOrBrokenDisplaysAndAuthorityFilesEndByTheDeadline) 
     }
 
     // A display that needs its cookie: found through XAUTHORITY, refused without it, and a FIFO,
-    // a device or a huge file named there neither blocks nor is read.
+    // a device, a huge file or one without end named there neither blocks nor is read.
     TemporaryFolder files;
     const std::string cookie(16, '\x5A');
     const std::string authority = writeAuthority(files, cookie);
@@ -393,7 +393,8 @@ TEST(LinuxSurfaceTest, SilentOrBrokenDisplaysAndAuthorityFilesEndByTheDeadline) 
     const std::string fifo = files.path() + "/fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::string huge = files.write("huge", std::string(2 << 20, '\0') + cookie);
-    for (const std::string& unusable : {fifo, std::string("/dev/zero"), huge, files.path() + "/missing"})
+    for (const std::string& unusable :
+         {fifo, std::string("/dev/zero"), std::string("/proc/self/pagemap"), huge, files.path() + "/missing"})
         EXPECT_EQ(stateFor({{"DISPLAY", desktop.display()}, {"XAUTHORITY", unusable}}),
                   XDisplaySession::State::unreachable)
             << unusable;

@@ -20,7 +20,7 @@ namespace {
 const std::string kImages = std::string(KESTRO_FIXTURES_DIR) + "/images";
 
 std::string fixture(const std::string& name) {
-    return readWholeFile(kImages + "/" + name).value();
+    return readWholeFile(kImages + "/" + name, 16 << 20).value();
 }
 
 // Two booted devices an hour apart, one with an unreadable time, one without a name.

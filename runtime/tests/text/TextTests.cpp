@@ -22,6 +22,19 @@ TEST(TextTest, DecodesInvalidUTF8WithReplacementCharacters) {
     EXPECT_EQ(decodeUTF8Lossy("ok\n"), "ok\n");
 }
 
+TEST(TextTest, ControlCharactersAreWrittenAsVisibleEscapesOrDropped) {
+    // ESC, BEL, DEL, C1 CSI (as UTF-8 and as a lone byte), a line separator, and invalid bytes.
+    const std::string hostile = "a\x1b]0;t\a\x7f\u009b2J\n\r\t\u2028\xff\x9b\"\\ é";
+    EXPECT_EQ(escapedControlCharacters(hostile),
+              "a\\u001b]0;t\\u0007\\u007f\\u009b2J\\n\\r\\t\\u2028\\xff\\x9b\"\\ é");
+    EXPECT_EQ(quotedForMessage("x\x1b\"\\"), "\"x\\u001b\\\"\\\\\"");
+    EXPECT_EQ(withoutControlCharacters(hostile), "a]0;t2J\"\\ é");
+    // A character cut short is escaped byte by byte, and what follows it is kept.
+    EXPECT_EQ(escapedControlCharacters("\xe2\x82z"), "\\xe2\\x82z");
+    EXPECT_TRUE(isValidUTF8("é\u2028"));
+    EXPECT_FALSE(isValidUTF8("\xe2\x82"));
+}
+
 TEST(TextTest, CaseMappingAndContainment) {
     EXPECT_EQ(lowercased("Lab's MÄC"), "lab's mäc");
     EXPECT_TRUE(containsCaseInsensitive("Computer-Use-Mac", "computer-use"));

@@ -65,12 +65,12 @@ TEST(GitStatusTest, LeavesTheIndexAlone) {
     fs::last_write_time(index, earlier);
     folder.write("code/app/notes.txt", "one\ntwo\nthree\n");
     fs::last_write_time(fs::path(repo) / "notes.txt", earlier + std::chrono::seconds(30));
-    const auto before = readWholeFile(index.string());
+    const auto before = readWholeFile(index.string(), 16 << 20);
 
     EXPECT_EQ(detectGitStatus(repo, SystemTools{}),
               (KestroAgentGitStatusPayload{.branchName = "main", .isRepository = true}));
     EXPECT_EQ(fs::last_write_time(index), earlier);
-    EXPECT_EQ(readWholeFile(index.string()), before);
+    EXPECT_EQ(readWholeFile(index.string(), 16 << 20), before);
     EXPECT_FALSE(fs::exists(fs::path(repo) / ".git/index.lock"));
 }
 
@@ -120,7 +120,7 @@ TEST(GitStatusTest, WorktreesAreCreatedBesideTheRepository) {
     folder.folder("code/app-taken");
     const auto second = createGitWorktree(repo, "taken", SystemTools{.env = folder.path() + "/fake-env"});
     EXPECT_EQ(second.workingDirectory, folder.path() + "/code/app-taken-2");
-    EXPECT_EQ(readWholeFile(seen).value_or(""), std::to_string(::getuid()) + " directory\n");
+    EXPECT_EQ(readWholeFile(seen, 16 << 20).value_or(""), std::to_string(::getuid()) + " directory\n");
 
     folder.write("code/app-other-2/x", "");
     try {

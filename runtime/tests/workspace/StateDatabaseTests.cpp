@@ -128,10 +128,10 @@ TEST(StateDatabaseTest, TheDatabaseAndItsLogAreOnlyRead) {
         std::filesystem::copy_file(live, left);
         std::filesystem::copy_file(live + "-wal", left + "-wal");
     }
-    const auto database = readWholeFile(left);
-    const auto log = readWholeFile(left + "-wal");
+    const auto database = readWholeFile(left, 16 << 20);
+    const auto log = readWholeFile(left + "-wal", 16 << 20);
     ASSERT_TRUE(database && log && !log->empty());
     EXPECT_EQ(queryStateDatabase(left, "SELECT x FROM t;", SystemTools{}), "42\n");
-    EXPECT_EQ(readWholeFile(left), database);
-    EXPECT_EQ(readWholeFile(left + "-wal"), log);
+    EXPECT_EQ(readWholeFile(left, 16 << 20), database);
+    EXPECT_EQ(readWholeFile(left + "-wal", 16 << 20), log);
 }

@@ -1,3 +1,4 @@
+#include "support/TemporaryFolder.h"
 #include "workspace/Threads.h"
 
 #include <gtest/gtest.h>
@@ -136,4 +137,26 @@ TEST(ThreadsTest, TranscriptsReadBothLogFormatsAndKeepTheLast40) {
     ASSERT_TRUE(messages[38].timestamp.has_value());
     EXPECT_EQ(messages[39].role, "assistant");
     EXPECT_FALSE(messages[39].timestamp.has_value());
+}
+
+TEST(ThreadsTest, ALogLongerThanItsCapGivesItsNewestMessages) {
+    kestro::testing::TemporaryFolder home;
+    const auto message = [](const std::string& type, const std::string& text) {
+        return nlohmann::json{{"type", "event_msg"}, {"payload", {{"type", type}, {"message", text}}}}
+                   .dump() +
+               "\n";
+    };
+    // A command's whole output between the two messages puts the first one out of reach.
+    const std::string output =
+        nlohmann::json{{"type", "response_item"},
+                       {"payload", {{"output", std::string(kSessionTranscriptCap, 'o')}}}}
+            .dump() +
+        "\n";
+    home.write(".codex/sessions/2026/12/08/rollout-2026-12-08T00-00-00-thread-42.jsonl",
+               message("user_message", "first") + output + message("user_message", "Run it") +
+                   message("agent_message", "Done"));
+    const auto history = threadHistoryPayload("thread-42", home.path());
+    ASSERT_EQ(history.messages.size(), 2u);
+    EXPECT_EQ(history.messages[0].text, "Run it");
+    EXPECT_EQ(history.messages[1].text, "Done");
 }
