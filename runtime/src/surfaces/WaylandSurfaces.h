@@ -41,7 +41,7 @@ struct WaylandPicture {
     };
     End end = End::failed;
     std::optional<RGBImage> image; // when captured
-    bool timedOut = false;         // the compositor, grim or the portal did not answer in time
+    bool timedOut = false;         // the compositor or grim did not answer in time
 };
 
 // The screen shrunk to at most `maxSide` pixels on its longer side: through grim, the output the

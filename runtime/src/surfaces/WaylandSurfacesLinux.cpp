@@ -48,7 +48,9 @@ WaylandPicture pictureThroughPortal(const EnvironmentLookup& environment, bool c
     case PortalAnswer::refused:
         return {.end = WaylandPicture::End::refused};
     case PortalAnswer::timedOut:
-        return {.end = WaylandPicture::End::portalTimedOut, .timedOut = true};
+        // Most likely the portal is waiting for the person to answer its question: no sign of a
+        // hung desktop, which would have failed the portal's check for a status already.
+        return {.end = WaylandPicture::End::portalTimedOut};
     case PortalAnswer::noService:
         return {.end = compositorAnswered ? WaylandPicture::End::noScreenshotService
                                           : WaylandPicture::End::unreachable};
