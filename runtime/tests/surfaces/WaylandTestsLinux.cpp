@@ -233,6 +233,7 @@ TEST(WaylandCompositorTest, TheWindowInFrontAndCompositorsThatFailEndByTheDeadli
         EXPECT_TRUE(session.offersScreencopy() && session.offersToplevelList());
         EXPECT_EQ(session.frontWindow(), (FrontWindow{.appID = "org.mozilla.firefox", .outputName = "DP-7"}));
     }
+    const size_t descriptors = openDescriptorCount(::getpid());
     const auto budget = milliseconds(500);
     for (const auto& [behaviour, expected] :
          std::vector<std::pair<FakeCompositor::Behaviour, WaylandDisplaySession::State>>{
@@ -256,6 +257,7 @@ TEST(WaylandCompositorTest, TheWindowInFrontAndCompositorsThatFailEndByTheDeadli
     WaylandDisplaySession none(
         environmentOf({{"WAYLAND_DISPLAY", "wayland-0"}, {"XDG_RUNTIME_DIR", empty.path()}}), seconds(30));
     EXPECT_EQ(none.state(), WaylandDisplaySession::State::refused);
+    EXPECT_EQ(openDescriptorCount(::getpid()), descriptors);
 }
 
 TEST(ScreenshotPortalTest, APictureARefusalSilenceAndAPlantedLinkEachGetTheirAnswer) {
@@ -269,6 +271,7 @@ TEST(ScreenshotPortalTest, APictureARefusalSilenceAndAPlantedLinkEachGetTheirAns
                                                                {"DISPLAY", ":59000"},
                                                                {"HOME", files.path()}})};
     const auto preview = [&] { return surfacePreviewPayload("desktop", {}, context); };
+    const size_t descriptors = openDescriptorCount(::getpid());
 
     // A bus without a portal: nothing answers for the screen.
     EXPECT_EQ(screenshotPortalOffered(context.environment, steady_clock::now() + seconds(2)),
@@ -320,4 +323,5 @@ TEST(ScreenshotPortalTest, APictureARefusalSilenceAndAPlantedLinkEachGetTheirAns
     const auto log = bus.log();
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log.back(), "closed " + log[log.size() - 2].substr(std::strlen("request ")));
+    EXPECT_EQ(openDescriptorCount(::getpid()), descriptors);
 }
