@@ -99,8 +99,14 @@ std::optional<BootedSimulator> currentBootedSimulator(const SystemTools& tools);
 // "Chromium" for "Chromium" or "Google Chrome" for "Google-chrome-beta".
 std::optional<std::string> browserNamedByWindowClass(const std::string& windowClass);
 
-// The desktop's finding when there is no display to talk to: none named, or one named that could
-// not be reached (or a Wayland session, where X gives no picture of the screen).
-SurfaceFinding desktopFindingWithoutDisplay(bool displayNamed, const EnvironmentLookup& environment);
+// The browser's name for a Wayland application id: a Flatpak id such as "org.mozilla.firefox",
+// or an id named as the window classes above ("firefox", "google-chrome").
+std::optional<std::string> browserNamedByAppID(const std::string& appID);
+
+// Why the desktop cannot be captured, for its finding: no display named; a display (or
+// compositor) that could not be reached or did not answer in time; a Wayland desktop that offers
+// no way to capture it.
+enum class DesktopAbsence { noDisplay, unreachable, noScreenshotService };
+SurfaceFinding desktopFindingWithout(DesktopAbsence why);
 
 } // namespace kestro
