@@ -3,6 +3,7 @@
 //
 //   kestro_status_bench [REQUESTS]
 
+#include "BusyCodexHome.h"
 #include "Figures.h"
 #include "platform/ProcessRunner.h"
 #include "support/AgentProcess.h"
@@ -15,8 +16,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -44,45 +43,13 @@ double median(std::vector<double> samples) {
     return samples[samples.size() / 2];
 }
 
-void makeHome(const std::string& home, const std::string& repo) {
-    namespace fs = std::filesystem;
-    fs::create_directories(home + "/.codex");
-    std::string sql =
-        "CREATE TABLE threads (id TEXT PRIMARY KEY, cwd TEXT, title TEXT, first_user_message TEXT, "
-        "updated_at INTEGER, updated_at_ms INTEGER, archived INTEGER DEFAULT 0, model TEXT, "
-        "reasoning_effort TEXT, sandbox_policy TEXT, approval_mode TEXT, git_branch TEXT);\n"
-        "PRAGMA journal_mode=WAL;\nBEGIN;\n";
-    for (int i = 0; i < 400; ++i) {
-        const std::string folder = home + "/code/project" + std::to_string(i % 80);
-        fs::create_directories(folder);
-        sql += "INSERT INTO threads VALUES ('t" + std::to_string(i) + "','" + folder + "','Task number " +
-               std::to_string(i) + "','Please do task " + std::to_string(i) + "'," +
-               std::to_string(1796000000 + i) + "," + std::to_string(1796000000000LL + i * 1000LL) +
-               ",0,'gpt-5','high','workspace-write','never','main');\n";
-    }
-    sql += "COMMIT;\n";
-    std::ofstream(home + "/schema.sql") << sql;
-    runProcess({.executable = "/bin/sh",
-                .arguments = {"-c", "/usr/bin/sqlite3 '" + home + "/.codex/state_5.sqlite' < '" + home +
-                                        "/schema.sql'"}});
-    fs::create_directories(repo);
-    runProcess({.executable = "/usr/bin/git", .arguments = {"-C", repo, "init", "-q"}});
-    for (int i = 0; i < 50; ++i)
-        std::ofstream(repo + "/file" + std::to_string(i) + ".txt") << "line\n";
-    runProcess({.executable = "/usr/bin/git", .arguments = {"-C", repo, "add", "."}});
-    runProcess({.executable = "/usr/bin/git",
-                .arguments = {"-C", repo, "-c", "user.name=B", "-c", "user.email=b@example.invalid", "commit",
-                              "-q", "-m", "x"}});
-    std::ofstream(repo + "/file1.txt") << "changed\n";
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     const int requests = argc > 1 ? std::max(10, std::atoi(argv[1])) : 200;
     TemporaryFolder home;
     const std::string repo = home.path() + "/code/project0";
-    makeHome(home.path(), repo);
+    makeBusyCodexHome(home.path(), repo);
     const std::string database = home.path() + "/.codex/state_5.sqlite";
 
     // The children one status runs, each timed alone.

@@ -24,7 +24,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME kestro-agent)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "git, sqlite3")
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_SUGGESTS "xdg-utils")
+# grim: the desktop picture on wlroots desktops (sway, Hyprland, labwc), where the runtime runs it.
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SUGGESTS "xdg-utils, grim")
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
     "drive the Codex coding agent on this computer from a phone
 The kestro Agent runtime is a small HTTP server that the kestro phone app

@@ -182,6 +182,8 @@ TEST(RuntimePackageTest, UnpackedItFindsItsLibrariesAndServesWithATokenFromItsEn
     EXPECT_EQ(depends.count("git"), 1u);
     EXPECT_EQ(depends.count("sqlite3"), 1u);
     expectLibrariesFromDependencies(program, depends);
+    // grim, which it runs on wlroots desktops, where a person may want desktop previews.
+    EXPECT_EQ(packageNames(controlField(package, "Suggests")).count("grim"), 1u);
     // Nothing in it points into the source tree, which an installed computer does not have.
     EXPECT_EQ(fileText(program).find(KESTRO_SOURCE_DIR), std::string::npos);
     // Its manual page names every option its help names.

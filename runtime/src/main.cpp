@@ -15,7 +15,10 @@
 #include "server/SerialExecutor.h"
 #include "text/Text.h"
 
+#include <asio/co_spawn.hpp>
 #include <asio/io_context.hpp>
+#include <asio/strand.hpp>
+#include <asio/use_future.hpp>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -64,19 +67,18 @@ int main(int argc, char** argv) {
         // Before any child starts: none may hold the supervisor's pipe.
         if (configuration.supervisorDescriptor) shutdown.endWhenClosed(*configuration.supervisorDescriptor);
 
-        SerialExecutor serial;
         SerialExecutor bodyReader;
-        auto state = serial.runBlocking([&] { return std::make_unique<KestroAgentState>(configuration); });
-        RunEndpoint runEndpoint(*state, serial, runGroups);
-        router.emplace(*state, serial, bodyReader, runEndpoint);
+        auto state = std::make_unique<KestroAgentState>(configuration);
+        RunEndpoint runEndpoint(*state, runGroups);
+        router.emplace(*state, bodyReader, runEndpoint);
         listener.start();
         std::thread second([&io] { io.run(); });
         std::thread first([&io] { io.run(); });
 
-        const auto snapshot = serial.runBlocking([&] { return state->statusPayload(std::nullopt); });
-        const auto link = serial.runBlocking([&] { return state->pairingLink(); });
-        const auto page = serial.runBlocking(
-            [&] { return state->openPairingPageIfAvailable(configuration.opensPairingPageAutomatically); });
+        const auto snapshot =
+            asio::co_spawn(asio::make_strand(io), state->statusPayload(std::nullopt), asio::use_future).get();
+        const auto link = state->pairingLink();
+        const auto page = state->openPairingPageIfAvailable(configuration.opensPairingPageAutomatically);
         shutdown.removeOnExit(state->pairingFilePaths());
         if (!page)
             std::cerr << "kestro-agent: " << pairingPageUnavailableReason(link, state->pairingFilePaths())

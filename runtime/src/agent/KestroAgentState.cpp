@@ -17,12 +17,55 @@
 #include "workspace/Projects.h"
 #include "workspace/Threads.h"
 
+#include <asio/this_coro.hpp>
 #include <future>
 
 namespace kestro {
 
+namespace {
+
+using namespace std::chrono_literals;
+
+// One lane of workers per source a request waits on. Two workers each: a source whose work hangs
+// for good holds two threads at most, and sixteen more of its jobs may wait for them.
+enum Lane : WorkerPool::LaneId {
+    kFolders,
+    kProjects,
+    kThreads,
+    kGit,
+    kDisplay,
+    kCodexHome,
+    kWorktrees,
+    kLanes
+};
+std::vector<WorkerPool::Lane> stateLanes() {
+    return std::vector<WorkerPool::Lane>(kLanes, {.workers = 2, .waiting = 16});
+}
+
+// How long a request waits for each source, counted from its arrival. A display gets a little
+// more than its own deadlines (2 s to find the surfaces, 5 s for a picture), so that a display that
+// did not answer is told apart from one that was merely slow.
+constexpr auto kFolderBudget = 1s;
+constexpr auto kProjectsBudget = 2s;
+constexpr auto kThreadsBudget = 2s;
+constexpr auto kGitBudget = 2s;
+constexpr auto kSurfacesBudget = 2500ms;
+constexpr auto kPreviewBudget = 5500ms;
+constexpr auto kHistoryBudget = 3s;
+// Past the ten minutes a checkout may take.
+constexpr auto kWorktreeBudget = 11min;
+
+// No folder has a longer path (PATH_MAX); a status asked about a longer text names none, so that
+// no inspection copies it around.
+constexpr size_t kLongestPath = 4096;
+
+} // namespace
+
 KestroAgentState::KestroAgentState(KestroAgentConfiguration configuration, StateDependencies dependencies)
-    : m_configuration(std::move(configuration)), m_dependencies(std::move(dependencies)) {
+    : m_configuration(std::move(configuration)), m_dependencies(std::move(dependencies)),
+      m_workers(stateLanes()), m_folders(m_workers, kFolders), m_projects(m_workers, kProjects),
+      m_threads(m_workers, kThreads), m_gitStatuses(m_workers, kGit), m_surfaces(m_workers, kDisplay),
+      m_previews(m_workers, kDisplay), m_histories(m_workers, kCodexHome) {
     const HostFacts& host = m_dependencies.host;
     // The Codex probe is independent of the host facts and the QR image, and takes longest:
     // it runs while they are gathered, with the same results as one after another.
@@ -83,30 +126,77 @@ double KestroAgentState::sampleRAMLoad() {
     return ramLoadOf(m_dependencies.host.memorySample(), busy());
 }
 
-KestroAgentStatusPayload KestroAgentState::statusPayload(const std::optional<std::string>& workingDirectory) {
+KestroAgentState::~KestroAgentState() = default;
+
+asio::awaitable<std::string> KestroAgentState::workingDirectoryFor(std::optional<std::string> requested,
+                                                                   WorkClock::time_point started) {
+    const asio::any_io_executor strand = co_await asio::this_coro::executor;
+    auto resolving = m_folders.start(strand, requested.value_or(""), started + kFolderBudget,
+                                     [this, requested] { return resolvedWorkingDirectory(requested); });
+    std::optional<std::string> resolved = co_await resolving.result();
+    if (!resolved) {
+        const std::string given = trimmed(requested.value_or(""));
+        resolved = given.empty() ? m_configuration.defaultWorkingDirectory : given;
+    }
+    co_return std::move(*resolved);
+}
+
+asio::awaitable<KestroAgentStatusPayload>
+KestroAgentState::statusPayload(std::optional<std::string> workingDirectory) {
+    const auto started = WorkClock::now();
+    if (workingDirectory && workingDirectory->size() > kLongestPath) workingDirectory.reset();
     KestroAgentStatusPayload status;
-    status.workingDirectory = resolvedWorkingDirectory(workingDirectory);
-    // The detectors are independent of each other and mostly wait on child processes: they run
-    // at the same time, inside this one operation, with the answer the sequential order gives.
-    const std::string home = m_dependencies.host.homeDirectory();
-    const std::string& directory = status.workingDirectory;
-    const SystemTools& tools = m_dependencies.tools;
+    std::string resolved = co_await workingDirectoryFor(std::move(workingDirectory), started);
+    status.workingDirectory = std::move(resolved);
+    // The sources are independent of each other: they are all asked first, then awaited.
+    const std::string directory = status.workingDirectory;
+    const asio::any_io_executor strand = co_await asio::this_coro::executor;
+    auto projects = m_projects.start(strand, directory, started + kProjectsBudget, [this, directory] {
+        return detectProjects(directory, m_dependencies.host.homeDirectory(), m_dependencies.tools);
+    });
     // Two sqlite3 processes opening the WAL database together may find it locked for a moment;
     // the query helper asks again, which costs less than running them in turn.
-    auto threads = std::async(std::launch::async, [&] { return detectThreads(directory, home, tools); });
-    auto git = std::async(std::launch::async, [&] { return detectGitStatus(directory, tools); });
-    auto surfaces = std::async(std::launch::async, [&] {
-        return detectRemoteSurfaces(m_installedSkills, m_configuredMCPServers, surfaceContext());
+    auto threads = m_threads.start(strand, directory, started + kThreadsBudget, [this, directory] {
+        return detectThreads(directory, m_dependencies.host.homeDirectory(), m_dependencies.tools);
     });
-    status.recentProjects = detectProjects(directory, home, tools);
-    status.recentThreads = threads.get();
-    status.gitStatus = git.get();
-    status.remoteSurfaces = surfaces.get();
-    status.cpuLoad = sampleCPULoad();
-    status.ramLoad = sampleRAMLoad();
-    status.activeJobs = m_activeJobs;
-    status.lastSeen = isoTimeTextNow();
-    status.diagnosticMessage = m_lastDiagnosticMessage;
+    auto git = m_gitStatuses.start(strand, directory, started + kGitBudget, [this, directory] {
+        return detectGitStatus(directory, m_dependencies.tools);
+    });
+    const SurfaceContext context = surfaceContext();
+    const std::string display = displaySource(context);
+    std::optional<PendingWork<std::vector<KestroAgentRemoteSurfacePayload>>> surfaces;
+    if (!m_unansweredDisplays->isUnanswered(display))
+        surfaces.emplace(m_surfaces.start(strand, display, started + kSurfacesBudget, [this, context] {
+            return detectRemoteSurfaces(m_installedSkills, m_configuredMCPServers, context);
+        }));
+
+    // A source that gave nothing in time leaves its field empty (no gitStatus, no entries).
+    std::optional<std::vector<KestroAgentProjectPayload>> foundProjects = co_await projects.result();
+    if (foundProjects) status.recentProjects = std::move(*foundProjects);
+    std::optional<std::vector<KestroAgentThreadPayload>> foundThreads = co_await threads.result();
+    if (foundThreads) status.recentThreads = std::move(*foundThreads);
+    std::optional<std::optional<KestroAgentGitStatusPayload>> foundGit = co_await git.result();
+    if (foundGit) status.gitStatus = std::move(*foundGit);
+    std::optional<std::vector<KestroAgentRemoteSurfacePayload>> foundSurfaces;
+    if (surfaces) {
+        foundSurfaces = co_await surfaces->result();
+        if (!surfaces->finished()) m_unansweredDisplays->reportUnanswered(display);
+    }
+    if (foundSurfaces)
+        status.remoteSurfaces = std::move(*foundSurfaces);
+    else
+        status.remoteSurfaces =
+            remoteSurfacesFrom(findingsWhenUnanswered(m_installedSkills, context), m_configuredMCPServers);
+
+    // Named, not passed as a temporary: GCC 12 destroys a lambda passed into a coroutine twice.
+    const auto readFields = [this, &status] {
+        status.cpuLoad = sampleCPULoad();
+        status.ramLoad = sampleRAMLoad();
+        status.activeJobs = m_activeJobs;
+        status.lastSeen = isoTimeTextNow();
+        status.diagnosticMessage = m_lastDiagnosticMessage;
+    };
+    co_await m_serial.run(readFields);
 
     status.machineName = m_configuration.machineName;
     status.hostName = m_hostName;
@@ -129,33 +219,71 @@ KestroAgentStatusPayload KestroAgentState::statusPayload(const std::optional<std
     status.defaultReasoningEffort = m_defaultReasoningEffort;
     status.usageSnapshot = m_usageSnapshot;
     status.isOnline = true;
-    return status;
+    co_return status;
 }
 
-std::string KestroAgentState::encodedStatus(const std::optional<std::string>& workingDirectory) {
-    return encodeRecord(statusPayload(workingDirectory));
+asio::awaitable<std::string> KestroAgentState::encodedStatus(std::optional<std::string> workingDirectory) {
+    const KestroAgentStatusPayload status = co_await statusPayload(std::move(workingDirectory));
+    std::string encoded = encodeRecord(status);
+    co_return encoded;
 }
 
-std::string KestroAgentState::encodedThreadHistory(const std::string& threadID) {
-    return encodeRecord(threadHistoryPayload(threadID, m_dependencies.host.homeDirectory()));
+asio::awaitable<std::string> KestroAgentState::encodedThreadHistory(std::string threadID) {
+    const asio::any_io_executor strand = co_await asio::this_coro::executor;
+    auto history = m_histories.start(strand, threadID, WorkClock::now() + kHistoryBudget, [this, threadID] {
+        return threadHistoryPayload(threadID, m_dependencies.host.homeDirectory());
+    });
+    std::optional<KestroAgentThreadHistoryPayload> payload = co_await history.result();
+    if (!payload) payload = KestroAgentThreadHistoryPayload{.threadID = threadID, .messages = {}};
+    std::string encoded = encodeRecord(*payload);
+    co_return encoded;
 }
 
-std::string KestroAgentState::encodedSurfacePreview(const std::string& kind) {
-    SurfaceContext context = surfaceContext();
-    context.temporaryDirectory = m_dependencies.host.temporaryDirectory();
-    return encodeRecord(surfacePreviewPayload(kind, m_installedSkills, context));
+asio::awaitable<std::string> KestroAgentState::encodedSurfacePreview(std::string kind) {
+    const SurfaceContext context = surfaceContext();
+    const std::string display = displaySource(context);
+    std::optional<KestroAgentSurfacePreviewPayload> payload;
+    if (!m_unansweredDisplays->isUnanswered(display)) {
+        // One capture per kind at a time: phones asking together share its picture.
+        const asio::any_io_executor strand = co_await asio::this_coro::executor;
+        auto capture =
+            m_previews.start(strand, lowercased(kind), WorkClock::now() + kPreviewBudget, [this, kind] {
+                SurfaceContext withFolder = surfaceContext();
+                withFolder.temporaryDirectory = m_dependencies.host.temporaryDirectory();
+                return surfacePreviewPayload(kind, m_installedSkills, withFolder);
+            });
+        payload = co_await capture.result();
+        if (!payload && !capture.finished()) m_unansweredDisplays->reportUnanswered(display);
+    }
+    if (!payload) payload = previewWhenUnanswered(kind, m_installedSkills, context);
+    std::string encoded = encodeRecord(*payload);
+    co_return encoded;
 }
 
 SurfaceContext KestroAgentState::surfaceContext() const {
-    return {.tools = m_dependencies.tools, .environment = m_dependencies.environment};
+    return {.tools = m_dependencies.tools,
+            .environment = m_dependencies.environment,
+            .temporaryDirectory = std::nullopt,
+            .unansweredDisplays = m_unansweredDisplays};
 }
 
-KestroAgentWorktreePayload
-KestroAgentState::createWorktree(const std::string& name,
-                                 const std::optional<std::string>& workingDirectory) {
+asio::awaitable<KestroAgentWorktreePayload>
+KestroAgentState::createWorktree(std::string name, std::optional<std::string> workingDirectory) {
     const std::string trimmedName = trimmed(name);
     if (trimmedName.empty()) throw KestroAgentError::invalidWorktreeName();
-    return createGitWorktree(resolvedWorkingDirectory(workingDirectory), trimmedName, m_dependencies.tools);
+    const asio::any_io_executor strand = co_await asio::this_coro::executor;
+    auto creating = startOnWorker<KestroAgentWorktreePayload>(
+        m_workers, kWorktrees, strand, WorkClock::now() + kWorktreeBudget,
+        [this, trimmedName, workingDirectory] {
+            return createGitWorktree(resolvedWorkingDirectory(workingDirectory), trimmedName,
+                                     m_dependencies.tools);
+        });
+    std::optional<KestroAgentWorktreePayload> created = co_await creating.value();
+    if (created) co_return std::move(*created);
+    if (creating.finished())
+        throw KestroAgentError::processFailed(
+            "Too many worktrees are being created at once. Try again in a moment.");
+    throw KestroAgentError::processFailed("Git did not finish creating the worktree in time.");
 }
 
 std::string KestroAgentState::preferredAdvertisedHost() const {
@@ -200,12 +328,30 @@ std::optional<std::string> KestroAgentState::openPairingPageIfAvailable(bool ope
     return pagePath;
 }
 
-KestroAgentState::RunStart KestroAgentState::openRun(const std::optional<std::string>& requestedDirectory) {
+asio::awaitable<KestroAgentState::RunStart>
+KestroAgentState::openRun(std::optional<std::string> requestedDirectory) {
     if (!m_codexPath) throw KestroAgentError::codexUnavailable();
-    RunStart start{.runner = CodexRunner(*m_codexPath),
-                   .workingDirectory = resolvedWorkingDirectory(requestedDirectory)};
-    beginJob();
-    return start;
+    // Each co_await stands alone in its statement, apart from temporaries: GCC 12 mishandles
+    // temporaries that live across a suspension (it destroys them twice).
+    std::string directory = co_await workingDirectoryFor(std::move(requestedDirectory), WorkClock::now());
+    const auto countJob = [this] { beginJob(); };
+    co_await m_serial.run(countJob);
+    RunStart start{.runner = CodexRunner(*m_codexPath), .workingDirectory = std::move(directory)};
+    co_return start;
+}
+
+void KestroAgentState::closeRun() {
+    m_serial.post([this] { endJob(); });
+}
+
+asio::awaitable<void> KestroAgentState::recordRunOutcome(std::optional<std::string> failure) {
+    const auto record = [this, &failure] {
+        if (failure)
+            recordDiagnostic(*failure);
+        else
+            recordCodexReady();
+    };
+    co_await m_serial.run(record);
 }
 
 void KestroAgentState::recordDiagnostic(const std::string& message) {

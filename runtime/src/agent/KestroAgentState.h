@@ -1,17 +1,25 @@
 #pragma once
-// The runtime's one central object. Its operations are serialized: call them only from the
-// state's SerialExecutor (start-up creates it before anything else runs). The configuration and
-// everything inspected at creation are fixed; only activeJobs, the previous CPU sample and the
-// diagnostic line change.
+// The runtime's one central object, where the subsystems meet. The configuration and everything
+// inspected at creation are fixed and read from any thread; only activeJobs, the previous CPU
+// sample and the diagnostic line change, and only on the state's own serial executor. The waiting
+// a request does (git, sqlite3, the display, the Codex home's files) runs on the state's worker
+// pool, one lane per source: each source answers by its budget or gives its fallback, requests
+// for the same source and folder share one inspection, and a display that did not answer is
+// skipped for a while. The awaitable operations are awaited from a strand (a connection's own).
 
 #include "platform/Host.h"
 #include "platform/SystemTools.h"
 #include "run/CodexRunner.h"
 #include "server/KestroAgentService.h"
+#include "server/PooledWork.h"
+#include "server/SerialExecutor.h"
+#include "server/WorkerPool.h"
 #include "surfaces/SurfaceDetection.h"
+#include "surfaces/UnansweredDisplays.h"
 
 #include <functional>
 #include <future>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,22 +53,19 @@ class KestroAgentState final : public KestroAgentService {
   public:
     // Runs the once-only inspection in start-up order; never fails.
     explicit KestroAgentState(KestroAgentConfiguration configuration, StateDependencies dependencies = {});
+    // Waits for the work in flight on its workers.
+    ~KestroAgentState() override;
 
     const KestroAgentConfiguration& configuration() const override { return m_configuration; }
 
-    KestroAgentStatusPayload statusPayload(const std::optional<std::string>& workingDirectory);
-    std::string encodedStatus(const std::optional<std::string>& workingDirectory) override;
-    std::string encodedThreadHistory(const std::string& threadID) override;
-    std::string encodedSurfacePreview(const std::string& kind) override;
-    KestroAgentWorktreePayload createWorktree(const std::string& name,
-                                              const std::optional<std::string>& workingDirectory) override;
+    asio::awaitable<KestroAgentStatusPayload> statusPayload(std::optional<std::string> workingDirectory);
+    asio::awaitable<std::string> encodedStatus(std::optional<std::string> workingDirectory) override;
+    asio::awaitable<std::string> encodedThreadHistory(std::string threadID) override;
+    asio::awaitable<std::string> encodedSurfacePreview(std::string kind) override;
+    asio::awaitable<KestroAgentWorktreePayload>
+    createWorktree(std::string name, std::optional<std::string> workingDirectory) override;
 
-    double sampleCPULoad();
-    double sampleRAMLoad();
-
-    std::string resolvedWorkingDirectory(const std::optional<std::string>& requested) const;
-
-    // Pairing.
+    // Pairing (fixed values only: any thread).
     std::string preferredAdvertisedHost() const;
     std::string pairingLink() const;
     std::optional<std::string> writePairingQRCode() const;
@@ -68,14 +73,22 @@ class KestroAgentState final : public KestroAgentService {
     // Where the QR image and the page are written (whether or not they were).
     std::vector<std::string> pairingFilePaths() const;
 
-    // Runs, jobs and diagnostics.
+    // Runs.
     struct RunStart {
         CodexRunner runner;
         std::string workingDirectory; // resolved
     };
-    // Opens a run in one operation: the runner, the resolved directory, and the job counted.
-    // Throws KestroAgentError::codexUnavailable (nothing counted) without a Codex executable.
-    RunStart openRun(const std::optional<std::string>& requestedDirectory);
+    // The runner and the resolved directory, with the job counted. Throws
+    // KestroAgentError::codexUnavailable (nothing counted) without a Codex executable.
+    asio::awaitable<RunStart> openRun(std::optional<std::string> requestedDirectory);
+    // Lowers the job count of a run that was opened; returns at once.
+    void closeRun();
+    // The diagnostic line after a run: its failure message, or "Codex ready" when it completed.
+    asio::awaitable<void> recordRunOutcome(std::optional<std::string> failure);
+
+    // The mutable fields: on the state's executor only, or before it serves.
+    double sampleCPULoad();
+    double sampleRAMLoad();
     void beginJob() { ++m_activeJobs; }
     void endJob() { m_activeJobs = m_activeJobs > 0 ? m_activeJobs - 1 : 0; }
     int64_t activeJobs() const { return m_activeJobs; }
@@ -83,6 +96,8 @@ class KestroAgentState final : public KestroAgentService {
     void recordCodexReady();
     const std::string& lastDiagnosticMessage() const { return m_lastDiagnosticMessage; }
 
+    // Blocks on a file system that does not answer: call it on a worker.
+    std::string resolvedWorkingDirectory(const std::optional<std::string>& requested) const;
     const std::optional<std::string>& codexPath() const { return m_codexPath; }
     const std::string& ipAddress() const { return m_ipAddress; }
     const SystemTools& tools() const { return m_dependencies.tools; }
@@ -91,6 +106,9 @@ class KestroAgentState final : public KestroAgentService {
     bool busy() const { return m_activeJobs >= 1; }
     // The tools and the environment the surfaces are looked at with (no screenshot folder).
     SurfaceContext surfaceContext() const;
+    // The requested directory resolved on a worker; as given (or the default) when that takes too long.
+    asio::awaitable<std::string> workingDirectoryFor(std::optional<std::string> requested,
+                                                     WorkClock::time_point started);
 
     KestroAgentConfiguration m_configuration;
     StateDependencies m_dependencies;
@@ -116,6 +134,18 @@ class KestroAgentState final : public KestroAgentService {
     int64_t m_activeJobs = 0;
     std::optional<CPUTickSample> m_previousCPUSample;
     std::string m_lastDiagnosticMessage;
+
+    std::shared_ptr<UnansweredDisplays> m_unansweredDisplays = std::make_shared<UnansweredDisplays>();
+    SerialExecutor m_serial;
+    // After every field its jobs read, so that it is gone (its workers joined) before them.
+    WorkerPool m_workers;
+    SharedInspection<std::string> m_folders;
+    SharedInspection<std::vector<KestroAgentProjectPayload>> m_projects;
+    SharedInspection<std::vector<KestroAgentThreadPayload>> m_threads;
+    SharedInspection<std::optional<KestroAgentGitStatusPayload>> m_gitStatuses;
+    SharedInspection<std::vector<KestroAgentRemoteSurfacePayload>> m_surfaces;
+    SharedInspection<KestroAgentSurfacePreviewPayload> m_previews;
+    SharedInspection<KestroAgentThreadHistoryPayload> m_histories;
 };
 
 } // namespace kestro

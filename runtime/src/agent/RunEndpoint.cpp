@@ -4,26 +4,21 @@
 #include "core/KestroAgentError.h"
 #include "run/CodexEventTranslation.h"
 #include "server/EventStreamWriter.h"
-#include "server/SerialExecutor.h"
 
 namespace kestro {
 
 namespace {
 
-// Lowers the job count exactly once, however the stream ends; the caller does not wait for it.
-class JobCount {
+// Closes the run on the state exactly once, however the stream ends; the caller does not wait.
+class OpenRun {
   public:
-    JobCount(KestroAgentState& state, SerialExecutor& serial) : m_state(state), m_serial(serial) {}
-    ~JobCount() {
-        KestroAgentState& state = m_state;
-        m_serial.post([&state] { state.endJob(); });
-    }
-    JobCount(const JobCount&) = delete;
-    JobCount& operator=(const JobCount&) = delete;
+    explicit OpenRun(KestroAgentState& state) : m_state(state) {}
+    ~OpenRun() { m_state.closeRun(); }
+    OpenRun(const OpenRun&) = delete;
+    OpenRun& operator=(const OpenRun&) = delete;
 
   private:
     KestroAgentState& m_state;
-    SerialExecutor& m_serial;
 };
 
 } // namespace
@@ -37,9 +32,8 @@ asio::awaitable<void> RunEndpoint::handleRun(KestroAgentRunRequest request,
                                .resumeExistingSession = request.resumeExistingSession};
     // No thread is named so; refused like a thread that was not named at all.
     if (isRefusedThreadID(runRequest)) throw DecodingError("Missing required field 'threadID'.");
-    auto openRun = [this, &request] { return m_state.openRun(request.workingDirectory); };
-    const KestroAgentState::RunStart start = co_await m_serial.run(openRun);
-    const JobCount jobCount(m_state, m_serial);
+    const KestroAgentState::RunStart start = co_await m_state.openRun(request.workingDirectory);
+    const OpenRun open(m_state);
 
     EventStreamWriter stream(connection);
     co_await stream.open();
@@ -53,8 +47,7 @@ asio::awaitable<void> RunEndpoint::handleRun(KestroAgentRunRequest request,
         failure = std::current_exception();
     }
     if (!failure) {
-        auto recordReady = [this] { m_state.recordCodexReady(); };
-        co_await m_serial.run(recordReady);
+        co_await m_state.recordRunOutcome(std::nullopt);
         try {
             co_await stream.finish();
             co_return;
@@ -64,8 +57,7 @@ asio::awaitable<void> RunEndpoint::handleRun(KestroAgentRunRequest request,
     }
 
     const std::string message = humanizeCodexMessage(describeFailure(failure, "The run failed."));
-    auto recordFailure = [this, &message] { m_state.recordDiagnostic(message); };
-    co_await m_serial.run(recordFailure);
+    co_await m_state.recordRunOutcome(message);
     const KestroAgentStreamEvent errorEvent{.type = "job.error", .message = message};
     co_await stream.send(errorEvent);
     co_await stream.finish();

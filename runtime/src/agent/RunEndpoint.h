@@ -8,19 +8,16 @@ namespace kestro {
 
 class KestroAgentState;
 class RunProcessGroups;
-class SerialExecutor;
 
 class RunEndpoint final : public RunRequestHandler {
   public:
     // Every run's process group is listed in `groups` while it runs.
-    RunEndpoint(KestroAgentState& state, SerialExecutor& serial, RunProcessGroups& groups)
-        : m_state(state), m_serial(serial), m_groups(groups) {}
+    RunEndpoint(KestroAgentState& state, RunProcessGroups& groups) : m_state(state), m_groups(groups) {}
     asio::awaitable<void> handleRun(KestroAgentRunRequest request,
                                     KestroHTTPConnectionHandler& connection) override;
 
   private:
     KestroAgentState& m_state;
-    SerialExecutor& m_serial;
     RunProcessGroups& m_groups;
 };
 

@@ -15,6 +15,7 @@ struct SystemTools {
     std::string sips = "/usr/bin/sips";
     std::string osascript = "/usr/bin/osascript";
     std::string which = "/usr/bin/which";
+    std::string grim = "/usr/bin/grim"; // Linux: the screen of wlroots desktops
 };
 
 } // namespace kestro

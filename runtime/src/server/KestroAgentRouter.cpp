@@ -49,9 +49,9 @@ HTTPResponse okResponse(std::string body) {
 
 } // namespace
 
-KestroAgentRouter::KestroAgentRouter(KestroAgentService& service, SerialExecutor& serial,
-                                     SerialExecutor& bodyReader, RunRequestHandler& runHandler)
-    : m_service(service), m_serial(serial), m_bodyReader(bodyReader), m_runHandler(runHandler) {}
+KestroAgentRouter::KestroAgentRouter(KestroAgentService& service, SerialExecutor& bodyReader,
+                                     RunRequestHandler& runHandler)
+    : m_service(service), m_bodyReader(bodyReader), m_runHandler(runHandler) {}
 
 std::optional<HTTPResponse> KestroAgentRouter::answerBeforeBody(const HTTPRequest& head) const {
     if (matchRoute(head) == Route::none) return notFound();
@@ -105,29 +105,28 @@ asio::awaitable<void> KestroAgentRouter::route(const HTTPRequest& request,
         } catch (const DecodingError&) {
             // An empty or unreadable body simply names no directory.
         }
-        auto operation = [&] { return m_service.encodedStatus(workingDirectory); };
-        const HTTPResponse answer = okResponse(co_await m_serial.run(operation));
+        const HTTPResponse answer = okResponse(co_await m_service.encodedStatus(std::move(workingDirectory)));
         co_await connection.send(answer);
         break;
     }
     case Route::threadHistory: {
-        const auto history = co_await decoded<KestroAgentThreadHistoryRequest>(request.body);
-        auto operation = [&] { return m_service.encodedThreadHistory(history.threadID); };
-        const HTTPResponse answer = okResponse(co_await m_serial.run(operation));
+        auto history = co_await decoded<KestroAgentThreadHistoryRequest>(request.body);
+        const HTTPResponse answer =
+            okResponse(co_await m_service.encodedThreadHistory(std::move(history.threadID)));
         co_await connection.send(answer);
         break;
     }
     case Route::surfacePreview: {
-        const auto preview = co_await decoded<KestroAgentSurfacePreviewRequest>(request.body);
-        auto operation = [&] { return m_service.encodedSurfacePreview(preview.kind); };
-        const HTTPResponse answer = okResponse(co_await m_serial.run(operation));
+        auto preview = co_await decoded<KestroAgentSurfacePreviewRequest>(request.body);
+        const HTTPResponse answer =
+            okResponse(co_await m_service.encodedSurfacePreview(std::move(preview.kind)));
         co_await connection.send(answer);
         break;
     }
     case Route::worktree: {
-        const auto worktree = co_await decoded<KestroAgentWorktreeRequest>(request.body);
-        auto operation = [&] { return m_service.createWorktree(worktree.name, worktree.workingDirectory); };
-        const auto created = co_await m_serial.run(operation);
+        auto worktree = co_await decoded<KestroAgentWorktreeRequest>(request.body);
+        const auto created =
+            co_await m_service.createWorktree(std::move(worktree.name), std::move(worktree.workingDirectory));
         const HTTPResponse answer = okResponse(encodeRecord(created));
         co_await connection.send(answer);
         break;

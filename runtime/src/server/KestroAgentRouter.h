@@ -24,8 +24,7 @@ class RunRequestHandler {
 class KestroAgentRouter {
   public:
     // `bodyReader` decodes large request bodies, away from the threads that serve connections.
-    KestroAgentRouter(KestroAgentService& service, SerialExecutor& serial, SerialExecutor& bodyReader,
-                      RunRequestHandler& runHandler);
+    KestroAgentRouter(KestroAgentService& service, SerialExecutor& bodyReader, RunRequestHandler& runHandler);
 
     asio::awaitable<void> handle(HTTPRequest request, KestroHTTPConnectionHandler& connection);
 
@@ -38,7 +37,6 @@ class KestroAgentRouter {
     template <class Record> asio::awaitable<Record> decoded(const std::string& body);
 
     KestroAgentService& m_service;
-    SerialExecutor& m_serial;
     SerialExecutor& m_bodyReader;
     RunRequestHandler& m_runHandler;
 };

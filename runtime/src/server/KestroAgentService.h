@@ -1,10 +1,12 @@
 #pragma once
-// What the router asks of the central state. Every operation here runs as one serialized
-// operation of the state; the caller (the router) puts it on the state's SerialExecutor.
+// What the router asks of the central state. Every operation is awaited from the connection's
+// strand and never holds another request up: it waits only for its own work, and each source it
+// waits on answers by its budget or gives its fallback.
 
 #include "core/KestroAgentConfiguration.h"
 #include "core/WireRecords.h"
 
+#include <asio/awaitable.hpp>
 #include <optional>
 #include <string>
 
@@ -17,12 +19,12 @@ class KestroAgentService {
     // Fixed for the life of the process; readable from any thread without waiting.
     virtual const KestroAgentConfiguration& configuration() const = 0;
 
-    virtual std::string encodedStatus(const std::optional<std::string>& workingDirectory) = 0;
-    virtual std::string encodedThreadHistory(const std::string& threadID) = 0;
-    virtual std::string encodedSurfacePreview(const std::string& kind) = 0;
+    virtual asio::awaitable<std::string> encodedStatus(std::optional<std::string> workingDirectory) = 0;
+    virtual asio::awaitable<std::string> encodedThreadHistory(std::string threadID) = 0;
+    virtual asio::awaitable<std::string> encodedSurfacePreview(std::string kind) = 0;
     // Throws KestroAgentError (invalidWorktreeName, processFailed).
-    virtual KestroAgentWorktreePayload createWorktree(const std::string& name,
-                                                      const std::optional<std::string>& workingDirectory) = 0;
+    virtual asio::awaitable<KestroAgentWorktreePayload>
+    createWorktree(std::string name, std::optional<std::string> workingDirectory) = 0;
 };
 
 } // namespace kestro

@@ -1,6 +1,7 @@
 #pragma once
 // Runs operations one at a time, each to its end, on one dedicated thread: the executor of the
-// serialized central state. Blocking work (child processes) belongs here, never on the I/O threads.
+// central state's fields, and the router's reader of large bodies. Its operations are short; work
+// that waits on something outside (child programs, the display) belongs on the WorkerPool.
 
 #include <asio/any_io_executor.hpp>
 #include <asio/awaitable.hpp>

@@ -17,7 +17,11 @@ bool hasBrowserSkill(const std::vector<KestroAgentSkillPayload>& skills) {
 std::vector<KestroAgentRemoteSurfacePayload>
 detectRemoteSurfaces(const std::vector<KestroAgentSkillPayload>& skills,
                      const std::vector<std::string>& mcpServers, const SurfaceContext& context) {
-    const SurfaceFindings findings = detectSurfaceFindings(skills, context);
+    return remoteSurfacesFrom(detectSurfaceFindings(skills, context), mcpServers);
+}
+
+std::vector<KestroAgentRemoteSurfacePayload> remoteSurfacesFrom(const SurfaceFindings& findings,
+                                                                const std::vector<std::string>& mcpServers) {
     const std::string now = isoTimeTextNow();
     const bool computerUse = std::any_of(mcpServers.begin(), mcpServers.end(), [](const std::string& name) {
         return containsCaseInsensitive(name, "computer-use");
@@ -35,6 +39,10 @@ detectRemoteSurfaces(const std::vector<KestroAgentSkillPayload>& skills,
     browser.isAvailable = browser.isAvailable || computerUse;
     return {entry("desktop", kDesktopTitle, findings.desktop), std::move(browser),
             entry("simulator", "iOS Simulator", findings.simulator)};
+}
+
+void reportUnansweredDisplay(const SurfaceContext& context) {
+    if (context.unansweredDisplays) context.unansweredDisplays->reportUnanswered(displaySource(context));
 }
 
 } // namespace kestro

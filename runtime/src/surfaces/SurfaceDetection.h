@@ -7,7 +7,9 @@
 #include "core/WireRecords.h"
 #include "platform/EnvironmentLookup.h"
 #include "platform/SystemTools.h"
+#include "surfaces/UnansweredDisplays.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,12 +17,14 @@
 namespace kestro {
 
 // What the surface code reads from the machine: the tools it runs by path (macOS), the
-// runtime's environment (DISPLAY and XAUTHORITY on Linux), and where screenshot files may be
-// written (absent when no private temporary folder can be had).
+// runtime's environment (DISPLAY and XAUTHORITY on Linux), where screenshot files may be written
+// (absent when no private temporary folder can be had), and where a display that ran out of time
+// is reported (none: not reported).
 struct SurfaceContext {
     SystemTools tools;
     EnvironmentLookup environment = processEnvironment();
     std::optional<std::string> temporaryDirectory;
+    std::shared_ptr<UnansweredDisplays> unansweredDisplays;
 };
 
 struct SurfaceFinding {
@@ -34,24 +38,42 @@ struct SurfaceFinding {
 // Whether any installed skill speaks of a browser (name, description, source and path).
 bool hasBrowserSkill(const std::vector<KestroAgentSkillPayload>& skills);
 
+struct SurfaceFindings {
+    SurfaceFinding desktop;
+    SurfaceFinding browser;
+    SurfaceFinding simulator;
+};
+
 // Desktop, browser and simulator, in that order, with one shared lastUpdated.
 std::vector<KestroAgentRemoteSurfacePayload>
 detectRemoteSurfaces(const std::vector<KestroAgentSkillPayload>& skills,
                      const std::vector<std::string>& mcpServers, const SurfaceContext& context);
+// The same list from findings made already; the browser is also available when a configured MCP
+// server's name contains "computer-use".
+std::vector<KestroAgentRemoteSurfacePayload> remoteSurfacesFrom(const SurfaceFindings& findings,
+                                                                const std::vector<std::string>& mcpServers);
+
+// Tells the context's UnansweredDisplays, if it has one, that its display did not answer in time.
+void reportUnansweredDisplay(const SurfaceContext& context);
 
 // Per operating system --------------------------------------------------------------------------
 
 // The desktop entry's title ("Mac Desktop", "Desktop").
 extern const char* const kDesktopTitle;
 
-struct SurfaceFindings {
-    SurfaceFinding desktop;
-    SurfaceFinding browser;
-    SurfaceFinding simulator;
-};
 // The three findings of one detection.
 SurfaceFindings detectSurfaceFindings(const std::vector<KestroAgentSkillPayload>& skills,
                                       const SurfaceContext& context);
+
+// The display the surfaces are seen through, as UnansweredDisplays names it: "x11:" and DISPLAY's
+// value, "wayland:" and WAYLAND_DISPLAY's in a Wayland session, "macos" on the Mac; empty when
+// there is none to wait for.
+std::string displaySource(const SurfaceContext& context);
+
+// The findings while the display does not answer: the desktop cannot be reached and the browser
+// is judged by the skills alone. Asks nothing of the display or of any outside program.
+SurfaceFindings findingsWhenUnanswered(const std::vector<KestroAgentSkillPayload>& skills,
+                                       const SurfaceContext& context);
 
 SurfaceFinding detectFrontmostBrowser(const std::vector<KestroAgentSkillPayload>& skills,
                                       const SurfaceContext& context);
@@ -77,8 +99,14 @@ std::optional<BootedSimulator> currentBootedSimulator(const SystemTools& tools);
 // "Chromium" for "Chromium" or "Google Chrome" for "Google-chrome-beta".
 std::optional<std::string> browserNamedByWindowClass(const std::string& windowClass);
 
-// The desktop's finding when there is no display to talk to: none named, or one named that could
-// not be reached (or a Wayland session, where X gives no picture of the screen).
-SurfaceFinding desktopFindingWithoutDisplay(bool displayNamed, const EnvironmentLookup& environment);
+// The browser's name for a Wayland application id: a Flatpak id such as "org.mozilla.firefox",
+// or an id named as the window classes above ("firefox", "google-chrome").
+std::optional<std::string> browserNamedByAppID(const std::string& appID);
+
+// Why the desktop cannot be captured, for its finding: no display named; a display (or
+// compositor) that could not be reached or did not answer in time; a Wayland desktop that offers
+// no way to capture it.
+enum class DesktopAbsence { noDisplay, unreachable, noScreenshotService };
+SurfaceFinding desktopFindingWithout(DesktopAbsence why);
 
 } // namespace kestro

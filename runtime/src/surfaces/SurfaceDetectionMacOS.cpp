@@ -16,22 +16,33 @@ namespace {
 constexpr std::array<const char*, 6> kBrowserNames = {"Safari",  "Google Chrome", "Arc",
                                                       "Firefox", "Brave Browser", "Microsoft Edge"};
 
+SurfaceFinding browserFinding(const std::string& frontmost,
+                              const std::vector<KestroAgentSkillPayload>& skills) {
+    if (std::find(kBrowserNames.begin(), kBrowserNames.end(), frontmost) != kBrowserNames.end())
+        return {"Live", frontmost + " is frontmost on the Mac right now.", true, true};
+    if (hasBrowserSkill(skills))
+        return {"Ready", "Browser tools are installed. Open a browser task on the Mac to preview it here.",
+                true, false};
+    return {"Off", "No browser control surface detected from the current Codex setup.", false, false};
+}
+
+SurfaceFinding simulatorToolsFinding(const SurfaceContext& context) {
+    if (isExecutableFile(context.tools.xcrun))
+        return {"Ready", "Simulator tools are installed, but no booted iPhone simulator was detected.", true,
+                false};
+    return {"Off", "Xcode simulator tools are not available on this Mac.", false, false};
+}
+
 } // namespace
 
 const char* const kDesktopTitle = "Mac Desktop";
 
 SurfaceFinding detectFrontmostBrowser(const std::vector<KestroAgentSkillPayload>& skills,
                                       const SurfaceContext& context) {
-    const bool browserSkill = hasBrowserSkill(skills);
-    const std::string frontmost = trimmed(
-        runCommand(context.tools.osascript, {"-e", "tell application \"System Events\" to get name of first "
-                                                   "application process whose frontmost is true"}));
-    if (std::find(kBrowserNames.begin(), kBrowserNames.end(), frontmost) != kBrowserNames.end())
-        return {"Live", frontmost + " is frontmost on the Mac right now.", true, true};
-    if (browserSkill)
-        return {"Ready", "Browser tools are installed. Open a browser task on the Mac to preview it here.",
-                true, false};
-    return {"Off", "No browser control surface detected from the current Codex setup.", false, false};
+    return browserFinding(trimmed(runCommand(context.tools.osascript,
+                                             {"-e", "tell application \"System Events\" to get name of "
+                                                    "first application process whose frontmost is true"})),
+                          skills);
 }
 
 std::optional<BootedSimulator> bootedSimulatorFrom(const std::string& simctlOutput) {
@@ -75,10 +86,7 @@ std::optional<BootedSimulator> currentBootedSimulator(const SystemTools& tools) 
 SurfaceFinding detectBootedSimulator(const SurfaceContext& context) {
     if (const auto simulator = currentBootedSimulator(context.tools))
         return {"Live", simulator->name + " is booted and can be previewed remotely.", true, true};
-    if (isExecutableFile(context.tools.xcrun))
-        return {"Ready", "Simulator tools are installed, but no booted iPhone simulator was detected.", true,
-                false};
-    return {"Off", "Xcode simulator tools are not available on this Mac.", false, false};
+    return simulatorToolsFinding(context);
 }
 
 SurfaceFindings detectSurfaceFindings(const std::vector<KestroAgentSkillPayload>& skills,
@@ -93,6 +101,18 @@ SurfaceFindings detectSurfaceFindings(const std::vector<KestroAgentSkillPayload>
                         "Capture the current desktop when you want to see what Codex is doing on the Mac.",
                         canCapture, canCapture};
     return findings;
+}
+
+std::string displaySource(const SurfaceContext&) {
+    return "macos";
+}
+
+SurfaceFindings findingsWhenUnanswered(const std::vector<KestroAgentSkillPayload>& skills,
+                                       const SurfaceContext& context) {
+    return {.desktop = {"Unavailable", "The Mac did not answer in time. kestro will try again shortly.", true,
+                        false},
+            .browser = browserFinding("", skills),
+            .simulator = simulatorToolsFinding(context)};
 }
 
 } // namespace kestro

@@ -20,17 +20,10 @@ SurfaceCaptureResult captureBrowserPreview(const std::vector<KestroAgentSkillPay
     return result;
 }
 
-KestroAgentSurfacePreviewPayload surfacePreviewPayload(const std::string& kind,
-                                                       const std::vector<KestroAgentSkillPayload>& skills,
-                                                       const SurfaceContext& context) {
-    const std::string lowerKind = lowercased(kind);
-    SurfaceCaptureResult capture;
-    if (lowerKind == "browser")
-        capture = captureBrowserPreview(skills, context);
-    else if (lowerKind == "simulator")
-        capture = captureSimulatorPreview(context);
-    else
-        capture = captureDesktopPreview(context);
+namespace {
+
+KestroAgentSurfacePreviewPayload payloadOf(const std::string& lowerKind,
+                                           const SurfaceCaptureResult& capture) {
     return {.kind = lowerKind,
             .title = capture.title,
             .status = capture.status,
@@ -40,6 +33,33 @@ KestroAgentSurfacePreviewPayload surfacePreviewPayload(const std::string& kind,
             .mimeType = capture.mimeType,
             .imageBase64 = capture.imageBase64,
             .capturedAt = isoTimeTextNow()};
+}
+
+} // namespace
+
+KestroAgentSurfacePreviewPayload surfacePreviewPayload(const std::string& kind,
+                                                       const std::vector<KestroAgentSkillPayload>& skills,
+                                                       const SurfaceContext& context) {
+    const std::string lowerKind = lowercased(kind);
+    if (lowerKind == "browser") return payloadOf(lowerKind, captureBrowserPreview(skills, context));
+    if (lowerKind == "simulator") return payloadOf(lowerKind, captureSimulatorPreview(context));
+    return payloadOf(lowerKind, captureDesktopPreview(context));
+}
+
+KestroAgentSurfacePreviewPayload previewWhenUnanswered(const std::string& kind,
+                                                       const std::vector<KestroAgentSkillPayload>& skills,
+                                                       const SurfaceContext& context) {
+    const std::string lowerKind = lowercased(kind);
+    const SurfaceFindings findings = findingsWhenUnanswered(skills, context);
+    const auto without = [](const char* title, const SurfaceFinding& finding) {
+        return SurfaceCaptureResult{.title = title,
+                                    .status = finding.status,
+                                    .detail = finding.detail,
+                                    .isAvailable = finding.isAvailable};
+    };
+    if (lowerKind == "browser") return payloadOf(lowerKind, without("Browser Use", findings.browser));
+    if (lowerKind == "simulator") return payloadOf(lowerKind, without("iOS Simulator", findings.simulator));
+    return payloadOf(lowerKind, without(kDesktopTitle, findings.desktop));
 }
 
 } // namespace kestro

@@ -35,6 +35,12 @@ KestroAgentSurfacePreviewPayload surfacePreviewPayload(const std::string& kind,
                                                        const std::vector<KestroAgentSkillPayload>& skills,
                                                        const SurfaceContext& context);
 
+// The preview while the display does not answer (findingsWhenUnanswered): the surface's wording,
+// no picture. Asks nothing of the display or of any outside program.
+KestroAgentSurfacePreviewPayload previewWhenUnanswered(const std::string& kind,
+                                                       const std::vector<KestroAgentSkillPayload>& skills,
+                                                       const SurfaceContext& context);
+
 // Per operating system --------------------------------------------------------------------------
 
 SurfaceCaptureResult captureDesktopPreview(const SurfaceContext& context);

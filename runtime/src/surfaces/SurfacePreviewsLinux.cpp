@@ -1,4 +1,6 @@
 #include "surfaces/SurfacePreviews.h"
+#include "surfaces/WaylandDisplay.h"
+#include "surfaces/WaylandSurfaces.h"
 #include "surfaces/XDisplay.h"
 #include "text/Base64.h"
 
@@ -29,27 +31,66 @@ std::optional<std::string> encodedJPEG(const RGBImage& image) {
     return std::string(reinterpret_cast<const char*>(jpeg), size);
 }
 
+SurfaceFinding captureFailedFinding() {
+    return {"Unavailable", "The desktop display is there, but kestro could not capture it right now.", true,
+            false};
+}
+
+// The finding for a Wayland picture that did not come.
+SurfaceFinding findingWithoutPicture(WaylandPicture::End end) {
+    switch (end) {
+    case WaylandPicture::End::unreachable:
+        return desktopFindingWithout(DesktopAbsence::unreachable);
+    case WaylandPicture::End::noScreenshotService:
+        return desktopFindingWithout(DesktopAbsence::noScreenshotService);
+    case WaylandPicture::End::refused:
+        return {"Permission",
+                "The desktop refused the screenshot. Allow applications to take screenshots in the desktop's "
+                "privacy settings, then try again.",
+                true, false};
+    case WaylandPicture::End::portalTimedOut:
+        return {
+            "Unavailable",
+            "The desktop's screenshot service did not answer in time. If the computer asks whether to allow "
+            "screenshots, allow them there, then try again.",
+            true, false};
+    case WaylandPicture::End::captured:
+    case WaylandPicture::End::failed:
+        break;
+    }
+    return captureFailedFinding();
+}
+
+// The picture of the screen, or the finding that says why there is none.
+std::pair<std::optional<RGBImage>, SurfaceFinding> desktopPicture(const SurfaceContext& context) {
+    if (isWaylandSession(context.environment)) {
+        WaylandPicture picture =
+            takeWaylandPicture(context.environment, context.tools.grim, kCaptureBudget, kPreviewMaxSide);
+        if (picture.timedOut) reportUnansweredDisplay(context);
+        return {std::move(picture.image), findingWithoutPicture(picture.end)};
+    }
+    XDisplaySession display(context.environment, kCaptureBudget);
+    if (display.state() != XDisplaySession::State::connected) {
+        if (display.outOfTime()) reportUnansweredDisplay(context);
+        return {std::nullopt, desktopFindingWithout(display.state() == XDisplaySession::State::unreachable
+                                                        ? DesktopAbsence::unreachable
+                                                        : DesktopAbsence::noDisplay)};
+    }
+    auto image = display.screenImage(kPreviewMaxSide);
+    if (!image && display.outOfTime()) reportUnansweredDisplay(context);
+    return {std::move(image), captureFailedFinding()};
+}
+
 } // namespace
 
 SurfaceCaptureResult captureDesktopPreview(const SurfaceContext& context) {
     SurfaceCaptureResult result{.title = kDesktopTitle};
-    std::optional<RGBImage> image;
-    {
-        XDisplaySession display(context.environment, kCaptureBudget);
-        if (display.state() != XDisplaySession::State::connected) {
-            const SurfaceFinding finding = desktopFindingWithoutDisplay(
-                display.state() == XDisplaySession::State::unreachable, context.environment);
-            result.status = finding.status;
-            result.detail = finding.detail;
-            return result;
-        }
-        image = display.screenImage(kPreviewMaxSide);
-    }
+    auto [image, without] = desktopPicture(context);
     const auto jpeg = image ? encodedJPEG(*image) : std::nullopt;
     if (!jpeg) {
-        result.status = "Unavailable";
-        result.detail = "The desktop display is there, but kestro could not capture it right now.";
-        result.isAvailable = true;
+        result.status = without.status;
+        result.detail = without.detail;
+        result.isAvailable = without.isAvailable;
         return result;
     }
     result.status = "Live";

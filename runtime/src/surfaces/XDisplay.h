@@ -44,6 +44,9 @@ class XDisplaySession {
     XDisplaySession& operator=(const XDisplaySession&) = delete;
 
     State state() const { return m_state; }
+    // Whether the session's time is up: after a failure, the display did not answer in time,
+    // where a display that refuses or is not there fails at once.
+    bool outOfTime() const { return std::chrono::steady_clock::now() >= m_deadline; }
 
     // The class part of WM_CLASS of the window in front (_NET_ACTIVE_WINDOW); absent when there
     // is none or it cannot be read.
@@ -55,6 +58,7 @@ class XDisplaySession {
   private:
     struct Connection;
     State m_state = State::noDisplay;
+    std::chrono::steady_clock::time_point m_deadline;
     std::unique_ptr<Connection> m_connection;
 };
 

@@ -396,8 +396,9 @@ struct XDisplaySession::Connection {
     const xcb_screen_t* screen = nullptr;
 };
 
-XDisplaySession::XDisplaySession(const EnvironmentLookup& environment, std::chrono::milliseconds budget) {
-    const auto deadline = Clock::now() + budget;
+XDisplaySession::XDisplaySession(const EnvironmentLookup& environment, std::chrono::milliseconds budget)
+    : m_deadline(Clock::now() + budget) {
+    const auto deadline = m_deadline;
     const std::string display = trimmed(environment("DISPLAY").value_or(""));
     if (display.empty()) return;
     m_state = State::unreachable;

@@ -1,5 +1,6 @@
 #include "agent/KestroAgentState.h"
 #include "core/KestroAgentError.h"
+#include "support/Awaited.h"
 #include "support/TemporaryFolder.h"
 
 #include <filesystem>
@@ -8,6 +9,7 @@
 #include <unistd.h>
 
 using namespace kestro;
+using kestro::testing::awaited;
 namespace fs = std::filesystem;
 
 namespace {
@@ -50,31 +52,31 @@ class KestroAgentStateTest : public ::testing::Test {
 
 TEST_F(KestroAgentStateTest, TheFirstSnapshotUsesFallbacksAndTheNextMeasures) {
     auto state = makeState();
-    const auto first = state->statusPayload(std::nullopt);
+    const auto first = awaited(state->statusPayload(std::nullopt));
     EXPECT_EQ(first.cpuLoad, 0.07);
     EXPECT_EQ(first.ramLoad, 0.25);
     EXPECT_EQ(first.hostName, "kestro Host");
     EXPECT_EQ(first.ipAddress, "192.168.1.20");
     EXPECT_EQ(first.workingDirectory, m_dir);
     m_ticks = CPUTickSample{.user = 150, .system = 150, .idle = 900, .nice = 0};
-    EXPECT_DOUBLE_EQ(state->statusPayload(std::nullopt).cpuLoad, 0.5);
+    EXPECT_DOUBLE_EQ(awaited(state->statusPayload(std::nullopt)).cpuLoad, 0.5);
     // No ticks in between: the idle fallback, and the sample is still replaced.
-    EXPECT_EQ(state->statusPayload(std::nullopt).cpuLoad, 0.06);
+    EXPECT_EQ(awaited(state->statusPayload(std::nullopt)).cpuLoad, 0.06);
     state->beginJob();
-    EXPECT_EQ(state->statusPayload(std::nullopt).cpuLoad, 0.24);
+    EXPECT_EQ(awaited(state->statusPayload(std::nullopt)).cpuLoad, 0.24);
     m_ticks.reset();
-    const auto failing = state->statusPayload(std::nullopt);
+    const auto failing = awaited(state->statusPayload(std::nullopt));
     EXPECT_EQ(failing.cpuLoad, 0.34);
     EXPECT_EQ(failing.activeJobs, 1);
     state->endJob();
-    EXPECT_EQ(state->statusPayload(std::nullopt).cpuLoad, 0.08);
+    EXPECT_EQ(awaited(state->statusPayload(std::nullopt)).cpuLoad, 0.08);
 }
 
 TEST_F(KestroAgentStateTest, DiagnosticsAreRecorded) {
     auto state = makeState();
     EXPECT_EQ(state->lastDiagnosticMessage(), "Codex CLI is not installed or not available on this machine.");
     state->recordDiagnostic("  boom \n");
-    EXPECT_EQ(state->statusPayload(std::nullopt).diagnosticMessage, "boom");
+    EXPECT_EQ(awaited(state->statusPayload(std::nullopt)).diagnosticMessage, "boom");
     state->recordDiagnostic("   \n");
     EXPECT_EQ(state->lastDiagnosticMessage(), "Codex reported an empty diagnostic.");
     state->recordCodexReady();
@@ -113,7 +115,7 @@ TEST_F(KestroAgentStateTest, NoTemporaryFolderMeansNoPage) {
 TEST_F(KestroAgentStateTest, WorktreeNamesMustNotBeBlank) {
     auto state = makeState();
     try {
-        state->createWorktree(" \n ", std::nullopt);
+        awaited(state->createWorktree(" \n ", std::nullopt));
         ADD_FAILURE();
     } catch (const KestroAgentError& error) {
         EXPECT_EQ(error.errorCase(), KestroAgentError::Case::invalidWorktreeName);

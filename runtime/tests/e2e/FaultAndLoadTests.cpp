@@ -1,6 +1,8 @@
 // The runtime under bad input, faults and load, black box over loopback: it keeps serving, loses
 // nothing, lets nobody in and leaves nothing behind. Every loop is bounded in count and time.
 
+#include "platform/ProcessRunner.h"
+#include "support/DesktopSession.h"
 #include "support/LoopbackHTTP.h"
 #include "support/ProcessFacts.h"
 #include "support/RuntimeUnderTest.h"
@@ -20,6 +22,7 @@
 #include <random>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -89,6 +92,13 @@ int statusOf(const std::string& raw) {
     return parseAnswer(raw).status;
 }
 
+// The answer to `bytes` and how long it took to its last byte.
+std::pair<HTTPAnswer, milliseconds> timedExchange(uint16_t port, const std::string& bytes) {
+    const auto started = steady_clock::now();
+    const HTTPAnswer answer = parseAnswer(quickExchange(port, bytes));
+    return {answer, duration_cast<milliseconds>(steady_clock::now() - started)};
+}
+
 class FaultAndLoadTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
@@ -132,6 +142,36 @@ class FaultAndLoadTest : public ::testing::Test {
         // Connections of earlier tests linger half a second after their answers.
         std::this_thread::sleep_for(milliseconds(700));
         return openDescriptorCount(pid());
+    }
+
+    // A repository whose `git status` takes three seconds, longer than a status waits for it: a
+    // core.fsmonitor hook that sleeps, and counts its runs in `fsmonitor-runs`.
+    static const std::string& slowRepository() {
+        static const std::string repository = [] {
+            const std::string folder = s_scripts->path() + "/slow-repository";
+            const auto git = [&](std::vector<std::string> arguments) {
+                arguments.insert(arguments.begin(), {"-C", folder});
+                return kestro::runProcess({.executable = "/usr/bin/git", .arguments = arguments}).status;
+            };
+            std::filesystem::create_directories(folder);
+            std::ofstream(folder + "/notes.txt") << "one\n";
+            const std::string hook = s_scripts->path() + "/fsmonitor-hook";
+            std::ofstream(hook) << "#!/bin/sh\necho run >> " << s_scripts->path()
+                                << "/fsmonitor-runs\nsleep 3\n";
+            ::chmod(hook.c_str(), 0755);
+            EXPECT_EQ(git({"init", "-q"}), 0);
+            EXPECT_EQ(git({"add", "."}), 0);
+            EXPECT_EQ(git({"-c", "user.name=T", "-c", "user.email=t@example.invalid", "commit", "-qm", "x"}),
+                      0);
+            EXPECT_EQ(git({"config", "core.fsmonitor", hook}), 0);
+            std::ofstream(folder + "/notes.txt") << "two\n";
+            return folder;
+        }();
+        return repository;
+    }
+    static size_t fsmonitorRuns() {
+        std::ifstream runs(s_scripts->path() + "/fsmonitor-runs");
+        return static_cast<size_t>(std::count(std::istreambuf_iterator<char>(runs), {}, '\n'));
     }
 
     static inline TemporaryFolder* s_scripts = nullptr;
@@ -610,20 +650,20 @@ TEST_F(FaultAndLoadTest, FiftyConcurrentRunsEachGetTheirOwnReply) {
 }
 
 TEST_F(FaultAndLoadTest, RequestsWithoutATokenAreAnsweredWithoutWaitingOnStatuses) {
-    // Thirty statuses queue on the state, one after another.
+    // Thirty statuses wait for a slow git status.
+    const std::string body = json{{"workingDirectory", slowRepository()}}.dump();
     std::atomic<int> statusesDone{0};
     std::mutex mutex;
     steady_clock::time_point lastStatus;
     std::vector<std::thread> statuses;
     for (int i = 0; i < 30; ++i)
         statuses.emplace_back([&] {
-            EXPECT_EQ(request(port(), "GET", "/status", {{"X-Kestro-Token", kToken}}).status, 200);
+            EXPECT_EQ(request(port(), "POST", "/status", {{"X-Kestro-Token", kToken}}, body).status, 200);
             ++statusesDone;
             const std::lock_guard lock(mutex);
             lastStatus = steady_clock::now();
         });
-    ASSERT_TRUE(eventually([&] { return statusesDone >= 1; }, seconds(20)));
-    // While the queue drains: 200 requests without a token, from ten clients.
+    // While they wait: 200 requests without a token, from ten clients.
     std::atomic<int> unauthorized{0};
     std::vector<milliseconds> latencies(200);
     std::vector<std::thread> clients;
@@ -644,9 +684,11 @@ TEST_F(FaultAndLoadTest, RequestsWithoutATokenAreAnsweredWithoutWaitingOnStatuse
         thread.join();
     EXPECT_EQ(unauthorized, 200);
     EXPECT_EQ(statusesDone, 30);
-    // Every 401 came before the status queue had drained, and none waited on it.
+    // Every 401 came before the statuses were answered, and none waited for them.
     EXPECT_LT(unauthorizedDone, lastStatus);
     EXPECT_LT(median(latencies), milliseconds(100) * kSanitizerSlowdown);
+    // The git run they left goes on a while; the tests after this one count children.
+    EXPECT_TRUE(eventually([] { return childProcesses(pid()).empty(); }, seconds(20)));
 }
 
 // Sends `count` requests of every kind, mixed, from `clients` clients; how many were answered.
@@ -698,4 +740,104 @@ TEST_F(FaultAndLoadTest, TenThousandMixedRequestsLeaveDescriptorsChildrenAndMemo
         EXPECT_LT(memoryAfter - memoryBefore, 3 * 1024)
             << memoryBefore << " KiB before, " << memoryAfter << " after";
     }
+}
+
+// An X server that stops answering (SIGSTOP): the first status waits for it no longer than the
+// display's budget, later statuses and previews say at once that it cannot be reached, and
+// nothing else waits for it meanwhile.
+TEST_F(FaultAndLoadTest, AStoppedDisplayHoldsUpOnlyItsOwnAnswersAndOnlyOnce) {
+    DesktopSession desktop({.width = 320, .height = 200, .windowManager = false});
+    ASSERT_FALSE(desktop.display().empty());
+    RuntimeUnderTest runtime(s_scripts->path() + "/codex", kToken, {{"DISPLAY", desktop.display()}});
+    ASSERT_EQ(runtime.banner.size(), 9u) << runtime.agent->standardError();
+    ASSERT_EQ(::kill(desktop.serverPid(), SIGSTOP), 0);
+    const std::string unreachable = "The desktop display could not be reached on this computer.";
+    const auto desktopOf = [](const HTTPAnswer& answer) {
+        return json::parse(answer.body)["remoteSurfaces"][0];
+    };
+
+    auto first = std::async(std::launch::async,
+                            [&] { return timedExchange(runtime.port, httpRequest("GET", "/status")); });
+    int others = 0;
+    while (first.wait_for(seconds(0)) != std::future_status::ready) {
+        const auto [history, historyTime] =
+            timedExchange(runtime.port, httpRequest("POST", "/thread-history", R"({"threadID":"t1"})"));
+        EXPECT_EQ(history.status, 200);
+        EXPECT_LT(historyTime, milliseconds(300) * kSanitizerSlowdown);
+        if (others++ == 0) {
+            const auto started = steady_clock::now();
+            const RunStream stream = run(runtime.port, kToken, runBody("meanwhile"));
+            ASSERT_FALSE(stream.events.empty());
+            EXPECT_EQ(json::parse(stream.events.back())["type"], "job.completed") << stream.events.back();
+            EXPECT_LT(steady_clock::now() - started, seconds(1) * kSanitizerSlowdown);
+        }
+    }
+    EXPECT_GT(others, 1);
+    const auto [status, statusTime] = first.get();
+    ASSERT_EQ(status.status, 200) << runtime.agent->standardError();
+    EXPECT_EQ(desktopOf(status)["detail"], unreachable);
+    // The display's budget is 2.5 s.
+    EXPECT_LT(statusTime, milliseconds(2500) + seconds(1) * kSanitizerSlowdown);
+
+    for (int i = 0; i < 3; ++i) {
+        const auto [again, againTime] = timedExchange(runtime.port, httpRequest("GET", "/status"));
+        EXPECT_EQ(desktopOf(again)["status"], "Off");
+        EXPECT_EQ(desktopOf(again)["detail"], unreachable);
+        EXPECT_LT(againTime, milliseconds(500) * kSanitizerSlowdown);
+        for (const std::string kind : {"desktop", "browser"}) {
+            const auto [preview, previewTime] = timedExchange(
+                runtime.port, httpRequest("POST", "/surface-preview", json{{"kind", kind}}.dump()));
+            const json payload = json::parse(preview.body);
+            EXPECT_EQ(payload["previewAvailable"], false) << kind;
+            EXPECT_FALSE(payload.contains("imageBase64")) << kind;
+            EXPECT_LT(previewTime, milliseconds(500) * kSanitizerSlowdown) << kind;
+            if (kind == "desktop") {
+                EXPECT_EQ(payload["detail"], unreachable);
+            }
+        }
+    }
+    ::kill(desktop.serverPid(), SIGCONT);
+}
+
+// A repository whose git status takes longer than a status waits: the status comes without
+// gitStatus within its budget, phones asking together share one git run, and other requests do
+// not wait for it.
+TEST_F(FaultAndLoadTest, ASlowRepositoryCostsOneGitRunAndOnlyItsBudget) {
+    const std::string repository = slowRepository();
+    const std::string statusRequest =
+        httpRequest("POST", "/status", json{{"workingDirectory", repository}}.dump());
+    const auto bound = seconds(2) + seconds(1) * kSanitizerSlowdown;
+    const auto gitDone = [] { return eventually([] { return childProcesses(pid()).empty(); }, seconds(20)); };
+    ASSERT_TRUE(gitDone());
+    const size_t before = fsmonitorRuns();
+    const auto [alone, aloneTime] = timedExchange(port(), statusRequest);
+    ASSERT_EQ(alone.status, 200);
+    EXPECT_FALSE(json::parse(alone.body).contains("gitStatus"));
+    EXPECT_EQ(json::parse(alone.body)["workingDirectory"], repository);
+    EXPECT_LT(aloneTime, bound);
+    ASSERT_TRUE(gitDone());
+    const size_t runsOfOne = fsmonitorRuns() - before;
+    ASSERT_GT(runsOfOne, 0u);
+
+    std::vector<std::future<std::pair<HTTPAnswer, milliseconds>>> phones;
+    for (int i = 0; i < 8; ++i)
+        phones.push_back(
+            std::async(std::launch::async, [&] { return timedExchange(port(), statusRequest); }));
+    int histories = 0;
+    while (phones.back().wait_for(seconds(0)) != std::future_status::ready) {
+        const auto [history, historyTime] =
+            timedExchange(port(), httpRequest("POST", "/thread-history", R"({"threadID":"t1"})"));
+        EXPECT_EQ(history.status, 200);
+        EXPECT_LT(historyTime, milliseconds(300) * kSanitizerSlowdown);
+        ++histories;
+    }
+    EXPECT_GT(histories, 1);
+    for (auto& phone : phones) {
+        const auto [answer, time] = phone.get();
+        EXPECT_EQ(answer.status, 200);
+        EXPECT_FALSE(json::parse(answer.body).contains("gitStatus"));
+        EXPECT_LT(time, bound);
+    }
+    ASSERT_TRUE(gitDone());
+    EXPECT_EQ(fsmonitorRuns() - before, 2 * runsOfOne);
 }

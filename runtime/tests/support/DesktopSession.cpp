@@ -1,6 +1,7 @@
 #include "support/DesktopSession.h"
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <poll.h>
 #include <thread>
@@ -61,7 +62,11 @@ DesktopSession::DesktopSession(const DesktopOptions& options) {
 DesktopSession::~DesktopSession() {
     for (auto program = m_programs.rbegin(); program != m_programs.rend(); ++program)
         stop(*program);
-    if (m_server) stop(*m_server);
+    if (m_server) {
+        // A stopped server would hold its SIGTERM until continued.
+        ::kill(m_server->pid(), SIGCONT);
+        stop(*m_server);
+    }
 }
 
 void DesktopSession::stop(ChildProcess& child) {

@@ -30,6 +30,9 @@ class DesktopSession {
 
     // ":N" once the server is ready; empty when it could not be started.
     const std::string& display() const { return m_display; }
+    // The X server's process, for tests that stop it (SIGSTOP) to play a display that hangs; the
+    // session continues it before it goes. -1 when it could not be started.
+    pid_t serverPid() const { return m_server ? m_server->pid() : -1; }
     // DISPLAY, HOME (a folder of the session's own) and PATH, for the programs on it.
     std::map<std::string, std::string> environment() const;
 

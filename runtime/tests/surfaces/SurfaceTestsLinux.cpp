@@ -32,7 +32,6 @@ namespace {
 
 constexpr const char* kNoDisplay = "No desktop display is available on this computer.";
 constexpr const char* kUnreachable = "The desktop display could not be reached on this computer.";
-constexpr const char* kWayland = "Screen capture is not available in this Wayland session.";
 
 EnvironmentLookup environmentOf(std::map<std::string, std::string> values) {
     return [values = std::move(values)](const std::string& name) -> std::optional<std::string> {
@@ -311,15 +310,18 @@ TEST(LinuxSurfaceTest, WithoutAReachableDisplayTheDesktopIsOffWithItsReason) {
     TemporaryFolder home;
     const std::vector<KestroAgentSkillPayload> browserSkill{
         {.name = "web", .description = "Browser automation", .source = "User", .path = "/x"}};
+    // A Wayland session without a compositor or a session bus to reach: X is never asked.
     const std::vector<std::pair<std::map<std::string, std::string>, const char*>> cases = {
         {{}, kNoDisplay},
         {{{"DISPLAY", "  "}}, kNoDisplay},
-        {{{"WAYLAND_DISPLAY", "wayland-0"}}, kWayland},
-        {{{"XDG_SESSION_TYPE", "wayland"}, {"DISPLAY", ":59000"}}, kWayland},
+        {{{"WAYLAND_DISPLAY", "wayland-0"}}, kUnreachable},
+        {{{"XDG_SESSION_TYPE", "wayland"}, {"DISPLAY", ":59000"}, {"XDG_RUNTIME_DIR", home.path()}},
+         kUnreachable},
         {{{"DISPLAY", "remote.example:0"}}, kUnreachable},
         {{{"DISPLAY", ":59000"}}, kUnreachable},
     };
     for (const auto& [environment, detail] : cases) {
+        const bool wayland = environment.count("WAYLAND_DISPLAY") + environment.count("XDG_SESSION_TYPE") > 0;
         const SurfaceContext context = contextWith(home, environment);
         const auto surfaces = detectRemoteSurfaces(browserSkill, {}, context);
         ASSERT_EQ(surfaces.size(), 3u);
@@ -329,8 +331,11 @@ TEST(LinuxSurfaceTest, WithoutAReachableDisplayTheDesktopIsOffWithItsReason) {
                                                                 .detail = detail,
                                                                 .lastUpdated = surfaces[0].lastUpdated}));
         EXPECT_EQ(surfaces[1].status, "Ready");
-        EXPECT_EQ(surfaces[1].detail,
-                  "Browser tools are installed. Open a browser task on this computer to preview it here.");
+        EXPECT_EQ(
+            surfaces[1].detail,
+            wayland
+                ? "Browser tools are installed, but the window in front cannot be known on this desktop."
+                : "Browser tools are installed. Open a browser task on this computer to preview it here.");
         EXPECT_EQ(surfaces[2],
                   (KestroAgentRemoteSurfacePayload{.kind = "simulator",
                                                    .title = "iOS Simulator",
@@ -344,7 +349,9 @@ TEST(LinuxSurfaceTest, WithoutAReachableDisplayTheDesktopIsOffWithItsReason) {
         EXPECT_FALSE(preview.isAvailable || preview.previewAvailable);
         EXPECT_FALSE(preview.imageBase64 || preview.mimeType);
         const auto browser = surfacePreviewPayload("browser", {}, context);
-        EXPECT_EQ(browser.detail, "No browser control surface detected from the current Codex setup.");
+        EXPECT_EQ(browser.detail, wayland
+                                      ? "The window in front cannot be known on this desktop."
+                                      : "No browser control surface detected from the current Codex setup.");
         EXPECT_FALSE(browser.imageBase64);
     }
 }
