@@ -41,11 +41,13 @@ set(CPACK_DEBIAN_COMPANION_PACKAGE_NAME kestro-agent-companion)
 set(CPACK_DEBIAN_COMPANION_PACKAGE_SECTION x11)
 # The QML modules the window imports (the keeper loads none). QtQuick.Controls.Basic loads
 # QtQuick.Templates, and QtQml loads QtQml.WorkerScript, though neither package depends on the
-# other.
+# other; the folder and file dialogs drawn by Qt itself (on a desktop without a platform theme)
+# import Qt.labs.folderlistmodel.
 set(companion_depends
     "kestro-agent (= ${PROJECT_VERSION})" qml6-module-qtqml qml6-module-qtqml-workerscript
     qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-templates
-    qml6-module-qtquick-dialogs qml6-module-qtquick-layouts qml6-module-qtwebengine)
+    qml6-module-qtquick-dialogs qml6-module-qt-labs-folderlistmodel qml6-module-qtquick-layouts
+    qml6-module-qtwebengine)
 list(JOIN companion_depends ", " CPACK_DEBIAN_COMPANION_PACKAGE_DEPENDS)
 set(CPACK_DEBIAN_COMPANION_PACKAGE_RECOMMENDS gnome-keyring)
 set(CPACK_COMPONENT_COMPANION_DESCRIPTION

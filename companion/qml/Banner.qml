@@ -2,7 +2,7 @@ import QtQuick
 import KestroAgent
 
 // A short message at the top of the window while `message` is not empty: it slides in from the
-// top edge and fades, and leaves the same way.
+// top edge and fades, and leaves the same way. Screen readers meet it as an alert.
 Rectangle {
     id: banner
     objectName: "banner"
@@ -20,6 +20,9 @@ Rectangle {
         GradientStop { position: 0; color: Theme.accentStart }
         GradientStop { position: 1; color: Theme.accentEnd }
     }
+    visible: opacity > 0
+    Accessible.role: Accessible.AlertMessage
+    Accessible.name: shown ? message : ""
     Behavior on y { NumberAnimation { duration: 220; easing.type: Easing.OutCubic } }
     Behavior on opacity { NumberAnimation { duration: 220 } }
 

@@ -2,16 +2,34 @@ import QtQuick
 import QtQuick.Controls.Basic
 import KestroAgent
 
-// The launch settings, each edit saved at once, the pairing token, and the first invalid
-// setting's message.
+// The launch settings, each edit saved at once, the pairing token, start at login, and the first
+// invalid setting's message with the control that mends it.
 AgentCard {
     id: card
     objectName: "configurationCard"
     required property AgentSettingsMirror settings
     required property AgentTokenMirror token
     required property AgentDesktopMirror desktop
-    // "Choose folder" was pressed: the window shows its folder dialog.
+    // "Choose folder" or "Choose…" was pressed: the window shows its folder or file dialog.
     signal chooseFolder()
+    signal chooseCodexProgram()
+    // The first invalid setting's control was asked for.
+    signal fixSetting(string field)
+
+    // Brings the keyboard focus to the field of the setting `name` (a settings property name).
+    function focusField(name: string) {
+        const fields = {
+            workingDirectory: workspaceField,
+            machineName: machineNameField,
+            advertisedHost: advertisedHostField,
+            host: hostField,
+            port: portField,
+            codexPath: codexPathField
+        }
+        const setting = fields[name] as SettingField
+        if (setting)
+            setting.field.forceActiveFocus(Qt.OtherFocusReason)
+    }
 
     SectionTitle {
         width: parent.width
@@ -19,6 +37,7 @@ AgentCard {
         title: AgentTexts.configurationTitle
     }
     SettingField {
+        id: workspaceField
         objectName: "workspaceField"
         width: parent.width
         label: "Workspace"
@@ -27,11 +46,14 @@ AgentCard {
         text: card.settings.workingDirectory
         onEdited: text => card.settings.workingDirectory = text
         SecondaryAgentButton {
+            objectName: "chooseFolderButton"
             text: "Choose folder"
+            description: "Choose the workspace folder in a folder dialog."
             onClicked: card.chooseFolder()
         }
     }
     SettingField {
+        id: machineNameField
         objectName: "machineNameField"
         width: parent.width
         label: "Machine name"
@@ -41,6 +63,7 @@ AgentCard {
         onEdited: text => card.settings.machineName = text
     }
     SettingField {
+        id: advertisedHostField
         width: parent.width
         label: "Advertised host"
         placeholder: "100.x.x.x or tailnet name"
@@ -49,6 +72,7 @@ AgentCard {
         onEdited: text => card.settings.advertisedHost = text
     }
     SettingField {
+        id: hostField
         width: parent.width
         label: "Bind host"
         placeholder: "0.0.0.0"
@@ -57,12 +81,30 @@ AgentCard {
         onEdited: text => card.settings.host = text
     }
     SettingField {
+        id: portField
+        objectName: "portField"
         width: parent.width
         label: "Port"
         placeholder: "8787"
         help: "Default: 8787"
         text: card.settings.port
         onEdited: text => card.settings.port = text
+    }
+    SettingField {
+        id: codexPathField
+        objectName: "codexPathField"
+        width: parent.width
+        label: "Codex program"
+        placeholder: "Found by the bridge"
+        help: "The Codex CLI the bridge runs, if it does not find it by itself. Leave empty to let it look in the usual places. Takes effect when the bridge starts again."
+        text: card.settings.codexPath
+        onEdited: text => card.settings.codexPath = text
+        SecondaryAgentButton {
+            objectName: "chooseCodexButton"
+            text: "Choose…"
+            description: "Choose the Codex program in a file dialog."
+            onClicked: card.chooseCodexProgram()
+        }
     }
     SettingField {
         objectName: "tokenField"
@@ -73,12 +115,22 @@ AgentCard {
         readOnly: true
         SecondaryAgentButton {
             text: "Copy"
+            description: "Copies the whole pair token to the clipboard."
             onClicked: card.token.copy()
         }
         SecondaryAgentButton {
             text: "Regenerate"
+            description: "Makes a new pair token; paired phones must pair again."
             onClicked: card.token.regenerate()
         }
+    }
+    FixNotice {
+        objectName: "secretStoreNotice"
+        width: parent.width
+        text: card.token.storeAdvice
+        actionText: "Try again"
+        actionDescription: "Asks the secret store for the pair token again."
+        onAct: card.token.retryStore()
     }
     Column {
         width: parent.width
@@ -88,8 +140,16 @@ AgentCard {
             objectName: "startAtLoginSwitch"
             leftPadding: 0
             text: "Start at login"
+            focusPolicy: Qt.StrongFocus
             checked: card.desktop.startsAtLogin
             onToggled: card.desktop.startsAtLogin = checked
+            Accessible.description: loginHelp.text
+            Keys.onReturnPressed: pressByKey()
+            Keys.onEnterPressed: pressByKey()
+            function pressByKey() {
+                toggle()
+                toggled()
+            }
             contentItem: Text {
                 leftPadding: loginSwitch.indicator.width + loginSwitch.spacing
                 verticalAlignment: Text.AlignVCenter
@@ -98,8 +158,13 @@ AgentCard {
                 font.pixelSize: Theme.labelSize
                 font.bold: true
             }
+            FocusRing {
+                shown: loginSwitch.visualFocus
+                targetRadius: 6
+            }
         }
         Text {
+            id: loginHelp
             width: parent.width
             text: "Starts kestro Agent in the tray when you log in, so your phone can reach this computer."
             color: Theme.help
@@ -107,24 +172,11 @@ AgentCard {
             wrapMode: Text.Wrap
         }
     }
-    Row {
+    FixNotice {
         objectName: "validationWarning"
         width: parent.width
-        spacing: 8
-        visible: card.settings.validationMessage !== ""
-        Text {
-            text: "\u26A0"
-            color: Theme.warning
-            font.pixelSize: Theme.warningIconSize
-        }
-        Text {
-            objectName: "validationText"
-            width: parent.width - 30
-            text: card.settings.validationMessage
-            color: Theme.warning
-            font.pixelSize: Theme.labelSize
-            font.bold: true
-            wrapMode: Text.Wrap
-        }
+        text: card.settings.validationMessage
+        field: card.settings.validationField
+        onAct: card.fixSetting(field)
     }
 }

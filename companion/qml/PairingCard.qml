@@ -2,19 +2,29 @@ import QtQuick
 import QtQuick.Layouts
 import KestroAgent
 
-// The pairing page to scan: a preview of the page the runtime wrote (its QR image until the web
-// view has the page), or a placeholder until there is one; dimmed, with why and what next, while
-// the bridge is down.
+// The pairing page to scan: a preview of the page's QR code (the QR image the runtime wrote until
+// the web view has the page), as large as the room the window gives it allows, or a placeholder
+// until there is one; dimmed, with why and what next, while the bridge is down. Where the next
+// step is a setting's, its control is offered (`fixSetting`).
 AgentCard {
     id: card
     objectName: "pairingCard"
     required property AgentRuntimeMirror runtime
     // The web view shows the page (the QR image may go).
-    readonly property bool pagePainted: previewLoader.status === Loader.Ready
+    readonly property bool pagePainted: previewLoader.item !== null
                                         && (previewLoader.item as PairPagePreview).loaded
     // What the wheel over the preview scrolls: the window, not the page, whose QR code stays in
     // its frame.
     property Flickable scroller
+    // The height the window has for this card in view: the preview shrinks (down to its least)
+    // so that the whole card, its QR code with it, is in view.
+    property real room: Infinity
+    readonly property real previewHeight: Math.max(Theme.minimumPreviewHeight,
+                                                   Math.min(Theme.previewHeight,
+                                                            room - 2 * Theme.cardPadding - titleRow.height
+                                                            - Theme.cardSpacing))
+    // The next step asks to change the setting `field`.
+    signal fixSetting(string field)
 
     // Scrolls the window as the wheel over the preview asks: by the wheel's pixels where it gives
     // them (a touchpad), else by the lines a notch scrolls; within the window's content.
@@ -27,6 +37,7 @@ AgentCard {
     }
 
     RowLayout {
+        id: titleRow
         width: parent.width
         SectionTitle {
             Layout.fillWidth: true
@@ -37,12 +48,14 @@ AgentCard {
             objectName: "openInBrowserButton"
             text: "Open in browser"
             enabled: card.runtime.hasPairPage
+            description: "Opens the pairing page in your web browser."
             onClicked: card.runtime.openPairingPage()
         }
     }
     Item {
+        objectName: "previewFrame"
         width: parent.width
-        height: Theme.previewHeight
+        height: card.previewHeight
         // Rounded corners for whatever shows the page.
         Rectangle {
             id: frame
@@ -56,13 +69,15 @@ AgentCard {
                 objectName: "pairImage"
                 anchors.centerIn: parent
                 visible: card.runtime.hasPairPage && !card.pagePainted
-                width: Math.min(frame.width, frame.height) - 80
+                width: Math.min(frame.width, frame.height) - 2 * Theme.qrMargin
                 height: width
                 radius: Theme.previewRadius
                 color: Theme.qrTile
+                Accessible.role: Accessible.Graphic
+                Accessible.name: "Pairing QR code"
                 Image {
                     anchors.fill: parent
-                    anchors.margins: 18
+                    anchors.margins: Theme.qrPadding
                     source: card.runtime.pairImageURL
                     fillMode: Image.PreserveAspectFit
                     // Sharp modules read best.
@@ -80,6 +95,7 @@ AgentCard {
                 asynchronous: true
                 sourceComponent: PairPagePreview {
                     objectName: "pairPagePreview"
+                    qrMargin: Theme.qrMargin
                 }
                 Binding {
                     target: previewLoader.item
@@ -91,7 +107,6 @@ AgentCard {
             MouseArea {
                 objectName: "previewWheel"
                 anchors.fill: parent
-                // Clicks and hovering reach the page; only the wheel is taken.
                 acceptedButtons: Qt.NoButton
                 enabled: card.scroller !== null
                 onWheel: wheel => card.scrollWindow(wheel)
@@ -121,6 +136,8 @@ AgentCard {
                     width: parent.width
                     horizontalAlignment: Text.AlignHCenter
                     text: "The pairing page appears here as soon as the local bridge starts."
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
                     color: Theme.text
                     font.pixelSize: Theme.placeholderHeadingSize
                     font.bold: true
@@ -130,6 +147,8 @@ AgentCard {
                     width: parent.width
                     horizontalAlignment: Text.AlignHCenter
                     text: AgentTexts.previewNote
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
                     color: Theme.previewNote
                     font.pixelSize: Theme.bodySize
                     font.weight: Font.Medium
@@ -142,10 +161,18 @@ AgentCard {
                     visible: text !== ""
                     horizontalAlignment: Text.AlignHCenter
                     text: card.runtime.nextStep
+                    Accessible.role: Accessible.AlertMessage
+                    Accessible.name: text
                     color: Theme.warning
                     font.pixelSize: Theme.bodySize
                     font.bold: true
                     wrapMode: Text.Wrap
+                }
+                FixAction {
+                    objectName: "placeholderFix"
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    field: card.runtime.nextStepField
+                    onClicked: card.fixSetting(field)
                 }
             }
             // While no runtime serves the code shown, it is dimmed and the card says so.
@@ -153,12 +180,17 @@ AgentCard {
                 objectName: "bridgeDown"
                 anchors.fill: parent
                 visible: card.runtime.down && card.runtime.hasPairPage
+                radius: Theme.previewRadius
                 color: Theme.downVeil
+                Accessible.role: Accessible.AlertMessage
+                Accessible.name: downTitle.text + (downReason.text !== "" ? " " + downReason.text : "")
+                                 + (nextStep.text !== "" ? " " + nextStep.text : "")
                 Column {
                     anchors.centerIn: parent
                     width: parent.width - 64
                     spacing: 10
                     Text {
+                        id: downTitle
                         width: parent.width
                         horizontalAlignment: Text.AlignHCenter
                         text: "The bridge is down: this code does not reach it."
@@ -168,6 +200,7 @@ AgentCard {
                         wrapMode: Text.Wrap
                     }
                     Text {
+                        id: downReason
                         objectName: "downReason"
                         width: parent.width
                         horizontalAlignment: Text.AlignHCenter
@@ -177,6 +210,7 @@ AgentCard {
                         wrapMode: Text.Wrap
                     }
                     Text {
+                        id: nextStep
                         objectName: "nextStep"
                         width: parent.width
                         horizontalAlignment: Text.AlignHCenter
@@ -185,6 +219,12 @@ AgentCard {
                         font.pixelSize: Theme.bodySize
                         font.bold: true
                         wrapMode: Text.Wrap
+                    }
+                    FixAction {
+                        objectName: "downFix"
+                        anchors.horizontalCenter: parent.horizontalCenter
+                        field: card.runtime.nextStepField
+                        onClicked: card.fixSetting(field)
                     }
                 }
             }

@@ -1,16 +1,9 @@
 import QtQuick
-import QtQuick.Controls.Basic
 import KestroAgent
 
 // The primary action: dark bold label on the blue-to-mint gradient.
-Button {
+AgentButton {
     id: button
-    padding: 0
-    leftPadding: 16
-    rightPadding: 16
-    topPadding: 11
-    bottomPadding: 11
-    scale: down ? 0.99 : 1.0
     opacity: enabled ? (down ? 0.92 : 1.0) : Theme.disabledOpacity
 
     contentItem: Text {

@@ -1,7 +1,8 @@
 import QtQuick
 import KestroAgent
 
-// A label over its value in a rounded box; the value can be selected and copied.
+// A label over its value in a rounded box; the value can be selected and copied. Screen readers
+// read the row as its label and value.
 Rectangle {
     id: row
     property string label
@@ -36,6 +37,8 @@ Rectangle {
             color: Theme.text
             font.pixelSize: Theme.bodySize
             font.weight: Font.DemiBold
+            Accessible.role: Accessible.StaticText
+            Accessible.name: row.label + ": " + row.value
         }
     }
 }

@@ -1,16 +1,9 @@
 import QtQuick
-import QtQuick.Controls.Basic
 import KestroAgent
 
 // A secondary action: white bold label on a faint panel.
-Button {
+AgentButton {
     id: button
-    padding: 0
-    leftPadding: 16
-    rightPadding: 16
-    topPadding: 11
-    bottomPadding: 11
-    scale: down ? 0.99 : 1.0
     opacity: enabled ? 1.0 : Theme.disabledOpacity
 
     contentItem: Text {

@@ -1,13 +1,17 @@
 import QtQuick
 import KestroAgent
 
-// A card's heading: a small upper-cased eyebrow over the title.
+// A card's heading: a small upper-cased eyebrow over the title. Screen readers meet it as a
+// heading named by the eyebrow, the title as its description.
 Column {
     id: heading
     property string eyebrow
     property string title
 
     spacing: 6
+    Accessible.role: Accessible.Heading
+    Accessible.name: eyebrow
+    Accessible.description: title
 
     Text {
         text: heading.eyebrow.toUpperCase()

@@ -3,8 +3,9 @@ import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import KestroAgent
 
-// One labelled setting: the label, a plain text field in a rounded box (or any trailing
-// controls), and a help line under it.
+// One labelled setting: the label, a plain text field in a rounded box followed by any trailing
+// controls (every row ends at the same right edge), and a help line under it. Screen readers
+// hear the field by its label, and its help line as its description.
 ColumnLayout {
     id: setting
     property string label
@@ -38,17 +39,32 @@ ColumnLayout {
             placeholderTextColor: Theme.placeholderText
             selectByMouse: true
             font.pixelSize: Theme.bodySize
+            Accessible.name: setting.label
+            Accessible.description: setting.help
+            // The field describes itself by its placeholder once a screen reader is about: the help
+            // line, which says more, is put back.
+            Accessible.onDescriptionChanged: {
+                if (Accessible.description !== setting.help)
+                    Accessible.description = Qt.binding(() => setting.help)
+            }
             background: Rectangle {
                 radius: Theme.fieldRadius
                 color: Theme.fieldFill
                 border.color: Theme.hairline
                 border.width: 1
+                FocusRing {
+                    shown: field.activeFocus
+                    targetRadius: Theme.fieldRadius
+                }
             }
             onTextEdited: setting.edited(text)
         }
+        // Only as wide as its controls: the field takes the rest of the row.
         RowLayout {
             id: trailingRow
             spacing: 10
+            visible: children.length > 0
+            Layout.fillWidth: false
         }
     }
     Text {

@@ -1,7 +1,7 @@
 import QtQuick
 import KestroAgent
 
-// The runtime's state as a coloured capsule.
+// The runtime's state as a coloured capsule; screen readers hear "Bridge status: " and the state.
 Rectangle {
     id: badge
     property string text
@@ -13,6 +13,8 @@ Rectangle {
     color: Qt.rgba(tint.r, tint.g, tint.b, 0.12)
     border.color: Qt.rgba(tint.r, tint.g, tint.b, 0.24)
     border.width: 1
+    Accessible.role: Accessible.StaticText
+    Accessible.name: "Bridge status: " + text
 
     Text {
         id: label

@@ -1,7 +1,9 @@
 pragma Singleton
 import QtQuick
 
-// The window's look in one place: palette and gradients, type sizes, spacing and shapes.
+// The window's look in one place: palette and gradients, the keyboard focus ring, type sizes,
+// spacing and shapes. Every text colour meets 4.5:1 against what it is drawn on, the focus ring
+// 3:1.
 QtObject {
     // Palette -------------------------------------------------------------------------------------
     readonly property color windowFill: "#080a14"
@@ -16,13 +18,20 @@ QtObject {
     readonly property color tagline: Qt.rgba(1, 1, 1, 0.72)
     readonly property color fieldLabel: Qt.rgba(1, 1, 1, 0.72)
     readonly property color summary: Qt.rgba(1, 1, 1, 0.68)
-    readonly property color eyebrow: Qt.rgba(1, 1, 1, 0.46)
-    readonly property color rowLabel: Qt.rgba(1, 1, 1, 0.45)
-    readonly property color help: Qt.rgba(1, 1, 1, 0.46)
-    readonly property color placeholderText: Qt.rgba(1, 1, 1, 0.32)
+    readonly property color eyebrow: Qt.rgba(1, 1, 1, 0.5)
+    readonly property color rowLabel: Qt.rgba(1, 1, 1, 0.5)
+    readonly property color help: Qt.rgba(1, 1, 1, 0.55)
+    readonly property color placeholderText: Qt.rgba(1, 1, 1, 0.55)
     readonly property color previewNote: Qt.rgba(1, 1, 1, 0.70)
     readonly property color logText: Qt.rgba(1, 1, 1, 0.80)
     readonly property color warning: Qt.rgba(1.0, 0.78, 0.35, 1)
+    readonly property color warningFill: Qt.rgba(1.0, 0.78, 0.35, 0.08)
+    readonly property color warningBorder: Qt.rgba(1.0, 0.78, 0.35, 0.32)
+
+    // The keyboard focus ring, a little outside the control it marks: 9.7:1 against a card.
+    readonly property color focusRing: Qt.rgba(0.66, 0.78, 1.0, 1)
+    readonly property int focusRingWidth: 2
+    readonly property int focusRingGap: 2
 
     readonly property color cardBase: "#0f141c"
     readonly property color cardFill: Qt.rgba(1, 1, 1, 0.045)
@@ -81,8 +90,17 @@ QtObject {
     readonly property int rowPadding: 16
     readonly property int logRowRadius: 14
     readonly property int logHeight: 260
+    // The preview's height where the window has room for it, and the least it shrinks to so that
+    // the whole pairing card is in view at the window's default size.
     readonly property int previewHeight: 460
+    readonly property int minimumPreviewHeight: 260
     readonly property int previewRadius: 22
+    // Between the QR code's white tile and the preview's edge.
+    readonly property int qrMargin: 16
+    readonly property int qrPadding: 18
+    readonly property int noticePadding: 14
+    // Kept in view around a control that the keyboard focus brings into view.
+    readonly property int revealMargin: 24
     readonly property int logoTileSize: 94
     readonly property int bannerTop: 18
     // How far one line of a wheel's notch scrolls the window.

@@ -3,16 +3,22 @@ import QtQuick.Layouts
 import KestroAgent
 
 // The window's head: the logo tile, the title and tagline over the status badge and the
-// machine summary, and the Restart and Start (or Stop) buttons.
-RowLayout {
+// machine summary, and the Restart and Start (or Stop) buttons, which go under the title where
+// the window is narrow.
+GridLayout {
     id: header
     required property AgentRuntimeMirror runtime
+    // Too narrow for the buttons beside the title.
+    property bool narrow: false
 
-    spacing: Theme.headerSpacing
+    columns: narrow ? 2 : 3
+    columnSpacing: Theme.headerSpacing
+    rowSpacing: 12
 
     Rectangle {
         Layout.preferredWidth: Theme.logoTileSize
         Layout.preferredHeight: Theme.logoTileSize
+        Layout.alignment: Qt.AlignTop
         radius: Theme.cardRadius
         color: Theme.logoTile
         border.color: Theme.hairline
@@ -35,6 +41,8 @@ RowLayout {
             color: Theme.text
             font.pixelSize: Theme.titleSize
             font.bold: true
+            Accessible.role: Accessible.Heading
+            Accessible.name: text
         }
         Text {
             text: AgentTexts.tagline
@@ -43,40 +51,56 @@ RowLayout {
             font.weight: Font.Medium
             wrapMode: Text.Wrap
             Layout.fillWidth: true
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
         }
-        RowLayout {
+        Flow {
             spacing: 12
+            Layout.fillWidth: true
             StatusBadge {
+                id: badge
                 objectName: "statusBadge"
                 text: header.runtime.statusText
                 tint: header.runtime.stateColor
             }
             Text {
                 objectName: "machineSummary"
+                height: badge.height
+                verticalAlignment: Text.AlignVCenter
                 text: header.runtime.machineSummary
                 color: Theme.summary
                 font.pixelSize: Theme.labelSize
                 font.weight: Font.DemiBold
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
             }
         }
     }
-    SecondaryAgentButton {
-        objectName: "restartButton"
-        text: "Restart"
-        enabled: header.runtime.canRestart
-        onClicked: header.runtime.restart()
-    }
-    PrimaryAgentButton {
-        objectName: "startButton"
-        text: "Start"
-        visible: !header.runtime.showsStop
-        enabled: header.runtime.canStart
-        onClicked: header.runtime.start()
-    }
-    SecondaryAgentButton {
-        objectName: "stopButton"
-        text: "Stop"
-        visible: header.runtime.showsStop
-        onClicked: header.runtime.stop()
+    RowLayout {
+        spacing: 12
+        Layout.columnSpan: header.narrow ? 2 : 1
+        Layout.alignment: header.narrow ? Qt.AlignLeft : Qt.AlignVCenter | Qt.AlignRight
+        SecondaryAgentButton {
+            objectName: "restartButton"
+            text: "Restart"
+            description: "Stops the bridge and starts it again with the settings below."
+            enabled: header.runtime.canRestart
+            onClicked: header.runtime.restart()
+        }
+        PrimaryAgentButton {
+            objectName: "startButton"
+            text: "Start"
+            description: "Starts the bridge with the settings below."
+            visible: !header.runtime.showsStop
+            enabled: header.runtime.canStart
+            onClicked: header.runtime.start()
+        }
+        SecondaryAgentButton {
+            objectName: "stopButton"
+            text: "Stop"
+            description: "Stops the bridge: your phone cannot reach this computer until it starts again."
+            visible: header.runtime.showsStop
+            onClicked: header.runtime.stop()
+        }
     }
 }

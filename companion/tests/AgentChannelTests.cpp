@@ -135,6 +135,10 @@ class AgentChannelTests : public QObject {
         link.runtime()->stop();
         QTRY_VERIFY_WITH_TIMEOUT(link.runtime()->down(), kDeadline);
         QCOMPARE(link.runtime()->nextStep(), QStringLiteral("Press Start to serve it again."));
+        // Ctrl+Q in the window quits the keeper.
+        QSignalSpy quit(m_channel.get(), &AgentWindowChannel::quitRequested);
+        link.quit();
+        QTRY_COMPARE_WITH_TIMEOUT(quit.count(), 1, kDeadline);
         // The raw peer saw the same, every message numbered in turn.
         const QList<QJsonObject> all = raw.messages();
         for (int i = 0; i < all.size(); ++i)
@@ -232,7 +236,8 @@ class AgentChannelTests : public QObject {
                 window->write(line + '\n');
             window->flush();
         };
-        const QByteArray hello = R"({"seq":1,"type":"hello","version":1})";
+        const QByteArray hello =
+            QStringLiteral(R"({"seq":1,"type":"hello","version":%1})").arg(channel::kVersion).toUtf8();
         AgentKeeperLink skipped;
         QSignalSpy skippedLost(&skipped, &AgentKeeperLink::lost);
         keeperSays(skipped, {hello, R"({"seq":3,"type":"ready"})"});

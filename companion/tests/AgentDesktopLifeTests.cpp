@@ -327,7 +327,7 @@ class AgentDesktopLifeTests : public QObject {
     // Launched hidden beside a tray (as at login), with no per-user runtime folder and another
     // user's in the temporary folder: no window process, the runtime serves. A second launch
     // brings the window, whose QR decodes; closing it ends its process, and the runtime serves
-    // on. Killed, the window changes nothing for the phone.
+    // on. Killed, the window changes nothing for the phone. Ctrl+Q in it quits everything.
     void hiddenInTheTrayTheWindowComesAndGoes() {
         X11Desktop x11;
         World world;
@@ -379,6 +379,54 @@ class AgentDesktopLifeTests : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(world.windowProcess(keeper), 0, 20000);
         QCOMPARE(world.servingRuntime(keeper), runtime);
         QCOMPARE(companion->state(), QProcess::Running);
+
+        // Ctrl+Q in the window quits the keeper, and the runtime with it.
+        auto fourth = world.launch({}, environment);
+        QVERIFY(fourth->waitForFinished(10000));
+        const xcb_window_t again = servedWindow(world, x11, keeper);
+        QVERIFY(again != XCB_WINDOW_NONE);
+        QProcess::execute(QStringLiteral("xdotool"),
+                          {"windowfocus", "--sync", QString::number(again), "key", "ctrl+q"});
+        QVERIFY(companion->waitForFinished(20000));
+        QCOMPARE(companion->exitCode(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(runtimesOn(world.port()).empty(), 20000);
+    }
+
+    // Large text (a 144-dpi font setting, which Qt draws 1.5 times as large on X) on a 1400 × 1000
+    // screen, and a 1.5 scale on a 1920 × 1080 one: at the window's default size the whole QR code
+    // is in view, and it decodes from a grab of the window.
+    void theWholeQRCodeShowsWithLargeTextAndOnAScaledScreen() {
+        struct Setting {
+            const char* screen;
+            const char* variable;
+            const char* value;
+        };
+        for (const Setting& setting : {Setting{"1400x1000x24", "QT_FONT_DPI", "144"},
+                                       Setting{"1920x1080x24", "QT_SCALE_FACTOR", "1.5"}}) {
+            QProcess display;
+            display.start(QStringLiteral("Xvfb"),
+                          {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", setting.screen});
+            auto cleanupDisplay = qScopeGuard([&] {
+                display.kill();
+                display.waitForFinished();
+            });
+            QVERIFY(display.waitForReadyRead(20000));
+            const QByteArray name = ":" + display.readLine().trimmed();
+            World world;
+            QProcessEnvironment environment = world.environment();
+            environment.insert("DISPLAY", QString::fromLatin1(name));
+            environment.insert(setting.variable, setting.value);
+            auto companion = world.launch({}, environment);
+            auto cleanup = qScopeGuard([&] { endCompanion(*companion); });
+            QVERIFY(companion->waitForStarted());
+            const X11Desktop x11(name.constData());
+            const xcb_window_t window = servedWindow(world, x11, companion->processId());
+            QVERIFY2(window != XCB_WINDOW_NONE, setting.variable);
+            const QString decoded = decodedQR(x11, window, world.home() + "/grab.png");
+            QVERIFY2(decoded.startsWith("kestro://pair") &&
+                         decoded.contains(QString::fromStdString("token=" + storedToken())),
+                     qPrintable(QStringLiteral("%1=%2: %3").arg(setting.variable, setting.value, decoded)));
+        }
     }
 
     // With the window hidden, a runtime killed outright is back within 3 s with the same token,

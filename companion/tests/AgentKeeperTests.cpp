@@ -199,6 +199,15 @@ class AgentKeeperTests : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(m_store->pending(), 0, kDeadline);
         QCOMPARE(m_store->saves, 0);
         QCOMPARE(m_store->items.value("pair-token"), QStringLiteral("good-token"));
+        QVERIFY2(keeper->token().storeAdvice().contains("locked"), qPrintable(keeper->token().storeAdvice()));
+        // Unlocked and asked again: the stored token, which paired phones know, replaces the
+        // session's, and the runtime starts again with it.
+        m_store->readError.reset();
+        keeper->retrySecretStore();
+        QTRY_COMPARE_WITH_TIMEOUT(launchFile("launch", 1).mid(4, 2), (QStringList{"--token", "good-token"}),
+                                  kDeadline);
+        QCOMPARE(keeper->token().note(), platformTexts().tokenStored);
+        QCOMPARE(keeper->token().storeAdvice(), QString());
         keeper->runtime().stop();
         QTRY_COMPARE_WITH_TIMEOUT(keeper->runtime().hasProcess(), false, kDeadline);
         // Asked for by the user, a new token does replace the item.
@@ -250,7 +259,7 @@ class AgentKeeperTests : public QObject {
         QCOMPARE(runtime.machineSummary(), QStringLiteral("Starting Studio…"));
         QCOMPARE(runtime.diagnostic(),
                  QStringLiteral("Preparing the pairing page and checking the Codex runtime."));
-        QCOMPARE(keeper->log().lines().last(), QStringLiteral("launch: starting kestro Agent"));
+        QCOMPARE(keeper->log().lines().last(), QStringLiteral("launch: starting the bridge"));
         QTRY_COMPARE_WITH_TIMEOUT(runtime.lastEvent(), QStringLiteral("The pairing page is ready."),
                                   kDeadline);
         QCOMPARE(runtime.state(), State::running);
@@ -320,6 +329,29 @@ class AgentKeeperTests : public QObject {
         keeper->runtime().stop();
     }
 
+    // No Codex found: how to install it, or that the program chosen cannot be run; a chosen
+    // program reaches the runtime as KESTRO_CODEX_PATH, and the inherited one stays otherwise.
+    void aMissingCodexSaysHowToGetItAndAChosenProgramReachesTheRuntime() {
+        writeRuntime("echo 'Codex: Not detected'\nexec sleep 60\n");
+        auto keeper = makeKeeper();
+        AgentRuntimeSupervisor& runtime = keeper->runtime();
+        runtime.start();
+        QTRY_VERIFY_WITH_TIMEOUT(runtime.codexMissing(), kDeadline);
+        QVERIFY2(runtime.codexAdvice().contains("npm install -g @openai/codex"),
+                 qPrintable(runtime.codexAdvice()));
+        QVERIFY(!launchFile("env", 0).join('\n').contains("KESTRO_CODEX_PATH"));
+        keeper->settings().setField("codexPath", " " + path("bin/codex") + " ");
+        QVERIFY2(runtime.codexAdvice().contains(path("bin/codex") + ") cannot be run"),
+                 qPrintable(runtime.codexAdvice()));
+        QCOMPARE(AgentLaunchConfiguration::fromJson(storedSettings())->codexPath,
+                 " " + path("bin/codex") + " ");
+        runtime.restart();
+        QTRY_COMPARE_WITH_TIMEOUT(launches(), 2, kDeadline);
+        QTRY_VERIFY_WITH_TIMEOUT(launchFile("env", 1).contains("KESTRO_CODEX_PATH=" + path("bin/codex")),
+                                 kDeadline);
+        runtime.stop();
+    }
+
     void withoutAnInheritedPathTheSearchPathEndsWithAColon() {
         m_inheritedPath.reset();
         writeRuntime("exec /bin/sleep 60\n");
@@ -362,7 +394,7 @@ class AgentKeeperTests : public QObject {
         // Past every pending pause and save: still the one runtime, announced once.
         QTest::qWait(2 * slow.saveDelayMilliseconds + AgentRuntimeSupervisor::kRestartPauseMilliseconds);
         QCOMPARE(launches(), 1);
-        QCOMPARE(keeper->log().lines().count(QStringLiteral("launch: starting kestro Agent")), 1);
+        QCOMPARE(keeper->log().lines().count(QStringLiteral("launch: starting the bridge")), 1);
         QVERIFY(runtime.hasProcess());
         QCOMPARE(runtime.state(), State::starting);
         runtime.stop();
@@ -405,7 +437,7 @@ class AgentKeeperTests : public QObject {
         const qint64 pid = runtime.process().processId();
         runtime.stop();
         QTRY_COMPARE_WITH_TIMEOUT(runtime.state(), State::stopped, kDeadline);
-        QCOMPARE(runtime.lastEvent(), QStringLiteral("kestro Agent stopped."));
+        QCOMPARE(runtime.lastEvent(), QStringLiteral("The bridge stopped."));
         QCOMPARE(keeper->log().lines().last(), QStringLiteral("lifecycle: stopped"));
         QVERIFY(!runtime.hasProcess());
         QVERIFY(::kill(pid_t(pid), 0) != 0);
@@ -413,7 +445,7 @@ class AgentKeeperTests : public QObject {
         QCOMPARE(runtime.codexVersion(), QStringLiteral("codex-cli 0.169.0"));
         // The code still shown leads nowhere now, and the card says what to do.
         QVERIFY(runtime.isDown());
-        QCOMPARE(runtime.downReason(), QStringLiteral("kestro Agent stopped."));
+        QCOMPARE(runtime.downReason(), QStringLiteral("The bridge stopped."));
         QCOMPARE(runtime.nextStep(), QStringLiteral("Press Start to serve it again."));
     }
 
@@ -430,7 +462,7 @@ class AgentKeeperTests : public QObject {
         runtime.start();
         QCOMPARE(runtime.machineSummary(), QStringLiteral("Starting Studio…"));
         const QString message = QStringLiteral(
-            "kestro Agent stopped unexpectedly with exit code 1. Last error: kestro-agent: Could "
+            "The bridge stopped unexpectedly with exit code 1. Last error: kestro-agent: Could "
             "not listen on port 8787: Address already in use");
         QTRY_COMPARE_WITH_TIMEOUT(runtime.state(), State::failed, kDeadline);
         QCOMPARE(runtime.failureMessage(), message);
@@ -438,6 +470,7 @@ class AgentKeeperTests : public QObject {
         QVERIFY2(runtime.nextStep().contains("Port 8787 is taken") &&
                      runtime.nextStep().contains("press Start"),
                  qPrintable(runtime.nextStep()));
+        QCOMPARE(runtime.nextStepField(), QStringLiteral("port"));
         const QStringList log = keeper->log().lines();
         QCOMPARE(log.mid(log.size() - 4),
                  (QStringList{"stderr: a warning first",
@@ -454,9 +487,10 @@ class AgentKeeperTests : public QObject {
         runtime.start();
         QTRY_COMPARE_WITH_TIMEOUT(runtime.state(), State::failed, kDeadline);
         QCOMPARE(runtime.failureMessage(),
-                 QStringLiteral("kestro Agent stopped unexpectedly by signal 9 (SIGKILL)."));
+                 QStringLiteral("The bridge stopped unexpectedly by signal 9 (SIGKILL)."));
         QCOMPARE(runtime.nextStep(),
                  QStringLiteral("Check the settings and the session log, then press Start."));
+        QCOMPARE(runtime.nextStepField(), QString());
 
         // The system refuses to start it at all.
         QFile broken(this->runtime().executable());
@@ -464,7 +498,7 @@ class AgentKeeperTests : public QObject {
         broken.write("#!/nonexistent/interpreter\n");
         broken.close();
         runtime.start();
-        QTRY_VERIFY_WITH_TIMEOUT(runtime.failureMessage().startsWith("kestro Agent could not start: "),
+        QTRY_VERIFY_WITH_TIMEOUT(runtime.failureMessage().startsWith("The bridge could not start: "),
                                  kDeadline);
         QVERIFY(!runtime.hasProcess());
         QCOMPARE(runtime.machineSummary(), notConnected);

@@ -52,6 +52,16 @@ class AgentLaunchConfigurationTests : public QObject {
         // Other members are ignored; order carries no meaning.
         QVERIFY(AgentLaunchConfiguration::fromJson(R"({"workingDirectory":"/w","port":"1","host":"h",
             "machineName":"m","advertisedHost":"","extra":3})"));
+        // A chosen Codex program is a sixth member, which older versions ignore; one that is not
+        // a text is not read.
+        configuration.codexPath = QStringLiteral("/opt/codex/bin/codex");
+        const QJsonObject withCodex = QJsonDocument::fromJson(configuration.toJson()).object();
+        QCOMPARE(withCodex.value("codexPath").toString(), configuration.codexPath);
+        QCOMPARE(AgentLaunchConfiguration::fromJson(configuration.toJson()), std::optional(configuration));
+        QCOMPARE(AgentLaunchConfiguration::fromJson(R"({"workingDirectory":"/w","port":"1","host":"h",
+            "machineName":"m","advertisedHost":"","codexPath":7})")
+                     ->codexPath,
+                 QString());
     }
 
     void aRecordMissingAMemberOrWithAWrongTypeIsNotRead() {

@@ -38,6 +38,9 @@ class AgentMacTextsTests : public QObject {
                  QStringLiteral("kestro Agent could not read a secret from Keychain (status 7)."));
         QCOMPARE(texts.deleteFailed.arg(2),
                  QStringLiteral("kestro Agent could not delete a secret from Keychain (status 2)."));
+        QCOMPARE(secretStoreAdvice(-25308),
+                 QStringLiteral("Check that your login keychain is unlocked (in Keychain Access), then press "
+                                "Try again."));
         QCOMPARE(
             missingRuntimeMessage(
                 {QStringLiteral("/Applications/kestro Agent.app/Contents/Resources/Runtime")}),

@@ -110,7 +110,7 @@ class AgentSupervisionTests : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, kDeadline);
         QVERIFY(runtime.isDown());
         QCOMPARE(runtime.downReason(),
-                 QStringLiteral("kestro Agent stopped unexpectedly by signal 9 (SIGKILL)."));
+                 QStringLiteral("The bridge stopped unexpectedly by signal 9 (SIGKILL)."));
         QCOMPARE(runtime.nextStep(), QStringLiteral("Starting it again in 1 s."));
         QTRY_COMPARE_WITH_TIMEOUT(back.count(), 1, 3000);
         QTRY_COMPARE_WITH_TIMEOUT(statusWith(token), 200, 3000);
@@ -134,10 +134,10 @@ class AgentSupervisionTests : public QObject {
         const QString reason = loggedLine(*second, "stderr: ");
         QVERIFY(reason.contains("Could not listen on port " + QString::number(taken)));
         QCOMPARE(second->runtime().failureMessage(),
-                 "kestro Agent stopped unexpectedly with exit code 1. Last error: " + reason);
+                 "The bridge stopped unexpectedly with exit code 1. Last error: " + reason);
         QVERIFY(second->runtime().nextStep().startsWith("Port " + QString::number(taken) + " is taken"));
         QTest::qWait(600);
-        QCOMPARE(second->log().lines().count("launch: starting kestro Agent"), 1);
+        QCOMPARE(second->log().lines().count("launch: starting the bridge"), 1);
         QVERIFY(!second->runtime().hasProcess());
         first->runtime().stop();
         QTRY_COMPARE_WITH_TIMEOUT(first->runtime().state(), AgentRuntimeState::stopped, kDeadline);

@@ -3,7 +3,8 @@
 // repository in a throwaway home on a free port, with the pinned Codex CLI on its search path.
 // The window, at its default size, is grabbed the moment the runtime's page is known (the QR
 // image the runtime wrote shows then, before the web view has the page) and once the web view
-// shows it; the QR code in each picture decodes to the printed link.
+// shows it; the QR code in each picture decodes to the printed link. A Codex program chosen in the
+// window then reaches the runtime.
 
 #include "AgentKeeper.h"
 #include "AgentPrivateFolder.h"
@@ -104,6 +105,21 @@ class AgentWindowScreenshotTests : public QObject {
             shown = decoded(window->grabWindow(), picture);
         }
         QCOMPARE(shown, runtime.pairLink());
+
+        // A Codex program chosen in the window (as its file dialog gives it) reaches the runtime
+        // when it starts again: its banner names that program's version, and the window shows it.
+        const QString chosen = home + "/chosen-codex";
+        QFile program(chosen);
+        QVERIFY(program.open(QIODevice::WriteOnly));
+        program.write("#!/bin/sh\n[ \"$1\" = --version ] && echo 'codex-cli 9.9.9-chosen'\nexit 0\n");
+        program.close();
+        QVERIFY(program.setPermissions(program.permissions() | QFileDevice::ExeOwner));
+        app.link().settings()->chooseCodexProgram(QUrl::fromLocalFile(chosen));
+        QTRY_COMPARE_WITH_TIMEOUT(keeper.settings().configuration().codexPath, chosen, 20000);
+        app.link().runtime()->restart();
+        QTRY_COMPARE_WITH_TIMEOUT(mirror.codexVersion(), QStringLiteral("codex-cli 9.9.9-chosen"), 60000);
+        QCOMPARE(keeper.log().lines().filter("Codex: ").last(),
+                 QStringLiteral("Codex: codex-cli 9.9.9-chosen"));
         runtime.stop();
         QTRY_COMPARE_WITH_TIMEOUT(runtime.state(), AgentRuntimeState::stopped, 20000);
     }

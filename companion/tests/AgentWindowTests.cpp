@@ -3,6 +3,7 @@
 
 #include "AgentKeeper.h"
 #include "AgentKeychainStore.h"
+#include "AgentLoginItem.h"
 #include "AgentPlatformTexts.h"
 #include "AgentPrivateFolder.h"
 #include "AgentWindowApp.h"
@@ -62,7 +63,8 @@ class AgentWindowTests : public QObject {
                          .host = "0.0.0.0",
                          .port = "8787",
                          .advertisedHost = "",
-                         .workingDirectory = path("work")}};
+                         .workingDirectory = path("work")},
+            .loginItem = systemLoginItem(path("kestro-agent-companion"))};
         m_keeper = std::make_unique<AgentKeeper>(std::move(services));
         m_channel = std::make_unique<AgentWindowChannel>(*m_keeper);
         QVERIFY(preparePrivateFolder({path("private")}).has_value());
@@ -95,6 +97,14 @@ class AgentWindowTests : public QObject {
     QString badge() const { return item("statusBadge")->property("text").toString(); }
     QString pairLinkShown() const {
         return item("pairLinkRow")->findChild<QObject*>("value")->property("text").toString();
+    }
+    QString validationText() const { return item("validationWarning")->property("text").toString(); }
+
+    // Whether all of `shown` is within what the window's scrolling area shows.
+    bool inView(const QQuickItem* shown) const {
+        const auto* flickable = item("windowScroller")->property("contentItem").value<QQuickItem*>();
+        const QRectF area = shown->mapRectToItem(flickable, shown->boundingRect());
+        return area.top() >= 0 && area.bottom() <= flickable->height();
     }
 
     // Turns the mouse wheel over the middle of `item` by `notches` (positive: up, towards the top).
@@ -156,7 +166,13 @@ class AgentWindowTests : public QObject {
   private slots:
     void initTestCase() { g_previousHandler = qInstallMessageHandler(collectQmlWarnings); }
 
-    void init() { m_folder = std::make_unique<QTemporaryDir>(); }
+    void init() {
+        m_folder = std::make_unique<QTemporaryDir>();
+        // Each window opens as a first one would, wherever an earlier one was left.
+        QSettings().remove(AgentWindowPlacement::kGeometryKey);
+        QSettings().remove(AgentWindowPlacement::kMaximizedKey);
+        qputenv("XDG_CONFIG_HOME", path("config").toUtf8());
+    }
 
     void cleanup() {
         if (m_keeper) supervisor().stop();
@@ -170,11 +186,25 @@ class AgentWindowTests : public QObject {
                                 FakeRuntime::banner(page) + "exec sleep 60\n"));
         launchApp();
         // The default size (1180 × 860) within the free area of this small screen (Qt's offscreen
-        // one), and never below the minimum width.
+        // one), where the cards stand in one column.
         const QSize available = m_app->window()->screen()->availableGeometry().size();
         QVERIFY(available.width() < 910 && available.height() < 860);
-        QCOMPARE(m_app->window()->minimumWidth(), 910);
-        QCOMPARE(m_app->window()->size(), QSize(910, available.height()));
+        QCOMPARE(m_app->window()->minimumWidth(), 468);
+        QCOMPARE(m_app->window()->size(), available);
+
+        // Every setting's row ends at the same right edge: its field's, or its last button's.
+        for (QQuickItem* setting : m_app->window()->findChildren<QQuickItem*>()) {
+            auto* field = setting->property("field").value<QQuickItem*>();
+            if (field == nullptr) continue;
+            QList<QQuickItem*> controls{field};
+            for (QQuickItem* row : field->parentItem()->childItems())
+                controls << row->childItems();
+            qreal right = 0;
+            for (const QQuickItem* control : controls)
+                if (control->isVisible())
+                    right = std::max(right, control->mapToItem(setting, QPointF(control->width(), 0)).x());
+            QCOMPARE(right, setting->width());
+        }
 
         // The keeper started the runtime.
         QTRY_COMPARE_WITH_TIMEOUT(runtime().launches(), 1, kDeadline);
@@ -212,7 +242,7 @@ class AgentWindowTests : public QObject {
         QVERIFY(enabled("startButton"));
         QVERIFY(!visible("validationWarning"));
         QVERIFY(visible("bridgeDown"));
-        QCOMPARE(item("downReason")->property("text").toString(), QStringLiteral("kestro Agent stopped."));
+        QCOMPARE(item("downReason")->property("text").toString(), QStringLiteral("The bridge stopped."));
         QCOMPARE(item("nextStep")->property("text").toString(),
                  QStringLiteral("Press Start to serve it again."));
 
@@ -223,8 +253,14 @@ class AgentWindowTests : public QObject {
         QMetaObject::invokeMethod(item("machineNameField"), "edited", Q_ARG(QString, QString()));
         QTRY_COMPARE_WITH_TIMEOUT(m_keeper->settings().field("machineName"), QString(), kDeadline);
         QTRY_VERIFY_WITH_TIMEOUT(visible("validationWarning"), kDeadline);
-        QCOMPARE(item("validationText")->property("text").toString(), platformTexts().machineNameMissing);
+        QCOMPARE(validationText(), platformTexts().machineNameMissing);
         QVERIFY(!enabled("startButton"));
+        // Its control brings the keyboard to the field, in view.
+        auto* fix = item("validationWarning")->findChild<QQuickItem*>("noticeAction");
+        QCOMPARE(fix->property("text").toString(), QStringLiteral("Change the machine name"));
+        QMetaObject::invokeMethod(fix, "clicked");
+        QVERIFY(nameField->property("activeFocus").toBool());
+        QTRY_VERIFY_WITH_TIMEOUT(inView(qobject_cast<QQuickItem*>(nameField)), kDeadline);
         supervisor().start();
         QTRY_COMPARE_WITH_TIMEOUT(badge(), QStringLiteral("Needs attention"), kDeadline);
     }
@@ -253,7 +289,7 @@ class AgentWindowTests : public QObject {
         launchApp();
         QTRY_VERIFY_WITH_TIMEOUT(visible("bridgeDown"), kDeadline);
         QCOMPARE(item("downReason")->property("text").toString(),
-                 QStringLiteral("kestro Agent stopped unexpectedly with exit code 4."));
+                 QStringLiteral("The bridge stopped unexpectedly with exit code 4."));
         QCOMPARE(item("nextStep")->property("text").toString(), QStringLiteral("Starting it again in 1 s."));
         QCOMPARE(badge(), QStringLiteral("Needs attention"));
         // Stop calls the start that was to come off.
@@ -275,9 +311,16 @@ class AgentWindowTests : public QObject {
         QMetaObject::invokeMethod(item("startButton"), "clicked");
         QTRY_COMPARE_WITH_TIMEOUT(badge(), QStringLiteral("Needs attention"), kDeadline);
         QVERIFY(visible("validationWarning"));
-        QCOMPARE(item("validationText")->property("text").toString(), platformTexts().workspaceMissing);
+        QCOMPARE(validationText(), platformTexts().workspaceMissing);
         QVERIFY(!enabled("startButton"));
-        // It is back, and the user returns to the window.
+        // Start at login is on; then its entry is removed by hand.
+        QObject* login = item("startAtLoginSwitch");
+        QMetaObject::invokeMethod(login, "toggle");
+        QMetaObject::invokeMethod(login, "toggled");
+        QTRY_VERIFY_WITH_TIMEOUT(m_keeper->desktop().startsAtLogin() && login->property("checked").toBool(),
+                                 kDeadline);
+        QVERIFY(QFile::remove(path("config/autostart/com.brantel.kestro.agent.desktop")));
+        // The workspace is back, and the user returns to the window, which shows both as they are.
         QVERIFY(QDir().mkpath(path("work")));
         QWindow elsewhere;
         elsewhere.show();
@@ -287,6 +330,7 @@ class AgentWindowTests : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(m_app->window()->isActive(), kDeadline);
         QTRY_VERIFY_WITH_TIMEOUT(enabled("startButton"), kDeadline);
         QVERIFY(!visible("validationWarning"));
+        QTRY_VERIFY_WITH_TIMEOUT(!login->property("checked").toBool(), kDeadline);
     }
 
     void theLogAndTheRuntimeRowsCanBeReadWhileLinesArrive() {
@@ -298,6 +342,18 @@ class AgentWindowTests : public QObject {
         // Where the pairing code would be: which port, and what to do.
         QTRY_VERIFY_WITH_TIMEOUT(visible("placeholderNextStep"), kDeadline);
         QVERIFY(item("placeholderNextStep")->property("text").toString().startsWith("Port 8787 is taken"));
+        // With the control to change it, which brings the keyboard to the Port field, in view.
+        QVERIFY(visible("placeholderFix"));
+        QCOMPARE(item("placeholderFix")->property("text").toString(), QStringLiteral("Change the port"));
+        QMetaObject::invokeMethod(item("placeholderFix"), "clicked");
+        auto* port = item("portField")->property("field").value<QQuickItem*>();
+        QVERIFY(port->hasActiveFocus());
+        QTRY_VERIFY_WITH_TIMEOUT(inView(port), kDeadline);
+        QVERIFY(item("windowScroller")
+                    ->property("contentItem")
+                    .value<QQuickItem*>()
+                    ->property("contentY")
+                    .toReal() > 0);
         // Long values wrap between words, where there are any.
         QQuickItem* lastEvent = item("lastEventRow")->findChild<QQuickItem*>("value");
         QVERIFY(lastEvent->property("lineCount").toInt() > 1);
@@ -348,6 +404,22 @@ class AgentWindowTests : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(logLine(view, int(log.lines().size()) - 1) != nullptr &&
                                      view->property("atYEnd").toBool(),
                                  kDeadline);
+    }
+
+    // The window opens where it was left, brought back within the screen's free area.
+    void theWindowOpensWhereItWasLeft() {
+        const QRect screen(0, 0, 800, 600);
+        QCOMPARE(AgentWindowPlacement::fitted({-50, 900, 700, 400}, screen, {468, 400}),
+                 QRect(0, 200, 700, 400));
+        QCOMPARE(AgentWindowPlacement::fitted({100, 50, 2000, 300}, screen, {468, 400}),
+                 QRect(0, 50, 800, 400));
+        launchApp();
+        m_app->window()->setGeometry(40, 30, 600, 500);
+        QTRY_COMPARE_WITH_TIMEOUT(QSettings().value(AgentWindowPlacement::kGeometryKey).toRect(),
+                                  QRect(40, 30, 600, 500), kDeadline);
+        closeApp();
+        launchApp();
+        QCOMPARE(m_app->window()->geometry(), QRect(40, 30, 600, 500));
     }
 
     void theLogShowsTheLatest220Lines() {
@@ -420,8 +492,7 @@ class AgentWindowTests : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(visible("validationWarning"), kDeadline);
         shown << textsShown();
         m_keeper->settings().setField("workingDirectory", path("nowhere"));
-        QTRY_COMPARE_WITH_TIMEOUT(item("validationText")->property("text").toString(),
-                                  platformTexts().workspaceMissing, kDeadline);
+        QTRY_COMPARE_WITH_TIMEOUT(validationText(), platformTexts().workspaceMissing, kDeadline);
         shown << textsShown();
         m_keeper->settings().setField("workingDirectory", path("work"));
         m_keeper->settings().setField("machineName", "Studio");
@@ -456,6 +527,14 @@ class AgentWindowTests : public QObject {
                      (QStringList{"--token", m_keeper->token().token()}));
             QTRY_VERIFY_WITH_TIMEOUT(tokenHelp().startsWith(sessionOnly), kDeadline);
             const QString note = tokenHelp();
+            // Which store, what to install, and a way to ask again.
+            const QString advice = item("secretStoreNotice")->property("text").toString();
+            QVERIFY2(visible("secretStoreNotice") && advice.contains("Secret Service") &&
+                         advice.contains("gnome-keyring"),
+                     qPrintable(advice));
+            QCOMPARE(
+                item("secretStoreNotice")->findChild<QObject*>("noticeAction")->property("text").toString(),
+                QStringLiteral("Try again"));
             // With the Secret Service's own words for why.
             QVERIFY2(note.startsWith(sessionOnly + readFailure) && note.contains("D-Bus"), qPrintable(note));
             QVERIFY(m_keeper->log().lines().contains("token: " + note.mid(sessionOnly.size())));

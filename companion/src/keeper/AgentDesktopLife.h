@@ -22,6 +22,8 @@ class AgentDesktopLife : public QObject {
     bool startsAtLogin() const;
     // Writes or removes the login item; a failure is logged, and `startsAtLogin` tells the truth.
     void setStartsAtLogin(bool enabled);
+    // Says `changed` so the window reads the login item again: it may have been removed by hand.
+    void refresh() { emit changed(); }
     bool hasTray() const { return m_hasTray; }
     void setHasTray(bool hasTray);
 

@@ -28,6 +28,9 @@ AgentKeeper::AgentKeeper(AgentKeeperServices services, QObject* parent)
                  .restartTiming = m_services.restartTiming}) {
     connect(&m_token, &AgentTokenKeeper::storeFailed, this,
             [this](const QString& description) { m_log.append(QStringLiteral("token: ") + description); });
+    connect(&m_token, &AgentTokenKeeper::storedTokenRestored, this, [this] {
+        if (m_runtime.hasProcess()) m_runtime.restart();
+    });
     m_token.load();
 }
 
@@ -51,6 +54,10 @@ void AgentKeeper::copyPairLink() {
     if (!m_runtime.hasPairLink()) return;
     QGuiApplication::clipboard()->setText(m_runtime.pairLink());
     m_banner.show(QStringLiteral("Pair link copied"));
+}
+
+void AgentKeeper::retrySecretStore() {
+    m_token.retry();
 }
 
 void AgentKeeper::openPairingPage() {

@@ -61,6 +61,9 @@ class AgentKeeper : public QObject {
     void regenerateToken();
     void copyPairLink();
     void openPairingPage();
+    // Asks the secret store again after it failed; a stored token it now reads replaces this
+    // session's, and a running runtime is restarted to take it.
+    void retrySecretStore();
 
   private:
     AgentKeeperServices m_services;

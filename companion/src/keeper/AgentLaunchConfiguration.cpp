@@ -21,6 +21,8 @@ constexpr Field kFields[] = {{"machineName", &AgentLaunchConfiguration::machineN
                              {"port", &AgentLaunchConfiguration::port},
                              {"advertisedHost", &AgentLaunchConfiguration::advertisedHost},
                              {"workingDirectory", &AgentLaunchConfiguration::workingDirectory}};
+// Optional: absent from what older versions stored.
+constexpr const char* kCodexPathKey = "codexPath";
 
 // An optional sign, decimal digits only, at most 65535 ("-0" reads as 0), and not 0.
 bool isUsablePort(const QString& text) {
@@ -36,6 +38,7 @@ QByteArray AgentLaunchConfiguration::toJson() const {
     QJsonObject object;
     for (const Field& field : kFields)
         object.insert(QLatin1String(field.key), this->*field.member);
+    if (!codexPath.isEmpty()) object.insert(QLatin1String(kCodexPathKey), codexPath);
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
@@ -50,6 +53,8 @@ std::optional<AgentLaunchConfiguration> AgentLaunchConfiguration::fromJson(const
         if (!value.isString()) return std::nullopt;
         configuration.*field.member = value.toString();
     }
+    if (const QJsonValue codex = object.value(QLatin1String(kCodexPathKey)); codex.isString())
+        configuration.codexPath = codex.toString();
     return configuration;
 }
 
@@ -71,14 +76,23 @@ const AgentLaunchConfiguration& defaultConfiguration() {
     return defaults;
 }
 
-QString validationMessage(const AgentLaunchConfiguration& configuration) {
+AgentValidation validate(const AgentLaunchConfiguration& configuration) {
+    const QString workspace = QStringLiteral("workingDirectory");
     const QString directory = configuration.workingDirectory.trimmed();
     if (directory.isEmpty())
-        return QStringLiteral("Choose the project or default workspace that kestro Agent should open first.");
-    if (!QFileInfo(directory).isDir()) return platformTexts().workspaceMissing;
-    if (!isUsablePort(configuration.port)) return QStringLiteral("Port must be a valid number like 8787.");
-    if (configuration.machineName.trimmed().isEmpty()) return platformTexts().machineNameMissing;
-    return QString();
+        return {
+            QStringLiteral("Choose the project or default workspace that kestro Agent should open first."),
+            workspace};
+    if (!QFileInfo(directory).isDir()) return {platformTexts().workspaceMissing, workspace};
+    if (!isUsablePort(configuration.port))
+        return {QStringLiteral("Port must be a valid number like 8787."), QStringLiteral("port")};
+    if (configuration.machineName.trimmed().isEmpty())
+        return {platformTexts().machineNameMissing, QStringLiteral("machineName")};
+    return {};
+}
+
+QString validationMessage(const AgentLaunchConfiguration& configuration) {
+    return validate(configuration).message;
 }
 
 } // namespace kestro::companion

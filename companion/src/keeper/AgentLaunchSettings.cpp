@@ -12,16 +12,20 @@ Member member(const QString& name) {
         {QStringLiteral("host"), &AgentLaunchConfiguration::host},
         {QStringLiteral("port"), &AgentLaunchConfiguration::port},
         {QStringLiteral("advertisedHost"), &AgentLaunchConfiguration::advertisedHost},
-        {QStringLiteral("workingDirectory"), &AgentLaunchConfiguration::workingDirectory}};
+        {QStringLiteral("workingDirectory"), &AgentLaunchConfiguration::workingDirectory},
+        {QStringLiteral("codexPath"), &AgentLaunchConfiguration::codexPath}};
     return kMembers.value(name, nullptr);
 }
 
 } // namespace
 
 const QStringList& AgentLaunchSettings::fieldNames() {
-    static const QStringList kNames{QStringLiteral("machineName"), QStringLiteral("host"),
-                                    QStringLiteral("port"), QStringLiteral("advertisedHost"),
-                                    QStringLiteral("workingDirectory")};
+    static const QStringList kNames{QStringLiteral("machineName"),
+                                    QStringLiteral("host"),
+                                    QStringLiteral("port"),
+                                    QStringLiteral("advertisedHost"),
+                                    QStringLiteral("workingDirectory"),
+                                    QStringLiteral("codexPath")};
     return kNames;
 }
 
@@ -31,14 +35,14 @@ AgentLaunchSettings::AgentLaunchSettings(QSettings& store, AgentLaunchConfigurat
     if (stored.isValid())
         if (auto decoded = AgentLaunchConfiguration::fromJson(stored.toByteArray()))
             m_configuration = *decoded;
-    m_validationMessage = kestro::companion::validationMessage(m_configuration);
+    m_validation = validate(m_configuration);
 }
 
 void AgentLaunchSettings::setConfiguration(const AgentLaunchConfiguration& configuration) {
     if (configuration == m_configuration) return;
     m_configuration = configuration;
     save();
-    m_validationMessage = kestro::companion::validationMessage(m_configuration);
+    m_validation = validate(m_configuration);
     emit changed();
 }
 
@@ -62,9 +66,9 @@ void AgentLaunchSettings::save() {
 }
 
 void AgentLaunchSettings::revalidate() {
-    const QString message = kestro::companion::validationMessage(m_configuration);
-    if (message == m_validationMessage) return;
-    m_validationMessage = message;
+    AgentValidation validation = validate(m_configuration);
+    if (validation.message == m_validation.message && validation.field == m_validation.field) return;
+    m_validation = std::move(validation);
     emit changed();
 }
 

@@ -31,7 +31,9 @@ class AgentLaunchSettings : public QObject {
     void save();
 
     // As last checked: at each change, each start, and whenever asked.
-    QString validationMessage() const { return m_validationMessage; }
+    QString validationMessage() const { return m_validation.message; }
+    // The name of the field that message is about; empty when there is none.
+    QString validationField() const { return m_validation.field; }
     // Checks again: the folder the settings name may have come or gone meanwhile.
     void revalidate();
 
@@ -42,7 +44,7 @@ class AgentLaunchSettings : public QObject {
   private:
     QSettings& m_store;
     AgentLaunchConfiguration m_configuration;
-    QString m_validationMessage;
+    AgentValidation m_validation;
 };
 
 } // namespace kestro::companion

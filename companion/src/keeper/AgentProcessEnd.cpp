@@ -27,28 +27,31 @@ QString unexpectedEndMessage(const AgentProcessEnd& end) {
     if (end.bySignal) {
         const QString name = signalName(end.code);
         message = name.isEmpty()
-                      ? QStringLiteral("kestro Agent stopped unexpectedly by signal %1.").arg(end.code)
-                      : QStringLiteral("kestro Agent stopped unexpectedly by signal %1 (%2).")
+                      ? QStringLiteral("The bridge stopped unexpectedly by signal %1.").arg(end.code)
+                      : QStringLiteral("The bridge stopped unexpectedly by signal %1 (%2).")
                             .arg(end.code)
                             .arg(name);
     } else {
-        message = QStringLiteral("kestro Agent stopped unexpectedly with exit code %1.").arg(end.code);
+        message = QStringLiteral("The bridge stopped unexpectedly with exit code %1.").arg(end.code);
     }
     if (!end.lastError.isEmpty()) message += QStringLiteral(" Last error: ") + end.lastError;
     return message;
 }
 
-QString adviceForEndBeforeListening(const AgentProcessEnd& end, const QString& port) {
+AgentNextStep adviceForEndBeforeListening(const AgentProcessEnd& end, const QString& port) {
+    const QString portField = QStringLiteral("port");
     // The runtime's own words for why it could not listen (its last error line).
     if (end.lastError.contains(QLatin1String("Address already in use")))
-        return QStringLiteral("Port %1 is taken by another program (another kestro Agent?). Quit that "
-                              "program or choose another port, then press Start.")
-            .arg(port);
+        return {QStringLiteral("Port %1 is taken by another program (another kestro Agent?). Quit that "
+                               "program or choose another port, then press Start.")
+                    .arg(port),
+                portField};
     if (end.lastError.contains(QLatin1String("Permission denied")))
-        return QStringLiteral("Port %1 needs administrator rights. Choose a port of 1024 or above, then "
-                              "press Start.")
-            .arg(port);
-    return QStringLiteral("Check the settings and the session log, then press Start.");
+        return {QStringLiteral("Port %1 needs administrator rights. Choose a port of 1024 or above, then "
+                               "press Start.")
+                    .arg(port),
+                portField};
+    return {QStringLiteral("Check the settings and the session log, then press Start."), QString()};
 }
 
 } // namespace kestro::companion

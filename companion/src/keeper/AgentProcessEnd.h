@@ -15,12 +15,19 @@ struct AgentProcessEnd {
 // The system's name for a signal ("SIGKILL"); empty for one it has no portable name for.
 QString signalName(int signal);
 
-// "kestro Agent stopped unexpectedly with exit code 1." or "… by signal 9 (SIGKILL).", then the
+// "The bridge stopped unexpectedly with exit code 1." or "… by signal 9 (SIGKILL).", then the
 // runtime's last error line, when it wrote one: what it said is usually why.
 QString unexpectedEndMessage(const AgentProcessEnd& end);
 
+// What to do next, and the launch setting (its JSON key) to change for it; no field when the
+// step is not a setting's.
+struct AgentNextStep {
+    QString text;
+    QString field;
+};
+
 // What to do about a runtime that ended before it listened, started on `port`: the port is taken,
-// or not open to this user, or else look at the settings and the log.
-QString adviceForEndBeforeListening(const AgentProcessEnd& end, const QString& port);
+// or not open to this user (change the port), or else look at the settings and the log.
+AgentNextStep adviceForEndBeforeListening(const AgentProcessEnd& end, const QString& port);
 
 } // namespace kestro::companion

@@ -72,8 +72,11 @@ QStringList launchArguments(const AgentLaunchConfiguration& configuration, const
     return arguments;
 }
 
-QProcessEnvironment launchEnvironment(const QProcessEnvironment& inherited, const QString& workingDirectory) {
+QProcessEnvironment launchEnvironment(const QProcessEnvironment& inherited, const QString& workingDirectory,
+                                      const QString& codexPath) {
     QProcessEnvironment environment = inherited;
+    if (const QString codex = codexPath.trimmed(); !codex.isEmpty())
+        environment.insert(QStringLiteral("KESTRO_CODEX_PATH"), codex);
     environment.insert(QStringLiteral("PATH"), QLatin1String(kSearchPath) + QLatin1Char(':') +
                                                    inherited.value(QStringLiteral("PATH")));
     environment.insert(QStringLiteral("PWD"), workingDirectory);

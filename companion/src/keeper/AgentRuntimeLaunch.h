@@ -49,7 +49,9 @@ QString launchWorkingDirectory(const QString& workingDirectory);
 QStringList launchArguments(const AgentLaunchConfiguration& configuration, const QString& token,
                             const QString& workingDirectory);
 
-// `inherited` with the fixed search path put in front of PATH and PWD set to the working folder.
-QProcessEnvironment launchEnvironment(const QProcessEnvironment& inherited, const QString& workingDirectory);
+// `inherited` with the fixed search path put in front of PATH and PWD set to the working folder;
+// KESTRO_CODEX_PATH names `codexPath` (trimmed) when one is set, else it is passed on as inherited.
+QProcessEnvironment launchEnvironment(const QProcessEnvironment& inherited, const QString& workingDirectory,
+                                      const QString& codexPath = QString());
 
 } // namespace kestro::companion

@@ -12,7 +12,9 @@ namespace {
 const QString kPreparing = QStringLiteral("Preparing the pairing page and checking the Codex runtime.");
 // The diagnostic before any runtime reported one.
 const QString kNotStarted = QStringLiteral("Start the local bridge to generate a pairing page.");
-const QString kStopped = QStringLiteral("kestro Agent stopped.");
+const QString kStopped = QStringLiteral("The bridge stopped.");
+// The runtime's "Codex: " line when it found no Codex.
+const QString kCodexNotDetected = QStringLiteral("Not detected");
 const QString kStartAgain = QStringLiteral("Press Start to serve it again.");
 
 } // namespace
@@ -61,6 +63,17 @@ QString AgentRuntimeSupervisor::downReason() const {
     return m_state == AgentRuntimeState::failed ? m_failureMessage : m_lastEvent;
 }
 
+QString AgentRuntimeSupervisor::codexAdvice() const {
+    if (!m_codexMissing) return QString();
+    if (const QString chosen = m_settings.configuration().codexPath.trimmed(); !chosen.isEmpty())
+        return QStringLiteral(
+                   "The Codex program chosen in the settings (%1) cannot be run. Choose it again, "
+                   "or clear the setting so the bridge looks for Codex itself, then press Restart.")
+            .arg(chosen);
+    return QStringLiteral("Codex was not found. Install the Codex CLI (npm install -g @openai/codex), or "
+                          "choose where it is with \"Codex program\", then press Restart.");
+}
+
 // Actions --------------------------------------------------------------------------------------
 
 void AgentRuntimeSupervisor::start() {
@@ -102,6 +115,8 @@ void AgentRuntimeSupervisor::launch() {
     m_pairLink.clear();
     setPairPage(QUrl());
     m_nextStep.clear();
+    m_nextStepField.clear();
+    m_codexMissing = false;
     m_listening.invalidate();
     setState(AgentRuntimeState::starting);
     m_startingSummary = QStringLiteral("Starting ") + configuration.machineName + QChar(0x2026);
@@ -109,15 +124,16 @@ void AgentRuntimeSupervisor::launch() {
     m_lastEvent = QStringLiteral("Launching the local Codex bridge.");
     m_diagnostic = kPreparing;
     emit changed();
-    m_log.append(QStringLiteral("launch: starting kestro Agent"));
+    m_log.append(QStringLiteral("launch: starting the bridge"));
     // Whoever starts the runtime, a restart under way is done by it.
     m_restartPending = false;
     m_restartPause.stop();
 
-    m_process.start({.program = *runtime,
-                     .arguments = launchArguments(configuration, m_token.token(), directory),
-                     .workingDirectory = directory,
-                     .environment = launchEnvironment(m_services.environment, directory)});
+    m_process.start(
+        {.program = *runtime,
+         .arguments = launchArguments(configuration, m_token.token(), directory),
+         .workingDirectory = directory,
+         .environment = launchEnvironment(m_services.environment, directory, configuration.codexPath)});
 }
 
 void AgentRuntimeSupervisor::continueStartWithToken() {
@@ -139,6 +155,7 @@ void AgentRuntimeSupervisor::stop() {
         cancelStartAgain();
         setState(AgentRuntimeState::stopped);
         m_nextStep = kStartAgain;
+        m_nextStepField.clear();
         setText(m_lastEvent, kStopped);
         m_log.append(QStringLiteral("lifecycle: stopped"));
     }
@@ -183,7 +200,7 @@ void AgentRuntimeSupervisor::cancelStartAgain() {
 void AgentRuntimeSupervisor::handleLaunchFailure(const QString& reason) {
     m_recovering = false;
     clearStartPlaceholders();
-    fail(QStringLiteral("runtime: "), QStringLiteral("kestro Agent could not start: ") + reason);
+    fail(QStringLiteral("runtime: "), QStringLiteral("The bridge could not start: ") + reason);
 }
 
 void AgentRuntimeSupervisor::handleTermination(const AgentProcessEnd& end, bool requested) {
@@ -193,29 +210,30 @@ void AgentRuntimeSupervisor::handleTermination(const AgentProcessEnd& end, bool 
         m_recovering = false;
         setState(AgentRuntimeState::stopped);
         m_nextStep = kStartAgain;
+        m_nextStepField.clear();
         setText(m_lastEvent, kStopped);
         m_log.append(QStringLiteral("lifecycle: stopped"));
         continueRestart();
         return;
     }
     const QString message = unexpectedEndMessage(end);
-    QString next;
+    AgentNextStep next;
     if (!listened) {
         m_recovering = false;
         next = adviceForEndBeforeListening(end, m_settings.configuration().port);
     } else if (const auto pause =
                    m_policy.pauseAfterEnd(m_clock.elapsed() - m_listening.elapsed(), m_clock.elapsed())) {
-        next = QStringLiteral("Starting it again in %1 s.").arg((*pause + 999) / 1000);
+        next.text = QStringLiteral("Starting it again in %1 s.").arg((*pause + 999) / 1000);
         m_startAgain.start(*pause);
     } else {
         m_recovering = false;
-        next = QStringLiteral("It stopped %1 times within %2 minutes and is not started again. Press Start "
-                              "to try again.")
-                   .arg(m_policy.timing().failuresToGiveUp)
-                   .arg(m_policy.timing().failureWindow / 60000);
+        next.text = QStringLiteral("It stopped %1 times within %2 minutes and is not started again. Press "
+                                   "Start to try again.")
+                        .arg(m_policy.timing().failuresToGiveUp)
+                        .arg(m_policy.timing().failureWindow / 60000);
     }
     fail(QStringLiteral("lifecycle: "), message, next);
-    emit endedUnexpectedly(message, next);
+    emit endedUnexpectedly(message, next.text);
 }
 
 void AgentRuntimeSupervisor::clearStartPlaceholders() {
@@ -224,12 +242,14 @@ void AgentRuntimeSupervisor::clearStartPlaceholders() {
     if (m_diagnostic == kPreparing) setText(m_diagnostic, kNotStarted);
 }
 
-void AgentRuntimeSupervisor::fail(const QString& prefix, const QString& message, const QString& nextStep) {
-    m_nextStep = nextStep;
+void AgentRuntimeSupervisor::fail(const QString& prefix, const QString& message,
+                                  const AgentNextStep& nextStep) {
+    m_nextStep = nextStep.text;
+    m_nextStepField = nextStep.field;
     setState(AgentRuntimeState::failed, message);
     setText(m_lastEvent, message);
     m_log.append(prefix + message);
-    if (!nextStep.isEmpty()) m_log.append(prefix + nextStep);
+    if (!nextStep.text.isEmpty()) m_log.append(prefix + nextStep.text);
 }
 
 // Output ---------------------------------------------------------------------------------------
@@ -260,6 +280,7 @@ void AgentRuntimeSupervisor::handleOutputLine(const QString& line) {
         setText(m_machineSummary, banner.value);
         break;
     case AgentBannerLine::Kind::codex:
+        m_codexMissing = banner.value == kCodexNotDetected;
         setText(m_codexVersion, banner.value);
         break;
     case AgentBannerLine::Kind::diagnostic:

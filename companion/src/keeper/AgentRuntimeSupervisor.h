@@ -6,6 +6,7 @@
 // started again: what to do is said instead. GUI thread only.
 
 #include "AgentLaunchSettings.h"
+#include "AgentProcessEnd.h"
 #include "AgentRestartPolicy.h"
 #include "AgentRuntimeLaunch.h"
 #include "AgentRuntimeProcess.h"
@@ -65,6 +66,12 @@ class AgentRuntimeSupervisor : public QObject {
     // While down: why, and what happens next (or what to do).
     QString downReason() const;
     QString nextStep() const { return m_nextStep; }
+    // The launch setting (its JSON key) the next step asks to change ("port"); empty: none.
+    QString nextStepField() const { return m_nextStepField; }
+    // The runtime under way, or the last one, found no Codex ("Codex: Not detected").
+    bool codexMissing() const { return m_codexMissing; }
+    // While Codex is missing: how to install it, or that the chosen program cannot be run.
+    QString codexAdvice() const;
     // The runtime process (for tests and diagnostics).
     const AgentRuntimeProcess& process() const { return m_process; }
 
@@ -95,7 +102,7 @@ class AgentRuntimeSupervisor : public QObject {
     void handleTermination(const AgentProcessEnd& end, bool requested);
     void handleLaunchFailure(const QString& reason);
     void clearStartPlaceholders();
-    void fail(const QString& prefix, const QString& message, const QString& nextStep = QString());
+    void fail(const QString& prefix, const QString& message, const AgentNextStep& nextStep = {});
     void setState(AgentRuntimeState state, const QString& failureMessage = QString());
     void setText(QString& field, const QString& value);
     void setPairPage(const QUrl& page);
@@ -117,6 +124,8 @@ class AgentRuntimeSupervisor : public QObject {
     QString m_machineSummary;
     QString m_lastEvent = QStringLiteral("Waiting to start the local bridge.");
     QString m_nextStep;
+    QString m_nextStepField;
+    bool m_codexMissing = false;
 
     // A start waits for the token to be read.
     bool m_startAwaitingToken = false;

@@ -24,7 +24,7 @@ void AgentTokenKeeper::handleRead(const AgentSecretStore::ReadResult& result) {
         // token for this session, and the item left as it is, so paired phones stay paired.
         m_mayWrite = false;
         setToken(newPairToken());
-        setStorage(Storage::notStored, result.error->description());
+        setStorage(Storage::notStored, result.error);
         emit ready();
         return;
     }
@@ -52,6 +52,42 @@ QString AgentTokenKeeper::note() const {
     return QStringLiteral("Kept for this session only. ") + m_storageError;
 }
 
+QString AgentTokenKeeper::storeAdvice() const {
+    return m_storage == Storage::notStored ? secretStoreAdvice(m_storageStatus) : QString();
+}
+
+void AgentTokenKeeper::retry() {
+    if (m_storage != Storage::notStored) return;
+    setStorage(Storage::pending);
+    if (m_mayWrite) {
+        save();
+        return;
+    }
+    m_store.read(m_account,
+                 [self = QPointer(this), token = m_token](const AgentSecretStore::ReadResult& result) {
+                     // A token regenerated meanwhile is the user's choice and stays.
+                     if (self && self->m_token == token) self->handleRetryRead(result);
+                 });
+}
+
+void AgentTokenKeeper::handleRetryRead(const AgentSecretStore::ReadResult& result) {
+    if (result.error) {
+        setStorage(Storage::notStored, result.error);
+        return;
+    }
+    m_mayWrite = true;
+    if (!result.value || result.value->isEmpty()) {
+        // Nothing stored after all: this session's token is the one to keep.
+        save();
+        return;
+    }
+    // The phones paired before this session know the stored token: it wins.
+    const bool replaced = *result.value != m_token;
+    setToken(*result.value);
+    setStorage(Storage::stored);
+    if (replaced) emit storedTokenRestored();
+}
+
 QString AgentTokenKeeper::masked() const {
     return maskedToken(m_token);
 }
@@ -67,10 +103,7 @@ void AgentTokenKeeper::save() {
 void AgentTokenKeeper::handleSaved(const QString& token, const std::optional<AgentSecretStoreError>& error) {
     // The answer for a token since replaced says nothing about the one in use.
     if (token != m_token) return;
-    if (error)
-        setStorage(Storage::notStored, error->description());
-    else
-        setStorage(Storage::stored);
+    setStorage(error ? Storage::notStored : Storage::stored, error);
 }
 
 void AgentTokenKeeper::regenerate() {
@@ -89,12 +122,15 @@ void AgentTokenKeeper::setToken(const QString& token) {
     emit tokenChanged();
 }
 
-void AgentTokenKeeper::setStorage(Storage storage, const QString& error) {
-    if (storage == m_storage && error == m_storageError) return;
+void AgentTokenKeeper::setStorage(Storage storage, const std::optional<AgentSecretStoreError>& error) {
+    const QString description = error ? error->description() : QString();
+    const int32_t status = error ? error->status() : 0;
+    if (storage == m_storage && description == m_storageError && status == m_storageStatus) return;
     m_storage = storage;
-    m_storageError = error;
+    m_storageError = description;
+    m_storageStatus = status;
     emit storageChanged();
-    if (storage == Storage::notStored) emit storeFailed(error);
+    if (storage == Storage::notStored) emit storeFailed(description);
 }
 
 } // namespace kestro::companion

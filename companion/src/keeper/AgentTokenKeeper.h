@@ -37,6 +37,8 @@ class AgentTokenKeeper : public QObject {
 
     // Where the token stands with the store, as the token row's help line says it.
     QString note() const;
+    // While the store failed: which store it is and what to do about it; else empty.
+    QString storeAdvice() const;
     // The token as the window shows it (AgentPairToken's masked form).
     QString masked() const;
 
@@ -44,6 +46,9 @@ class AgentTokenKeeper : public QObject {
     void save();
     // A new token replaces the current one (and the stored item) and is saved.
     void regenerate();
+    // After a failure, asks the store again: the item it could not read is read (and used, when it
+    // holds another token than this session's), or the token it could not save is saved.
+    void retry();
 
   signals:
     void tokenChanged();
@@ -52,18 +57,23 @@ class AgentTokenKeeper : public QObject {
     void storageChanged();
     // The store failed; `description` is its error's.
     void storeFailed(const QString& description);
+    // A retry read the stored token, which replaced this session's: a runtime started with the
+    // session's token has to start again.
+    void storedTokenRestored();
 
   private:
     void handleRead(const AgentSecretStore::ReadResult& result);
+    void handleRetryRead(const AgentSecretStore::ReadResult& result);
     void handleSaved(const QString& token, const std::optional<AgentSecretStoreError>& error);
     void setToken(const QString& token);
-    void setStorage(Storage storage, const QString& error = QString());
+    void setStorage(Storage storage, const std::optional<AgentSecretStoreError>& error = std::nullopt);
 
     AgentSecretStore& m_store;
     QString m_account;
     QString m_token;
     Storage m_storage = Storage::pending;
     QString m_storageError;
+    int32_t m_storageStatus = 0;
     // False while the store holds an item it could not read: saving would destroy it.
     bool m_mayWrite = true;
 };

@@ -110,7 +110,8 @@ void AgentWindowChannel::sendArea(Window& window, Area area) {
     switch (area) {
     case settingsArea: {
         const AgentLaunchSettings& settings = m_keeper.settings();
-        QJsonObject fields{{QStringLiteral("validationMessage"), settings.validationMessage()}};
+        QJsonObject fields{{QStringLiteral("validationMessage"), settings.validationMessage()},
+                           {QStringLiteral("validationField"), settings.validationField()}};
         for (const QString& name : AgentLaunchSettings::fieldNames())
             fields.insert(name, settings.field(name));
         send(window, channel::kSettings, values(fields));
@@ -119,7 +120,8 @@ void AgentWindowChannel::sendArea(Window& window, Area area) {
     case tokenArea:
         send(window, channel::kToken,
              values({{QStringLiteral("maskedToken"), m_keeper.token().masked()},
-                     {QStringLiteral("note"), m_keeper.token().note()}}));
+                     {QStringLiteral("note"), m_keeper.token().note()},
+                     {QStringLiteral("storeAdvice"), m_keeper.token().storeAdvice()}}));
         break;
     case runtimeArea: {
         const AgentRuntimeSupervisor& runtime = m_keeper.runtime();
@@ -140,7 +142,10 @@ void AgentWindowChannel::sendArea(Window& window, Area area) {
                      {QStringLiteral("lastEvent"), runtime.lastEvent()},
                      {QStringLiteral("down"), runtime.isDown()},
                      {QStringLiteral("downReason"), runtime.downReason()},
-                     {QStringLiteral("nextStep"), runtime.nextStep()}}));
+                     {QStringLiteral("nextStep"), runtime.nextStep()},
+                     {QStringLiteral("nextStepField"), runtime.nextStepField()},
+                     {QStringLiteral("codexMissing"), runtime.codexMissing()},
+                     {QStringLiteral("codexAdvice"), runtime.codexAdvice()}}));
         break;
     }
     case desktopArea:
@@ -208,6 +213,12 @@ QString AgentWindowChannel::performAction(const QJsonObject& request) {
         m_keeper.openPairingPage();
     } else if (name == QLatin1String(channel::kRevalidate)) {
         m_keeper.settings().revalidate();
+        m_keeper.desktop().refresh();
+    } else if (name == QLatin1String(channel::kRetrySecretStore)) {
+        m_keeper.retrySecretStore();
+    } else if (name == QLatin1String(channel::kQuit)) {
+        // After the reply has gone out.
+        QMetaObject::invokeMethod(this, &AgentWindowChannel::quitRequested, Qt::QueuedConnection);
     } else if (name == QLatin1String(channel::kSetStartsAtLogin)) {
         const QJsonValue enabled = request.value(QStringLiteral("enabled"));
         if (!enabled.isBool()) return QStringLiteral("Start at login is on or off.");

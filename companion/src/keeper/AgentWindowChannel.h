@@ -38,6 +38,8 @@ class AgentWindowChannel : public QObject {
 
   signals:
     void windowCountChanged();
+    // A window asked to quit the companion (keeper and runtime).
+    void quitRequested();
 
   private:
     enum Area : unsigned {

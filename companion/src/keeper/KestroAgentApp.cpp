@@ -30,6 +30,8 @@ KestroAgentApp::KestroAgentApp(AgentKeeperServices services, KestroAgentAppOptio
     const auto log = [this](const QString& line) {
         m_keeper.log().append(QStringLiteral("window: ") + line);
     };
+    connect(&m_channel, &AgentWindowChannel::quitRequested, qApp, &QCoreApplication::quit,
+            Qt::QueuedConnection);
     m_problem = m_channel.listen(options.channelPath);
     if (!m_problem.isEmpty()) {
         log(QStringLiteral("cannot offer the window a channel: ") + m_problem);
@@ -60,11 +62,11 @@ KestroAgentApp::KestroAgentApp(AgentKeeperServices services, KestroAgentAppOptio
     }
     connect(&m_keeper.runtime(), &AgentRuntimeSupervisor::endedUnexpectedly, this,
             [this](const QString& message, const QString& next) {
-                notifyWhileHidden(QStringLiteral("kestro Agent stopped unexpectedly"),
+                notifyWhileHidden(QStringLiteral("The bridge stopped unexpectedly"),
                                   message + QLatin1Char(' ') + next);
             });
     connect(&m_keeper.runtime(), &AgentRuntimeSupervisor::servingAgain, this, [this] {
-        notifyWhileHidden(QStringLiteral("kestro Agent is serving again"),
+        notifyWhileHidden(QStringLiteral("The bridge is serving again"),
                           QStringLiteral("Your phone can reach this computer again."));
     });
 }

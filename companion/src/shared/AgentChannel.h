@@ -8,7 +8,7 @@
 namespace kestro::companion::channel {
 
 // Raised whenever a message changes meaning; a window of another version does not carry on.
-inline constexpr int kVersion = 1;
+inline constexpr int kVersion = 2;
 
 // Keeper to window ("type").
 inline constexpr char kHello[] = "hello";        // first: {"version"}
@@ -33,7 +33,10 @@ inline constexpr char kRegenerateToken[] = "regenerateToken";
 inline constexpr char kCopyPairLink[] = "copyPairLink";
 inline constexpr char kOpenPairingPage[] = "openPairingPage";
 inline constexpr char kSetStartsAtLogin[] = "setStartsAtLogin"; // {"enabled"}
-inline constexpr char kRevalidate[] = "revalidate"; // the window turned active: check the settings again
+// The window turned active: check the settings and the login item again.
+inline constexpr char kRevalidate[] = "revalidate";
+inline constexpr char kRetrySecretStore[] = "retrySecretStore"; // ask the secret store again
+inline constexpr char kQuit[] = "quit";                         // quit the keeper and the runtime
 
 // The window's exit status when the keeper speaks another version (the program was updated while
 // the keeper ran).

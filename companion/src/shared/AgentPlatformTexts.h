@@ -44,6 +44,10 @@ const AgentPlatformTexts& platformTexts();
 // the system's descriptions carry them.
 QString secretStoreStatus(int32_t status, const QString& detail);
 
+// What to do when the secret store failed with `status` (its own status code): which store it is
+// and what to install or unlock, ending with the "Try again" the token row offers.
+QString secretStoreAdvice(int32_t status);
+
 // What a start says when no runtime is found at any of the places `searched`, in their order.
 QString missingRuntimeMessage(const QStringList& searched);
 

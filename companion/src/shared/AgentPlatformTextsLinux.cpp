@@ -38,6 +38,20 @@ QString secretStoreStatus(int32_t status, const QString& detail) {
     return words.isEmpty() ? QString::number(status) : QStringLiteral("%1: %2").arg(status).arg(words);
 }
 
+// QtKeychain's statuses over the Secret Service: 3 and 4 are a refusal (a locked collection, a
+// prompt dismissed); 5 and 7 mean nothing answered (no D-Bus session, no Secret Service on it).
+QString secretStoreAdvice(int32_t status) {
+    if (status == 3 || status == 4)
+        return QStringLiteral("The login keyring is locked or refused kestro Agent. Unlock it (for example "
+                              "in Passwords and Keys), then press Try again.");
+    if (status == 5 || status == 7)
+        return QStringLiteral("kestro Agent keeps the pair token in a Secret Service keyring on your desktop "
+                              "session, and none answered. Install one (for example gnome-keyring: sudo apt "
+                              "install gnome-keyring), log out and in again, then press Try again.");
+    return QStringLiteral("Check that the login keyring (a Secret Service such as gnome-keyring) is running "
+                          "and unlocked, then press Try again.");
+}
+
 // The runtime is a program of its own here (a package, a build folder): say where it was looked
 // for, and how to point at it.
 QString missingRuntimeMessage(const QStringList& searched) {

@@ -33,6 +33,11 @@ QString secretStoreStatus(int32_t status, const QString&) {
     return QString::number(status);
 }
 
+QString secretStoreAdvice(int32_t) {
+    return QStringLiteral("Check that your login keychain is unlocked (in Keychain Access), then press Try "
+                          "again.");
+}
+
 // The runtime is part of the application bundle: missing, the bundle itself is incomplete.
 QString missingRuntimeMessage(const QStringList&) {
     return QStringLiteral(

@@ -6,6 +6,7 @@
 // of order, of another version, or a keeper that goes ends the link: the window has nothing left
 // to show. GUI thread only.
 
+#include "AgentChannel.h"
 #include "AgentChannelPeer.h"
 #include "AgentDesktopMirror.h"
 #include "AgentLogMirror.h"
@@ -56,6 +57,8 @@ class AgentKeeperLink : public QObject {
     bool isReady() const { return m_ready; }
     // Sends a request; `answered` follows with the id returned here.
     quint64 request(const char* name, QJsonObject fields = {});
+    // Asks the keeper to quit, the runtime with it (this window ends with the keeper).
+    Q_INVOKABLE void quit() { request(channel::kQuit); }
 
   signals:
     void ready();

@@ -36,6 +36,11 @@ class AgentRuntimeMirror : public QObject {
     Q_PROPERTY(bool down READ down NOTIFY changed)
     Q_PROPERTY(QString downReason READ downReason NOTIFY changed)
     Q_PROPERTY(QString nextStep READ nextStep NOTIFY changed)
+    // The setting the next step asks to change (the settings' property name, "port"); empty: none.
+    Q_PROPERTY(QString nextStepField READ nextStepField NOTIFY changed)
+    // The bridge found no Codex: how to install it, or that the chosen program cannot be run.
+    Q_PROPERTY(bool codexMissing READ codexMissing NOTIFY changed)
+    Q_PROPERTY(QString codexAdvice READ codexAdvice NOTIFY changed)
 
   public:
     explicit AgentRuntimeMirror(AgentKeeperLink& link, QObject* parent = nullptr);
@@ -61,6 +66,9 @@ class AgentRuntimeMirror : public QObject {
     bool down() const { return flag("down"); }
     QString downReason() const { return text("downReason"); }
     QString nextStep() const { return text("nextStep"); }
+    QString nextStepField() const { return text("nextStepField"); }
+    bool codexMissing() const { return flag("codexMissing"); }
+    QString codexAdvice() const { return text("codexAdvice"); }
 
     Q_INVOKABLE void start();
     Q_INVOKABLE void stop();

@@ -3,12 +3,19 @@
 #include "AgentChannel.h"
 #include "AgentKeeperLink.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 namespace kestro::companion {
 
 namespace {
 
-const QStringList kFields{QStringLiteral("machineName"), QStringLiteral("host"), QStringLiteral("port"),
-                          QStringLiteral("advertisedHost"), QStringLiteral("workingDirectory")};
+const QStringList kFields{QStringLiteral("machineName"),
+                          QStringLiteral("host"),
+                          QStringLiteral("port"),
+                          QStringLiteral("advertisedHost"),
+                          QStringLiteral("workingDirectory"),
+                          QStringLiteral("codexPath")};
 
 } // namespace
 
@@ -26,9 +33,11 @@ void AgentSettingsMirror::apply(const QJsonObject& values) {
             changedAny = true;
         }
     }
-    if (const QString message = values.value(QStringLiteral("validationMessage")).toString();
-        message != m_validationMessage) {
-        m_validationMessage = message;
+    for (auto [key, shown] : {std::pair{"validationMessage", &m_validationMessage},
+                              std::pair{"validationField", &m_validationField}}) {
+        const QString value = values.value(QLatin1String(key)).toString();
+        if (value == *shown) continue;
+        *shown = value;
         changedAny = true;
     }
     if (changedAny) emit changed();
@@ -54,6 +63,19 @@ void AgentSettingsMirror::answered(quint64 id) {
 
 bool AgentSettingsMirror::isEditing(const QString& field) const {
     return std::any_of(m_edits.cbegin(), m_edits.cend(), [&](const QString& each) { return each == field; });
+}
+
+QUrl AgentSettingsMirror::codexFolderURL() const {
+    const QString program = codexPath().trimmed();
+    const QFileInfo chosen(program);
+    return QUrl::fromLocalFile(!program.isEmpty() && chosen.isAbsolute() && chosen.dir().exists()
+                                   ? chosen.absolutePath()
+                                   : QDir::homePath());
+}
+
+void AgentSettingsMirror::chooseCodexProgram(const QUrl& program) {
+    if (!program.isLocalFile() || program.toLocalFile().isEmpty()) return;
+    setCodexPath(program.toLocalFile());
 }
 
 void AgentSettingsMirror::chooseWorkspace(const QUrl& folder) {

@@ -23,8 +23,14 @@ class AgentSettingsMirror : public QObject {
     Q_PROPERTY(QString advertisedHost READ advertisedHost WRITE setAdvertisedHost NOTIFY changed)
     Q_PROPERTY(QString workingDirectory READ workingDirectory WRITE setWorkingDirectory NOTIFY changed)
     Q_PROPERTY(QUrl workingDirectoryURL READ workingDirectoryURL NOTIFY changed)
-    // The first invalid setting's message, as the keeper last checked.
+    // The Codex program the bridge runs; empty: it looks for one itself.
+    Q_PROPERTY(QString codexPath READ codexPath WRITE setCodexPath NOTIFY changed)
+    // Where the Codex program chooser opens: the chosen program's folder, else the home folder.
+    Q_PROPERTY(QUrl codexFolderURL READ codexFolderURL NOTIFY changed)
+    // The first invalid setting's message, as the keeper last checked, and the field it is about
+    // (its name among the properties above).
     Q_PROPERTY(QString validationMessage READ validationMessage NOTIFY changed)
+    Q_PROPERTY(QString validationField READ validationField NOTIFY changed)
 
   public:
     explicit AgentSettingsMirror(AgentKeeperLink& link, QObject* parent = nullptr);
@@ -38,15 +44,21 @@ class AgentSettingsMirror : public QObject {
     QString advertisedHost() const { return m_shown.value(QStringLiteral("advertisedHost")); }
     QString workingDirectory() const { return m_shown.value(QStringLiteral("workingDirectory")); }
     QUrl workingDirectoryURL() const { return QUrl::fromLocalFile(workingDirectory().trimmed()); }
+    QString codexPath() const { return m_shown.value(QStringLiteral("codexPath")); }
+    QUrl codexFolderURL() const;
     QString validationMessage() const { return m_validationMessage; }
+    QString validationField() const { return m_validationField; }
     void setMachineName(const QString& value) { edit(QStringLiteral("machineName"), value); }
     void setHost(const QString& value) { edit(QStringLiteral("host"), value); }
     void setPort(const QString& value) { edit(QStringLiteral("port"), value); }
     void setAdvertisedHost(const QString& value) { edit(QStringLiteral("advertisedHost"), value); }
     void setWorkingDirectory(const QString& value) { edit(QStringLiteral("workingDirectory"), value); }
+    void setCodexPath(const QString& value) { edit(QStringLiteral("codexPath"), value); }
 
     // The folder the window's folder dialog returned; anything but a local folder is ignored.
     Q_INVOKABLE void chooseWorkspace(const QUrl& folder);
+    // The program the window's file dialog returned; anything but a local file is ignored.
+    Q_INVOKABLE void chooseCodexProgram(const QUrl& program);
 
   signals:
     void changed();
@@ -61,6 +73,7 @@ class AgentSettingsMirror : public QObject {
     QHash<QString, QString> m_keeper; // what the keeper last said
     QHash<quint64, QString> m_edits;  // edits on their way: request id → field
     QString m_validationMessage;
+    QString m_validationField;
 };
 
 } // namespace kestro::companion

@@ -1,6 +1,6 @@
 #pragma once
-// The window's texts that name this kind of computer (AgentPlatformTexts), for QML. Fixed for the
-// life of the process.
+// The window's texts that name this kind of computer (AgentPlatformTexts), and the version, for
+// QML. Fixed for the life of the process.
 
 #include "AgentPlatformTexts.h"
 
@@ -19,6 +19,7 @@ class AgentTexts : public QObject {
     Q_PROPERTY(QString machineNamePlaceholder READ machineNamePlaceholder CONSTANT)
     Q_PROPERTY(QString machineNameHelp READ machineNameHelp CONSTANT)
     Q_PROPERTY(QString previewNote READ previewNote CONSTANT)
+    Q_PROPERTY(QString version READ version CONSTANT)
 
   public:
     using QObject::QObject;
@@ -29,6 +30,7 @@ class AgentTexts : public QObject {
     QString machineNamePlaceholder() const { return platformTexts().defaultMachineName; }
     QString machineNameHelp() const { return platformTexts().machineNameHelp; }
     QString previewNote() const { return platformTexts().previewNote; }
+    QString version() const { return QStringLiteral(KESTRO_VERSION); }
 };
 
 } // namespace kestro::companion

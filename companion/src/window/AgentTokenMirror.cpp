@@ -10,9 +10,11 @@ AgentTokenMirror::AgentTokenMirror(AgentKeeperLink& link, QObject* parent) : QOb
 void AgentTokenMirror::apply(const QJsonObject& values) {
     const QString masked = values.value(QStringLiteral("maskedToken")).toString();
     const QString note = values.value(QStringLiteral("note")).toString();
-    if (masked == m_maskedToken && note == m_note) return;
+    const QString advice = values.value(QStringLiteral("storeAdvice")).toString();
+    if (masked == m_maskedToken && note == m_note && advice == m_storeAdvice) return;
     m_maskedToken = masked;
     m_note = note;
+    m_storeAdvice = advice;
     emit changed();
 }
 
@@ -22,6 +24,10 @@ void AgentTokenMirror::copy() {
 
 void AgentTokenMirror::regenerate() {
     m_link.request(channel::kRegenerateToken);
+}
+
+void AgentTokenMirror::retryStore() {
+    m_link.request(channel::kRetrySecretStore);
 }
 
 } // namespace kestro::companion

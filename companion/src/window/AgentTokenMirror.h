@@ -17,6 +17,8 @@ class AgentTokenMirror : public QObject {
     Q_PROPERTY(QString maskedToken READ maskedToken NOTIFY changed)
     // The token row's help line.
     Q_PROPERTY(QString note READ note NOTIFY changed)
+    // While the secret store failed: which store and what to do; else empty.
+    Q_PROPERTY(QString storeAdvice READ storeAdvice NOTIFY changed)
 
   public:
     explicit AgentTokenMirror(AgentKeeperLink& link, QObject* parent = nullptr);
@@ -26,9 +28,12 @@ class AgentTokenMirror : public QObject {
 
     QString maskedToken() const { return m_maskedToken; }
     QString note() const { return m_note; }
+    QString storeAdvice() const { return m_storeAdvice; }
 
     Q_INVOKABLE void copy();
     Q_INVOKABLE void regenerate();
+    // Asks the keeper to try the secret store again.
+    Q_INVOKABLE void retryStore();
 
   signals:
     void changed();
@@ -37,6 +42,7 @@ class AgentTokenMirror : public QObject {
     AgentKeeperLink& m_link;
     QString m_maskedToken;
     QString m_note;
+    QString m_storeAdvice;
 };
 
 } // namespace kestro::companion

@@ -5,7 +5,6 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QQuickWindow>
-#include <QScreen>
 #include <QTimer>
 #include <QtQml/qqmlextensionplugin.h>
 #include <cstdio>
@@ -70,11 +69,9 @@ void AgentWindowApp::open(const QString& channelPath) {
             this, [this] { emit finished(1); }, Qt::QueuedConnection);
         return;
     }
-    // The default size, within the free area of the screen it opens on: on a small screen the
-    // window is smaller and its content scrolls. (Never below its minimum size.)
-    if (const QScreen* screen = shown->screen())
-        shown->resize(
-            shown->size().boundedTo(screen->availableGeometry().size()).expandedTo(shown->minimumSize()));
+    // Where the person left it, or the default size within the screen.
+    m_placement = std::make_unique<AgentWindowPlacement>(*shown, m_settings);
+    m_placement->restore();
     // Back in the window, the user sees the settings checked against the computer as it is now.
     connect(shown, &QWindow::activeChanged, this, [this, shown] {
         if (shown->isActive() && m_link.isReady()) m_link.request(channel::kRevalidate);

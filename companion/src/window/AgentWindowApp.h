@@ -1,14 +1,16 @@
 #pragma once
-// The window as an application: the link to the keeper and the QML window over it (at its
-// default size within the screen's free area), shown once the keeper's snapshot is in and brought
-// to the front when the keeper asks. Closing the window ends the program. Create it after the
-// QGuiApplication, and after QtWebEngineQuick::initialize() (which comes before the application
-// object).
+// The window as an application: the link to the keeper and the QML window over it (where the
+// person left it, else at its default size within the screen's free area), shown once the keeper's snapshot
+// is in and brought to the front when the keeper asks. Closing the window ends the program. Create it after
+// the QGuiApplication, and after QtWebEngineQuick::initialize() (which comes before the application object).
 
 #include "AgentKeeperLink.h"
+#include "AgentWindowPlacement.h"
 
 #include <QObject>
 #include <QQmlApplicationEngine>
+#include <QSettings>
+#include <memory>
 
 class QQuickWindow;
 
@@ -50,7 +52,10 @@ class AgentWindowApp : public QObject {
     void show();
 
     AgentKeeperLink m_link;
+    QSettings m_settings;
     QQmlApplicationEngine m_engine;
+    // Made once the window is loaded; goes before it.
+    std::unique_ptr<AgentWindowPlacement> m_placement;
 };
 
 } // namespace kestro::companion

@@ -15,7 +15,8 @@ namespace kestro::testing {
 
 class X11Desktop {
   public:
-    X11Desktop() : m_connection(xcb_connect(nullptr, nullptr)) {
+    // On `display` (":N"); by default $DISPLAY's.
+    explicit X11Desktop(const char* display = nullptr) : m_connection(xcb_connect(display, nullptr)) {
         if (xcb_connection_has_error(m_connection) == 0)
             m_root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root;
     }
