@@ -24,12 +24,14 @@ std::optional<std::string> resolveCodexPath(const EnvironmentLookup& environment
     if (auto path = environment("VESK_CODEX_PATH")) candidates.push_back(*path);
     candidates.push_back("/opt/homebrew/bin/codex");
     candidates.push_back("/usr/local/bin/codex");
+    // Every run starts Codex from its own working folder, so a relative path would name a
+    // different program (a project's own `codex`) in each: only absolute paths are taken.
     for (const auto& candidate : candidates)
-        if (isExecutableFile(candidate)) return candidate;
+        if (candidate.starts_with('/') && isExecutableFile(candidate)) return candidate;
     if (!isExecutableFile(tools.which)) return std::nullopt;
     const std::string found =
         trimmed(runProcess({.executable = tools.which, .arguments = {"codex"}}).standardOutput);
-    if (found.empty()) return std::nullopt;
+    if (!found.starts_with('/')) return std::nullopt;
     return found;
 }
 

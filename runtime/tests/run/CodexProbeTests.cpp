@@ -55,6 +55,14 @@ TEST_F(CodexProbeTest, ResolvesTheFirstExecutableCandidate) {
         legacy);
     EXPECT_EQ(resolveCodexPath(environmentOf({{"VESK_CODEX_PATH", legacy}}), tools), legacy);
     EXPECT_EQ(resolveCodexPath(environmentOf({{"KESTRO_CODEX_PATH", m_dir}}), tools), std::nullopt);
+    // A relative path (here one that resolves from the current folder) is never taken, nor is a
+    // relative answer of `which` (a PATH holding ".").
+    const std::string folder = fs::current_path();
+    fs::current_path(m_dir);
+    EXPECT_EQ(resolveCodexPath(environmentOf({{"KESTRO_CODEX_PATH", "legacy"}}), tools), std::nullopt);
+    tools.which = script("which-relative", "printf './legacy\\n'\n");
+    EXPECT_EQ(resolveCodexPath(environmentOf({}), tools), std::nullopt);
+    fs::current_path(folder);
     tools.which = script("which", "printf '/found/codex\\n'\n");
     EXPECT_EQ(resolveCodexPath(environmentOf({}), tools), "/found/codex");
     tools.which = script("which-nothing", "exit 1\n");
