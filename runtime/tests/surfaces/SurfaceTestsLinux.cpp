@@ -408,8 +408,9 @@ TEST(LinuxSurfaceTest, CapturesKeepTheirColoursAtEveryTrueColourDepth) {
     for (const unsigned depth : {24u, 16u}) {
         DesktopSession desktop({.width = 1000, .height = 500, .depth = depth, .windowManager = false});
         ASSERT_FALSE(desktop.display().empty());
-        ASSERT_TRUE(
-            desktop.start("/usr/bin/display", {"-geometry", "+0+0", "-size", "400x300", "xc:#FF8000"}));
+        // Drawn as the root window's background, which stays when `display` has ended: no window
+        // that must first be mapped and painted.
+        ASSERT_TRUE(desktop.start("/usr/bin/display", {"-window", "root", "-size", "400x300", "xc:#FF8000"}));
         TemporaryFolder home;
         const SurfaceContext context = contextWith(home, desktop.environment());
         std::optional<DecodedJPEG> image;
@@ -423,11 +424,11 @@ TEST(LinuxSurfaceTest, CapturesKeepTheirColoursAtEveryTrueColourDepth) {
                 EXPECT_EQ(preview.detail, "Current desktop capture from this computer.");
                 image = decodedJPEG(base64Decoded(*preview.imageBase64));
                 if (!image) return false;
-                // 400 × 300 shrunk by 0.9: 360 × 270 pixels, most of them well inside.
+                // The whole screen, tiled with it: nearly all of the 900 × 450 pixels.
                 const size_t orange = pixelsNear(*image, {255, 128, 0});
                 lastSeen = std::to_string(orange) + " orange pixels of " + std::to_string(image->width) +
                            " x " + std::to_string(image->height);
-                return orange > 80'000;
+                return orange > 360'000;
             },
             seconds(30));
         EXPECT_TRUE(shown) << "depth " << depth << "; the last capture: " << lastSeen;
