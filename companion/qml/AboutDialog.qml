@@ -35,6 +35,7 @@ Dialog {
             Accessible.ignored: true
         }
         Text {
+            textFormat: Text.PlainText
             text: "kestro Agent"
             color: Theme.text
             font.pixelSize: Theme.sectionTitleSize
@@ -43,6 +44,7 @@ Dialog {
             Accessible.name: text
         }
         Text {
+            textFormat: Text.PlainText
             objectName: "aboutVersion"
             text: "Version " + AgentTexts.version
             color: Theme.tagline
@@ -51,6 +53,7 @@ Dialog {
             Accessible.name: text
         }
         Text {
+            textFormat: Text.PlainText
             Layout.fillWidth: true
             text: "Drives the Codex CLI on this computer from your phone."
             color: Theme.tagline
@@ -60,6 +63,7 @@ Dialog {
             Accessible.name: text
         }
         Text {
+            textFormat: Text.PlainText
             objectName: "aboutLicence"
             Layout.fillWidth: true
             text: "Licensed under the Apache License, Version 2.0 (Apache-2.0)."

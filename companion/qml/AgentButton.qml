@@ -18,8 +18,9 @@ Button {
     focusPolicy: Qt.StrongFocus
     Accessible.description: description
 
-    Keys.onReturnPressed: button.clicked()
-    Keys.onEnterPressed: button.clicked()
+    // Once per press: a held key does not repeat the action.
+    Keys.onReturnPressed: event => { if (!event.isAutoRepeat) button.clicked() }
+    Keys.onEnterPressed: event => { if (!event.isAutoRepeat) button.clicked() }
 
     FocusRing {
         shown: button.visualFocus

@@ -69,7 +69,13 @@ ApplicationWindow {
     }
     Shortcut {
         objectName: "closeShortcut"
-        sequences: ["Ctrl+W", "Escape"]
+        sequence: "Ctrl+W"
+        onActivated: window.close()
+    }
+    // Esc while typing in a field is not a request to close.
+    Shortcut {
+        sequence: "Escape"
+        enabled: !(window.activeFocusItem instanceof TextInput)
         onActivated: window.close()
     }
     Shortcut {
@@ -166,6 +172,7 @@ ApplicationWindow {
                     onClicked: about.open()
                 }
                 Text {
+                    textFormat: Text.PlainText
                     Layout.fillWidth: true
                     text: "F1 About · Ctrl+W or Esc " + (window.link.desktop.hasTray
                               ? "closes the window; the bridge keeps serving from the tray"

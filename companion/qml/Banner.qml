@@ -27,6 +27,7 @@ Rectangle {
     Behavior on opacity { NumberAnimation { duration: 220 } }
 
     Text {
+        textFormat: Text.PlainText
         id: bannerText
         anchors.centerIn: parent
         // Keeps the last text while it leaves.

@@ -144,13 +144,16 @@ AgentCard {
             checked: card.desktop.startsAtLogin
             onToggled: card.desktop.startsAtLogin = checked
             Accessible.description: loginHelp.text
-            Keys.onReturnPressed: pressByKey()
-            Keys.onEnterPressed: pressByKey()
-            function pressByKey() {
+            Keys.onReturnPressed: event => pressByKey(event)
+            Keys.onEnterPressed: event => pressByKey(event)
+            function pressByKey(event: KeyEvent) {
+                if (event.isAutoRepeat)
+                    return
                 toggle()
                 toggled()
             }
             contentItem: Text {
+                textFormat: Text.PlainText
                 leftPadding: loginSwitch.indicator.width + loginSwitch.spacing
                 verticalAlignment: Text.AlignVCenter
                 text: loginSwitch.text
@@ -164,6 +167,7 @@ AgentCard {
             }
         }
         Text {
+            textFormat: Text.PlainText
             id: loginHelp
             width: parent.width
             text: "Starts kestro Agent in the tray when you log in, so your phone can reach this computer."

@@ -32,6 +32,7 @@ Rectangle {
             spacing: 8
             Layout.fillWidth: true
             Text {
+                textFormat: Text.PlainText
                 Layout.alignment: Qt.AlignTop
                 text: "\u26A0"
                 color: Theme.warning
@@ -39,6 +40,7 @@ Rectangle {
                 Accessible.ignored: true
             }
             Text {
+                textFormat: Text.PlainText
                 objectName: "noticeText"
                 Layout.fillWidth: true
                 text: notice.text

@@ -73,8 +73,7 @@ AgentCard {
                 height: width
                 radius: Theme.previewRadius
                 color: Theme.qrTile
-                Accessible.role: Accessible.Graphic
-                Accessible.name: "Pairing QR code"
+                Accessible.ignored: true
                 Image {
                     anchors.fill: parent
                     anchors.margins: Theme.qrPadding
@@ -84,6 +83,14 @@ AgentCard {
                     smooth: false
                     cache: false
                 }
+            }
+            // The code for screen readers, whichever of the image and the web view draws it.
+            Item {
+                objectName: "pairCode"
+                anchors.fill: parent
+                visible: card.runtime.hasPairPage
+                Accessible.role: Accessible.Graphic
+                Accessible.name: "Pairing QR code"
             }
             // The web view exists only while there is a page to show; it shows the latest one.
             Loader {
@@ -133,6 +140,7 @@ AgentCard {
                     }
                 }
                 Text {
+                    textFormat: Text.PlainText
                     width: parent.width
                     horizontalAlignment: Text.AlignHCenter
                     text: "The pairing page appears here as soon as the local bridge starts."
@@ -144,6 +152,7 @@ AgentCard {
                     wrapMode: Text.Wrap
                 }
                 Text {
+                    textFormat: Text.PlainText
                     width: parent.width
                     horizontalAlignment: Text.AlignHCenter
                     text: AgentTexts.previewNote
@@ -156,6 +165,7 @@ AgentCard {
                 }
                 // A bridge that could not start: what to do about it.
                 Text {
+                    textFormat: Text.PlainText
                     objectName: "placeholderNextStep"
                     width: parent.width
                     visible: text !== ""
@@ -190,6 +200,7 @@ AgentCard {
                     width: parent.width - 64
                     spacing: 10
                     Text {
+                        textFormat: Text.PlainText
                         id: downTitle
                         width: parent.width
                         horizontalAlignment: Text.AlignHCenter
@@ -200,6 +211,7 @@ AgentCard {
                         wrapMode: Text.Wrap
                     }
                     Text {
+                        textFormat: Text.PlainText
                         id: downReason
                         objectName: "downReason"
                         width: parent.width
@@ -210,6 +222,7 @@ AgentCard {
                         wrapMode: Text.Wrap
                     }
                     Text {
+                        textFormat: Text.PlainText
                         id: nextStep
                         objectName: "nextStep"
                         width: parent.width

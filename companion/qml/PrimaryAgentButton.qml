@@ -7,6 +7,7 @@ AgentButton {
     opacity: enabled ? (down ? 0.92 : 1.0) : Theme.disabledOpacity
 
     contentItem: Text {
+        textFormat: Text.PlainText
         text: button.text
         color: Theme.textOnAccent
         font.pixelSize: Theme.labelSize

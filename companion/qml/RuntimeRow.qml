@@ -21,6 +21,7 @@ Rectangle {
         width: row.width - 2 * Theme.rowPadding
         spacing: 8
         Text {
+            textFormat: Text.PlainText
             text: row.label.toUpperCase()
             color: Theme.rowLabel
             font.pixelSize: Theme.eyebrowSize
@@ -28,6 +29,7 @@ Rectangle {
             font.letterSpacing: Theme.rowLabelSpacing
         }
         TextEdit {
+            textFormat: TextEdit.PlainText
             objectName: "value"
             width: parent.width
             text: row.value

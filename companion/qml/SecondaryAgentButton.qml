@@ -7,6 +7,7 @@ AgentButton {
     opacity: enabled ? 1.0 : Theme.disabledOpacity
 
     contentItem: Text {
+        textFormat: Text.PlainText
         text: button.text
         color: Theme.text
         font.pixelSize: Theme.labelSize

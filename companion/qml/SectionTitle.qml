@@ -14,6 +14,7 @@ Column {
     Accessible.description: title
 
     Text {
+        textFormat: Text.PlainText
         text: heading.eyebrow.toUpperCase()
         color: Theme.eyebrow
         font.pixelSize: Theme.eyebrowSize
@@ -21,6 +22,7 @@ Column {
         font.letterSpacing: Theme.eyebrowSpacing
     }
     Text {
+        textFormat: Text.PlainText
         text: heading.title
         color: Theme.text
         font.pixelSize: Theme.sectionTitleSize

@@ -5,8 +5,8 @@ import QtQuick.Controls.Basic
 import KestroAgent
 
 // The session log: the latest lines, oldest first, each selectable. It is a list that screen
-// readers walk line by line, and a stop of the keyboard's, where the arrows, Page Up and Down,
-// Home and End scroll it.
+// readers walk line by line, and a stop of the keyboard's: the arrows move a line at a time (the
+// line marked and read out), Page Up and Down scroll, Home and End go to the first and last line.
 AgentCard {
     id: card
     objectName: "logCard"
@@ -37,9 +37,11 @@ AgentCard {
             spacing: 10
             model: card.log.lines
             activeFocusOnTab: true
-            // The keys scroll the view itself: no row is current (one would take the focus).
+            // The keys move `readIndex`, not the current row (a current row would take the focus).
             keyNavigationEnabled: false
             currentIndex: -1
+            // The line the reader is on while the log has the focus.
+            property int readIndex: -1
             Accessible.role: Accessible.List
             Accessible.name: "Session log"
             ScrollBar.vertical: ScrollBar {
@@ -56,17 +58,40 @@ AgentCard {
                 contentY = Math.min(end, Math.max(top, contentY + delta))
                 following = atYEnd
             }
-            Keys.onUpPressed: scrollBy(-Theme.wheelLineHeight * 2)
-            Keys.onDownPressed: scrollBy(Theme.wheelLineHeight * 2)
+            // Moves the reader to line `index` (clamped), kept in sight.
+            function readAt(index: int) {
+                if (count === 0)
+                    return
+                readIndex = Math.max(0, Math.min(count - 1, index))
+                positionViewAtIndex(readIndex, ListView.Contain)
+                following = atYEnd
+            }
+            // Scrolls a page up (-1) or down (1); the reader goes to the line then at the top or
+            // the bottom of the view.
+            function readPage(direction: int) {
+                scrollBy(direction * height)
+                const index = indexAt(width / 2, direction < 0 ? contentY + 1 : contentY + height - 1)
+                if (index >= 0)
+                    readIndex = index
+            }
+            // Focus arriving starts the reader at the last line in sight.
+            onActiveFocusChanged: {
+                if (!activeFocus || (readIndex >= 0 && readIndex < count))
+                    return
+                const shown = indexAt(width / 2, contentY + height - 1)
+                readAt(shown >= 0 ? shown : count - 1)
+            }
+            Keys.onUpPressed: readAt(readIndex - 1)
+            Keys.onDownPressed: readAt(readIndex + 1)
             Keys.onPressed: event => {
                 if (event.key === Qt.Key_PageUp)
-                    scrollBy(-height)
+                    readPage(-1)
                 else if (event.key === Qt.Key_PageDown)
-                    scrollBy(height)
+                    readPage(1)
                 else if (event.key === Qt.Key_Home)
-                    scrollBy(-contentHeight)
+                    readAt(0)
                 else if (event.key === Qt.Key_End)
-                    scrollBy(contentHeight)
+                    readAt(count - 1)
                 else
                     return
                 event.accepted = true
@@ -79,13 +104,21 @@ AgentCard {
             delegate: Rectangle {
                 id: row
                 required property string line
+                required property int index
+                // The line the keyboard reader is on: marked, and focused for screen readers.
+                readonly property bool reading: logView.activeFocus && index === logView.readIndex
                 width: logView.width
                 implicitHeight: lineText.implicitHeight + 20
                 radius: Theme.logRowRadius
                 color: Theme.rowFill
+                border.color: Theme.focusRing
+                border.width: reading ? Theme.focusRingWidth : 0
                 Accessible.role: Accessible.ListItem
                 Accessible.name: line
+                Accessible.focusable: true
+                Accessible.focused: reading
                 TextEdit {
+                    textFormat: TextEdit.PlainText
                     id: lineText
                     objectName: "line"
                     x: 14

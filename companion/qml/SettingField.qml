@@ -20,6 +20,7 @@ ColumnLayout {
     spacing: 8
 
     Text {
+        textFormat: Text.PlainText
         text: setting.label
         color: Theme.fieldLabel
         font.pixelSize: Theme.labelSize
@@ -68,6 +69,7 @@ ColumnLayout {
         }
     }
     Text {
+        textFormat: Text.PlainText
         objectName: "help"
         text: setting.help
         color: Theme.help

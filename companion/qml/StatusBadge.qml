@@ -17,6 +17,7 @@ Rectangle {
     Accessible.name: "Bridge status: " + text
 
     Text {
+        textFormat: Text.PlainText
         id: label
         anchors.centerIn: parent
         text: badge.text

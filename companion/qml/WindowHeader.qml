@@ -37,6 +37,7 @@ GridLayout {
         spacing: 10
         Layout.fillWidth: true
         Text {
+            textFormat: Text.PlainText
             text: "kestro Agent"
             color: Theme.text
             font.pixelSize: Theme.titleSize
@@ -45,6 +46,7 @@ GridLayout {
             Accessible.name: text
         }
         Text {
+            textFormat: Text.PlainText
             text: AgentTexts.tagline
             color: Theme.tagline
             font.pixelSize: Theme.bodySize
@@ -64,6 +66,7 @@ GridLayout {
                 tint: header.runtime.stateColor
             }
             Text {
+                textFormat: Text.PlainText
                 objectName: "machineSummary"
                 height: badge.height
                 verticalAlignment: Text.AlignVCenter

@@ -239,10 +239,22 @@ class AgentKeeperTests : public QObject {
         QCOMPARE(keeper->log().lines().last(), "configuration: " + nameMessage);
 
         keeper->settings().setField("machineName", "Studio");
+        // A Codex program by a relative path (each run would find a different one in its own
+        // folder), or one that is not a program, is refused with its field.
+        for (const QString& codex : {QStringLiteral("codex"), path(QString())}) {
+            keeper->settings().setField("codexPath", codex);
+            runtime.start();
+            QCOMPARE(runtime.state(), State::failed);
+            QCOMPARE(keeper->settings().validationField(), QStringLiteral("codexPath"));
+            QVERIFY2(runtime.failureMessage().startsWith("The Codex program"),
+                     qPrintable(runtime.failureMessage()));
+        }
+        keeper->settings().setField("codexPath", QString());
         runtime.start();
         const QString missing = missingRuntimeMessage(runtimeCandidates(runtimeSearch()));
         QCOMPARE(runtime.failureMessage(), missing);
-        QCOMPARE(keeper->log().lines().last(), "runtime: " + missing);
+        QCOMPARE(runtime.nextStep(), QStringLiteral("Reinstall kestro Agent, then press Start."));
+        QVERIFY(keeper->log().lines().contains("runtime: " + missing));
         QVERIFY(!runtime.hasProcess());
     }
 
@@ -340,15 +352,19 @@ class AgentKeeperTests : public QObject {
         QVERIFY2(runtime.codexAdvice().contains("npm install -g @openai/codex"),
                  qPrintable(runtime.codexAdvice()));
         QVERIFY(!launchFile("env", 0).join('\n').contains("KESTRO_CODEX_PATH"));
-        keeper->settings().setField("codexPath", " " + path("bin/codex") + " ");
-        QVERIFY2(runtime.codexAdvice().contains(path("bin/codex") + ") cannot be run"),
-                 qPrintable(runtime.codexAdvice()));
-        QCOMPARE(AgentLaunchConfiguration::fromJson(storedSettings())->codexPath,
-                 " " + path("bin/codex") + " ");
+        const QString chosen = path("chosen-codex");
+        QFile program(chosen);
+        QVERIFY(program.open(QIODevice::WriteOnly));
+        program.close();
+        QVERIFY(program.setPermissions(program.permissions() | QFileDevice::ExeOwner));
+        keeper->settings().setField("codexPath", " " + chosen + " ");
+        // Until the bridge has tried the program chosen, the advice is about the one it ran with.
+        QVERIFY(runtime.codexAdvice().startsWith("Codex was not found"));
+        QCOMPARE(AgentLaunchConfiguration::fromJson(storedSettings())->codexPath, " " + chosen + " ");
         runtime.restart();
         QTRY_COMPARE_WITH_TIMEOUT(launches(), 2, kDeadline);
-        QTRY_VERIFY_WITH_TIMEOUT(launchFile("env", 1).contains("KESTRO_CODEX_PATH=" + path("bin/codex")),
-                                 kDeadline);
+        QTRY_VERIFY_WITH_TIMEOUT(launchFile("env", 1).contains("KESTRO_CODEX_PATH=" + chosen), kDeadline);
+        QTRY_VERIFY_WITH_TIMEOUT(runtime.codexAdvice().contains(chosen + ") cannot be run"), kDeadline);
         runtime.stop();
     }
 
@@ -500,6 +516,7 @@ class AgentKeeperTests : public QObject {
         runtime.start();
         QTRY_VERIFY_WITH_TIMEOUT(runtime.failureMessage().startsWith("The bridge could not start: "),
                                  kDeadline);
+        QCOMPARE(runtime.nextStep(), QStringLiteral("Reinstall kestro Agent, then press Start."));
         QVERIFY(!runtime.hasProcess());
         QCOMPARE(runtime.machineSummary(), notConnected);
         QCOMPARE(runtime.diagnostic(), notStarted);

@@ -58,6 +58,18 @@ void type(const QString& keys) {
     QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), keys});
 }
 
+// Counts the key presses that the X server repeated, and sees the key let go.
+struct KeyRepeats : QObject {
+    int seen = 0;
+    bool released = false;
+    bool eventFilter(QObject*, QEvent* event) override {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (event->type() == QEvent::KeyPress && key->isAutoRepeat()) ++seen;
+        if (event->type() == QEvent::KeyRelease && !key->isAutoRepeat()) released = true;
+        return false;
+    }
+};
+
 } // namespace
 
 class AgentWindowAccessibilityTests : public QObject {
@@ -199,15 +211,39 @@ class AgentWindowAccessibilityTests : public QObject {
         QVERIFY(hasShown(tree, "label", "Pair link: kestro://pair?name=Studio"));
         for (const char* heading : {"kestro Agent", "Pairing", "Configuration", "Runtime", "Session log"})
             QVERIFY2(hasShown(tree, "heading", heading), heading);
+        QVERIFY(hasShown(tree, "image", "Pairing QR code"));
         QVERIFY(hasShown(tree, "list", "Session log"));
         QVERIFY(hasShown(tree, "list item", "launch: starting the bridge"));
-
         m_keeper->runtime().stop();
         QTRY_VERIFY_WITH_TIMEOUT(hasShown(accessibleTree(), "label", "Bridge status: Stopped"), kDeadline);
         QVERIFY(hasShown(accessibleTree(), "alert", "The bridge is down: this code does not reach it."));
         m_keeper->runtime().start();
         QTRY_VERIFY_WITH_TIMEOUT(hasShown(accessibleTree(), "label", "Bridge status: Running"), kDeadline);
         QTRY_VERIFY_WITH_TIMEOUT(item("copyPairLinkButton")->isEnabled(), kDeadline);
+
+        // The arrows walk the log a line at a time; the line reached is the focused one.
+        focusByKeyboard("logView");
+        const QStringList lines = m_keeper->log().lines();
+        // (Each look at the tree takes a while: the deadline is in time, not tries.)
+        const auto focusedLineIs = [this](const QString& expected) {
+            QString focused;
+            for (const QDeadlineTimer deadline(kDeadline); !deadline.hasExpired(); QTest::qWait(100)) {
+                const QList<AccessibleNode> now = accessibleTree();
+                const auto found = std::find_if(now.begin(), now.end(), [](const AccessibleNode& node) {
+                    return node.role == "list item" && node.states.contains("focused");
+                });
+                focused = found == now.end() ? QString() : found->name;
+                if (focused == expected) break;
+            }
+            QCOMPARE(focused, expected);
+        };
+        focusedLineIs(lines.last());
+        if (QTest::currentTestFailed()) return;
+        type("Up");
+        focusedLineIs(lines.at(lines.size() - 2));
+        if (QTest::currentTestFailed()) return;
+        type("Home");
+        focusedLineIs(lines.first());
     }
 
     // Tab visits every control in turn, never the preview, each brought into view with its ring.
@@ -268,6 +304,24 @@ class AgentWindowAccessibilityTests : public QObject {
                     .contains("Apache-2.0"));
         type("Escape");
         QTRY_VERIFY_WITH_TIMEOUT(!about->property("visible").toBool(), kDeadline);
+        QVERIFY(window()->isVisible());
+
+        // Held down until the X server repeats it, Return presses once.
+        KeyRepeats repeats;
+        window()->installEventFilter(&repeats);
+        QSignalSpy pressed(item("openPairingPageButton"), SIGNAL(clicked()));
+        focusByKeyboard("openPairingPageButton");
+        QProcess::execute(QStringLiteral("xdotool"),
+                          {"keydown", "Return", "sleep", "1.5", "keyup", "Return"});
+        QTRY_VERIFY_WITH_TIMEOUT(repeats.released, kDeadline);
+        QVERIFY(repeats.seen > 0);
+        QCOMPARE(pressed.count(), 1);
+        // Esc in a field being typed in leaves the window open.
+        auto* port = item("portField")->property("field").value<QQuickItem*>();
+        port->forceActiveFocus(Qt::TabFocusReason);
+        type("Escape");
+        type("Tab");
+        QTRY_VERIFY_WITH_TIMEOUT(window()->activeFocusItem() != port, kDeadline);
         QVERIFY(window()->isVisible());
     }
 

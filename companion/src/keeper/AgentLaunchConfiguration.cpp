@@ -4,6 +4,7 @@
 #include "platform/Host.h"
 #include "text/Numbers.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -88,6 +89,21 @@ AgentValidation validate(const AgentLaunchConfiguration& configuration) {
         return {QStringLiteral("Port must be a valid number like 8787."), QStringLiteral("port")};
     if (configuration.machineName.trimmed().isEmpty())
         return {platformTexts().machineNameMissing, QStringLiteral("machineName")};
+    // Each run starts Codex from its own working folder: a relative path would name a different
+    // program (a project's own `codex`) in each.
+    if (const QString codex = configuration.codexPath.trimmed(); !codex.isEmpty()) {
+        const QString codexField = QStringLiteral("codexPath");
+        if (!QDir::isAbsolutePath(codex))
+            return {QStringLiteral("The Codex program must be given by its full path, like "
+                                   "/usr/local/bin/codex. Choose it, or clear the setting so the bridge "
+                                   "looks for Codex itself."),
+                    codexField};
+        if (const QFileInfo program(codex); !program.isFile() || !program.isExecutable())
+            return {QStringLiteral("The Codex program (%1) is not a program that can be run. Choose it "
+                                   "again, or clear the setting so the bridge looks for Codex itself.")
+                        .arg(codex),
+                    codexField};
+    }
     return {};
 }
 

@@ -42,7 +42,7 @@ AgentNextStep adviceForEndBeforeListening(const AgentProcessEnd& end, const QStr
     const QString portField = QStringLiteral("port");
     // The runtime's own words for why it could not listen (its last error line).
     if (end.lastError.contains(QLatin1String("Address already in use")))
-        return {QStringLiteral("Port %1 is taken by another program (another kestro Agent?). Quit that "
+        return {QStringLiteral("Port %1 is taken by another program (another bridge?). Quit that "
                                "program or choose another port, then press Start.")
                     .arg(port),
                 portField};

@@ -16,6 +16,8 @@ const QString kStopped = QStringLiteral("The bridge stopped.");
 // The runtime's "Codex: " line when it found no Codex.
 const QString kCodexNotDetected = QStringLiteral("Not detected");
 const QString kStartAgain = QStringLiteral("Press Start to serve it again.");
+// The bridge's program is missing or cannot be run.
+const QString kReinstall = QStringLiteral("Reinstall kestro Agent, then press Start.");
 
 } // namespace
 
@@ -65,7 +67,8 @@ QString AgentRuntimeSupervisor::downReason() const {
 
 QString AgentRuntimeSupervisor::codexAdvice() const {
     if (!m_codexMissing) return QString();
-    if (const QString chosen = m_settings.configuration().codexPath.trimmed(); !chosen.isEmpty())
+    // About the runtime that said so: a program chosen since has not been tried yet.
+    if (const QString chosen = m_launchedCodexPath.trimmed(); !chosen.isEmpty())
         return QStringLiteral(
                    "The Codex program chosen in the settings (%1) cannot be run. Choose it again, "
                    "or clear the setting so the bridge looks for Codex itself, then press Restart.")
@@ -104,7 +107,7 @@ void AgentRuntimeSupervisor::launch() {
     const RuntimeSearch search = m_services.runtimeSearch();
     const std::optional<QString> runtime = locateRuntime(search);
     if (!runtime) {
-        fail(QStringLiteral("runtime: "), missingRuntimeMessage(runtimeCandidates(search)));
+        fail(QStringLiteral("runtime: "), missingRuntimeMessage(runtimeCandidates(search)), {kReinstall});
         return;
     }
     const AgentLaunchConfiguration& configuration = m_settings.configuration();
@@ -129,6 +132,7 @@ void AgentRuntimeSupervisor::launch() {
     m_restartPending = false;
     m_restartPause.stop();
 
+    m_launchedCodexPath = configuration.codexPath;
     m_process.start(
         {.program = *runtime,
          .arguments = launchArguments(configuration, m_token.token(), directory),
@@ -200,7 +204,7 @@ void AgentRuntimeSupervisor::cancelStartAgain() {
 void AgentRuntimeSupervisor::handleLaunchFailure(const QString& reason) {
     m_recovering = false;
     clearStartPlaceholders();
-    fail(QStringLiteral("runtime: "), QStringLiteral("The bridge could not start: ") + reason);
+    fail(QStringLiteral("runtime: "), QStringLiteral("The bridge could not start: ") + reason, {kReinstall});
 }
 
 void AgentRuntimeSupervisor::handleTermination(const AgentProcessEnd& end, bool requested) {

@@ -126,6 +126,7 @@ class AgentRuntimeSupervisor : public QObject {
     QString m_nextStep;
     QString m_nextStepField;
     bool m_codexMissing = false;
+    QString m_launchedCodexPath; // the Codex program the last start passed on
 
     // A start waits for the token to be read.
     bool m_startAwaitingToken = false;

@@ -55,9 +55,8 @@ QString secretStoreAdvice(int32_t status) {
 // The runtime is a program of its own here (a package, a build folder): say where it was looked
 // for, and how to point at it.
 QString missingRuntimeMessage(const QStringList& searched) {
-    return QStringLiteral(
-               "The kestro runtime (kestro-agent) was not found. Looked in: %1. Install it, or set "
-               "KESTRO_AGENT_RUNTIME to its path.")
+    return QStringLiteral("The bridge (kestro-agent) was not found. Looked in: %1. Install it, or set "
+                          "KESTRO_AGENT_RUNTIME to its path.")
         .arg(searched.join(QStringLiteral(", ")));
 }
 
