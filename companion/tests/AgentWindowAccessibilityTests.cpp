@@ -325,23 +325,31 @@ class AgentWindowAccessibilityTests : public QObject {
         QVERIFY(window()->isVisible());
     }
 
-    // On a desktop without a platform theme the window draws the folder chooser itself.
-    void theFolderChooserOpensWithoutAPlatformTheme() {
-        focusByKeyboard("chooseFolderButton");
-        type("Return");
-        QObject* dialog = window()->findChild<QObject*>("folderDialog");
-        QTRY_VERIFY_WITH_TIMEOUT(dialog->property("visible").toBool(), kDeadline);
-        // Qt's own chooser, a popup in the window, open.
-        const auto shownChooser = [this] {
-            for (QObject* each : window()->findChildren<QObject*>())
-                if (each->inherits("QQuickFolderDialogImpl") && each->property("opened").toBool())
-                    return true;
-            return false;
+    // On a desktop without a platform theme the window draws the folder and file choosers itself.
+    void theChoosersOpenWithoutAPlatformTheme() {
+        struct Chooser {
+            const char* button;
+            const char* dialog;
+            const char* drawn;
         };
-        QTRY_VERIFY_WITH_TIMEOUT(shownChooser(), kDeadline);
-        type("Escape");
-        QTRY_VERIFY_WITH_TIMEOUT(!dialog->property("visible").toBool(), kDeadline);
-        QVERIFY(window()->isVisible());
+        for (const Chooser& chooser :
+             {Chooser{"chooseFolderButton", "folderDialog", "QQuickFolderDialogImpl"},
+              Chooser{"chooseCodexButton", "codexDialog", "QQuickFileDialogImpl"}}) {
+            focusByKeyboard(chooser.button);
+            type("Return");
+            QObject* dialog = window()->findChild<QObject*>(chooser.dialog);
+            QTRY_VERIFY_WITH_TIMEOUT(dialog->property("visible").toBool(), kDeadline);
+            // Qt's own chooser, a popup in the window, open.
+            const auto shownChooser = [&] {
+                for (QObject* each : window()->findChildren<QObject*>())
+                    if (each->inherits(chooser.drawn) && each->property("opened").toBool()) return true;
+                return false;
+            };
+            QTRY_VERIFY2_WITH_TIMEOUT(shownChooser(), chooser.dialog, kDeadline);
+            type("Escape");
+            QTRY_VERIFY_WITH_TIMEOUT(!dialog->property("visible").toBool(), kDeadline);
+            QVERIFY(window()->isVisible());
+        }
     }
 
     // Ctrl+Q asks the keeper to quit; Ctrl+W closes the window.
