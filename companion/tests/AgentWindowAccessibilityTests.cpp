@@ -3,13 +3,8 @@
 // runtime; keys typed through X with xdotool, the accessibility tree read over AT-SPI as a screen
 // reader reads it, the clipboard read by another X client (xclip).
 
-#include "AgentKeeper.h"
-#include "AgentLoginItem.h"
-#include "AgentPrivateFolder.h"
-#include "AgentWindowApp.h"
-#include "AgentWindowChannel.h"
 #include "support/FakeRuntime.h"
-#include "support/MemorySecretStore.h"
+#include "support/KeeperAndWindow.h"
 
 #include <QGuiApplication>
 #include <QJsonDocument>
@@ -77,13 +72,11 @@ class AgentWindowAccessibilityTests : public QObject {
 
   private:
     QTemporaryDir m_folder;
-    std::unique_ptr<AgentKeeper> m_keeper;
-    std::unique_ptr<AgentWindowChannel> m_channel;
-    std::unique_ptr<AgentWindowApp> m_app;
+    KeeperAndWindow m_world;
     QList<QUrl> m_opened;
 
     QString path(const QString& relative) const { return m_folder.filePath(relative); }
-    QQuickWindow* window() const { return m_app->window(); }
+    QQuickWindow* window() const { return m_world.app->window(); }
     QQuickItem* item(const char* name) const {
         auto* found = window()->findChild<QQuickItem*>(QLatin1String(name));
         if (found == nullptr) qWarning("no item named %s", name);
@@ -153,27 +146,9 @@ class AgentWindowAccessibilityTests : public QObject {
         page.close();
         FakeRuntime runtime(m_folder.path());
         QVERIFY(runtime.write(FakeRuntime::banner(path("page.html")) + "exec sleep 60\n"));
-        QDir().mkpath(path("work"));
-        AgentKeeperServices services{
-            .settings = std::make_unique<QSettings>(path("settings.ini"), QSettings::IniFormat),
-            .secretStore = std::make_unique<MemorySecretStore>(),
-            .runtimeSearch = [runtime] { return RuntimeSearch{.runtimeVariable = runtime.executable()}; },
-            .environment = QProcessEnvironment::systemEnvironment(),
-            .openURL = [this](const QUrl& location) { m_opened << location; },
-            .defaults = {.machineName = "Studio",
-                         .host = "0.0.0.0",
-                         .port = "8787",
-                         .advertisedHost = "",
-                         .workingDirectory = path("work")},
-            .loginItem = systemLoginItem(path("kestro-agent-companion"))};
-        m_keeper = std::make_unique<AgentKeeper>(std::move(services));
-        m_channel = std::make_unique<AgentWindowChannel>(*m_keeper);
-        QVERIFY(preparePrivateFolder({path("private")}).has_value());
-        QCOMPARE(m_channel->listen(path("private/window.socket")), QString());
-        m_keeper->runtime().startIfNeeded();
-        m_app = std::make_unique<AgentWindowApp>();
-        m_app->open(path("private/window.socket"));
-        QVERIFY(window() != nullptr);
+        const QString failed = m_world.open(QDir(m_folder.path()), runtime.executable(),
+                                            [this](const QUrl& location) { m_opened << location; });
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
         QTRY_VERIFY_WITH_TIMEOUT(window()->isExposed(), kDeadline);
         QTRY_COMPARE_WITH_TIMEOUT(item("statusBadge")->property("text").toString(), QStringLiteral("Running"),
                                   kDeadline);
@@ -183,11 +158,10 @@ class AgentWindowAccessibilityTests : public QObject {
     }
 
     void cleanupTestCase() {
-        m_app.reset();
-        if (m_keeper) m_keeper->runtime().stop();
-        QTRY_VERIFY_WITH_TIMEOUT(!m_keeper->runtime().hasProcess(), kDeadline);
-        m_channel.reset();
-        m_keeper.reset();
+        m_world.app.reset();
+        if (m_world.keeper) m_world.keeper->runtime().stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_world.keeper->runtime().hasProcess(), kDeadline);
+        m_world.close();
     }
 
     // Every field is named by its label and described by its help line; the state, the runtime's
@@ -214,16 +188,16 @@ class AgentWindowAccessibilityTests : public QObject {
         QVERIFY(hasShown(tree, "image", "Pairing QR code"));
         QVERIFY(hasShown(tree, "list", "Session log"));
         QVERIFY(hasShown(tree, "list item", "launch: starting the bridge"));
-        m_keeper->runtime().stop();
+        m_world.keeper->runtime().stop();
         QTRY_VERIFY_WITH_TIMEOUT(hasShown(accessibleTree(), "label", "Bridge status: Stopped"), kDeadline);
         QVERIFY(hasShown(accessibleTree(), "alert", "The bridge is down: this code does not reach it."));
-        m_keeper->runtime().start();
+        m_world.keeper->runtime().start();
         QTRY_VERIFY_WITH_TIMEOUT(hasShown(accessibleTree(), "label", "Bridge status: Running"), kDeadline);
         QTRY_VERIFY_WITH_TIMEOUT(item("copyPairLinkButton")->isEnabled(), kDeadline);
 
         // The arrows walk the log a line at a time; the line reached is the focused one.
         focusByKeyboard("logView");
-        const QStringList lines = m_keeper->log().lines();
+        const QStringList lines = m_world.keeper->log().lines();
         // (Each look at the tree takes a while: the deadline is in time, not tries.)
         const auto focusedLineIs = [this](const QString& expected) {
             QString focused;
@@ -279,7 +253,7 @@ class AgentWindowAccessibilityTests : public QObject {
     void keysPressButtonsAndOpenTheAbout() {
         focusByKeyboard("copyPairLinkButton");
         type("Return");
-        QTRY_COMPARE_WITH_TIMEOUT(m_app->link().bannerMessage(), QStringLiteral("Pair link copied"),
+        QTRY_COMPARE_WITH_TIMEOUT(m_world.app->link().bannerMessage(), QStringLiteral("Pair link copied"),
                                   kDeadline);
         QCOMPARE(outputOf(QStringLiteral("xclip"), {"-o", "-selection", "clipboard"}),
                  QStringLiteral("kestro://pair?name=Studio"));
@@ -288,9 +262,9 @@ class AgentWindowAccessibilityTests : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(m_opened, QList<QUrl>{QUrl::fromLocalFile(path("page.html"))}, kDeadline);
         focusByKeyboard("startAtLoginSwitch");
         type("Return");
-        QTRY_VERIFY_WITH_TIMEOUT(m_keeper->desktop().startsAtLogin(), kDeadline);
+        QTRY_VERIFY_WITH_TIMEOUT(m_world.keeper->desktop().startsAtLogin(), kDeadline);
         type("Return");
-        QTRY_VERIFY_WITH_TIMEOUT(!m_keeper->desktop().startsAtLogin(), kDeadline);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_world.keeper->desktop().startsAtLogin(), kDeadline);
 
         QObject* about = window()->findChild<QObject*>("aboutDialog");
         type("F1");
@@ -354,7 +328,7 @@ class AgentWindowAccessibilityTests : public QObject {
 
     // Ctrl+Q asks the keeper to quit; Ctrl+W closes the window.
     void ctrlQQuitsAndCtrlWClosesTheWindow() {
-        QSignalSpy quit(m_channel.get(), &AgentWindowChannel::quitRequested);
+        QSignalSpy quit(m_world.channel.get(), &AgentWindowChannel::quitRequested);
         type("ctrl+q");
         QTRY_COMPARE_WITH_TIMEOUT(quit.count(), 1, kDeadline);
         type("ctrl+w");

@@ -1,15 +1,10 @@
 // The real window (offscreen) over a real keeper, in one process and over the real channel, the
 // keeper driven through its states by fake runtimes; checked through the window's object tree.
 
-#include "AgentKeeper.h"
 #include "AgentKeychainStore.h"
-#include "AgentLoginItem.h"
 #include "AgentPlatformTexts.h"
-#include "AgentPrivateFolder.h"
-#include "AgentWindowApp.h"
-#include "AgentWindowChannel.h"
 #include "support/FakeRuntime.h"
-#include "support/MemorySecretStore.h"
+#include "support/KeeperAndWindow.h"
 
 #include <QGuiApplication>
 #include <QQuickItem>
@@ -42,9 +37,7 @@ class AgentWindowTests : public QObject {
 
   private:
     std::unique_ptr<QTemporaryDir> m_folder;
-    std::unique_ptr<AgentKeeper> m_keeper;
-    std::unique_ptr<AgentWindowChannel> m_channel;
-    std::unique_ptr<AgentWindowApp> m_app;
+    KeeperAndWindow m_world;
 
     QString path(const QString& relative) const { return m_folder->filePath(relative); }
     FakeRuntime runtime() const { return FakeRuntime(m_folder->path()); }
@@ -52,40 +45,18 @@ class AgentWindowTests : public QObject {
     // The keeper over the test's settings, runtime and secret store (a settled one in memory
     // unless the test brings its own), which starts the runtime, and the window over it.
     void launchApp(std::unique_ptr<AgentSecretStore> store = nullptr) {
-        QDir().mkpath(path("work"));
-        AgentKeeperServices services{
-            .settings = std::make_unique<QSettings>(path("settings.ini"), QSettings::IniFormat),
-            .secretStore = store ? std::move(store) : std::make_unique<MemorySecretStore>(),
-            .runtimeSearch = [this] { return RuntimeSearch{.runtimeVariable = runtime().executable()}; },
-            .environment = QProcessEnvironment::systemEnvironment(),
-            .openURL = [](const QUrl&) {},
-            .defaults = {.machineName = "Studio",
-                         .host = "0.0.0.0",
-                         .port = "8787",
-                         .advertisedHost = "",
-                         .workingDirectory = path("work")},
-            .loginItem = systemLoginItem(path("kestro-agent-companion"))};
-        m_keeper = std::make_unique<AgentKeeper>(std::move(services));
-        m_channel = std::make_unique<AgentWindowChannel>(*m_keeper);
-        QVERIFY(preparePrivateFolder({path("private")}).has_value());
-        QCOMPARE(m_channel->listen(path("private/window.socket")), QString());
-        m_keeper->runtime().startIfNeeded();
-        m_app = std::make_unique<AgentWindowApp>();
-        m_app->open(path("private/window.socket"));
-        QVERIFY(m_app->window() != nullptr);
-        QTRY_VERIFY_WITH_TIMEOUT(m_app->window()->isVisible(), kDeadline);
+        const QString failed = m_world.open(
+            QDir(m_folder->path()), runtime().executable(), [](const QUrl&) {}, std::move(store));
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+        QTRY_VERIFY_WITH_TIMEOUT(m_world.app->window()->isVisible(), kDeadline);
     }
 
-    void closeApp() {
-        m_app.reset();
-        m_channel.reset();
-        m_keeper.reset();
-    }
+    void closeApp() { m_world.close(); }
 
-    AgentRuntimeSupervisor& supervisor() { return m_keeper->runtime(); }
+    AgentRuntimeSupervisor& supervisor() { return m_world.keeper->runtime(); }
 
     QObject* item(const char* name) const {
-        QObject* found = m_app->window()->findChild<QObject*>(QLatin1String(name));
+        QObject* found = m_world.app->window()->findChild<QObject*>(QLatin1String(name));
         if (found == nullptr) qWarning("no item named %s", name);
         return found;
     }
@@ -110,13 +81,13 @@ class AgentWindowTests : public QObject {
     // Turns the mouse wheel over the middle of `item` by `notches` (positive: up, towards the top).
     void turnWheel(QQuickItem* item, int notches) const {
         const QPointF at = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
-        QWheelEvent wheel(at, m_app->window()->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches),
+        QWheelEvent wheel(at, m_world.app->window()->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches),
                           Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
         // Each turn a moment after the last, as a hand turns it.
         static quint64 timestamp = 0;
         timestamp += 1000;
         wheel.setTimestamp(timestamp);
-        QGuiApplication::sendEvent(m_app->window(), &wheel);
+        QGuiApplication::sendEvent(m_world.app->window(), &wheel);
     }
 
     // The text item of the log's row `row`, while the view has built it.
@@ -145,7 +116,7 @@ class AgentWindowTests : public QObject {
     // The text and placeholder of every item in the window, shown or not.
     QStringList textsShown() const {
         QStringList texts;
-        for (const QObject* object : m_app->window()->findChildren<QObject*>())
+        for (const QObject* object : m_world.app->window()->findChildren<QObject*>())
             for (const char* property : {"text", "placeholderText"})
                 if (const QVariant value = object->property(property); value.typeId() == QMetaType::QString)
                     texts << value.toString();
@@ -175,7 +146,7 @@ class AgentWindowTests : public QObject {
     }
 
     void cleanup() {
-        if (m_keeper) supervisor().stop();
+        if (m_world.keeper) supervisor().stop();
         closeApp();
     }
 
@@ -187,13 +158,13 @@ class AgentWindowTests : public QObject {
         launchApp();
         // The default size (1180 × 860) within the free area of this small screen (Qt's offscreen
         // one), where the cards stand in one column.
-        const QSize available = m_app->window()->screen()->availableGeometry().size();
+        const QSize available = m_world.app->window()->screen()->availableGeometry().size();
         QVERIFY(available.width() < 910 && available.height() < 860);
-        QCOMPARE(m_app->window()->minimumWidth(), 468);
-        QCOMPARE(m_app->window()->size(), available);
+        QCOMPARE(m_world.app->window()->minimumWidth(), 468);
+        QCOMPARE(m_world.app->window()->size(), available);
 
         // Every setting's row ends at the same right edge: its field's, or its last button's.
-        for (QQuickItem* setting : m_app->window()->findChildren<QQuickItem*>()) {
+        for (QQuickItem* setting : m_world.app->window()->findChildren<QQuickItem*>()) {
             auto* field = setting->property("field").value<QQuickItem*>();
             if (field == nullptr) continue;
             QList<QQuickItem*> controls{field};
@@ -251,7 +222,7 @@ class AgentWindowTests : public QObject {
         QVERIFY(nameField != nullptr);
         nameField->setProperty("text", "");
         QMetaObject::invokeMethod(item("machineNameField"), "edited", Q_ARG(QString, QString()));
-        QTRY_COMPARE_WITH_TIMEOUT(m_keeper->settings().field("machineName"), QString(), kDeadline);
+        QTRY_COMPARE_WITH_TIMEOUT(m_world.keeper->settings().field("machineName"), QString(), kDeadline);
         QTRY_VERIFY_WITH_TIMEOUT(visible("validationWarning"), kDeadline);
         QCOMPARE(validationText(), platformTexts().machineNameMissing);
         QVERIFY(!enabled("startButton"));
@@ -271,7 +242,7 @@ class AgentWindowTests : public QObject {
         QVERIFY(QImage(64, 64, QImage::Format_RGB32).save(path("page.png")));
         QVERIFY(runtime().write(FakeRuntime::banner(path("page.html")) + "exec sleep 60\n"));
         launchApp();
-        QTRY_VERIFY_WITH_TIMEOUT(m_app->window()->findChild<QObject*>("pairPagePreview") != nullptr,
+        QTRY_VERIFY_WITH_TIMEOUT(m_world.app->window()->findChild<QObject*>("pairPagePreview") != nullptr,
                                  kDeadline);
         QTRY_VERIFY_WITH_TIMEOUT(item("pairPagePreview")->property("loadCount").toInt() == 1, kDeadline);
         const QQuickItem* image = item("pairImage")->findChild<QQuickItem*>();
@@ -317,17 +288,17 @@ class AgentWindowTests : public QObject {
         QObject* login = item("startAtLoginSwitch");
         QMetaObject::invokeMethod(login, "toggle");
         QMetaObject::invokeMethod(login, "toggled");
-        QTRY_VERIFY_WITH_TIMEOUT(m_keeper->desktop().startsAtLogin() && login->property("checked").toBool(),
-                                 kDeadline);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            m_world.keeper->desktop().startsAtLogin() && login->property("checked").toBool(), kDeadline);
         QVERIFY(QFile::remove(path("config/autostart/com.brantel.kestro.agent.desktop")));
         // The workspace is back, and the user returns to the window, which shows both as they are.
         QVERIFY(QDir().mkpath(path("work")));
         QWindow elsewhere;
         elsewhere.show();
         elsewhere.requestActivate();
-        QTRY_VERIFY_WITH_TIMEOUT(!m_app->window()->isActive(), kDeadline);
-        m_app->window()->requestActivate();
-        QTRY_VERIFY_WITH_TIMEOUT(m_app->window()->isActive(), kDeadline);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_world.app->window()->isActive(), kDeadline);
+        m_world.app->window()->requestActivate();
+        QTRY_VERIFY_WITH_TIMEOUT(m_world.app->window()->isActive(), kDeadline);
         QTRY_VERIFY_WITH_TIMEOUT(enabled("startButton"), kDeadline);
         QVERIFY(!visible("validationWarning"));
         QTRY_VERIFY_WITH_TIMEOUT(!login->property("checked").toBool(), kDeadline);
@@ -360,8 +331,8 @@ class AgentWindowTests : public QObject {
         QVERIFY2(wrapsBetweenWords(lastEvent), qPrintable(lastEvent->property("text").toString()));
 
         // Tall enough that the log is in view.
-        m_app->window()->resize(1180, 1600);
-        AgentSessionLog& log = m_keeper->log();
+        m_world.app->window()->resize(1180, 1600);
+        AgentSessionLog& log = m_world.keeper->log();
         for (int i = 1; i <= 60; ++i)
             log.append(QStringLiteral("line %1 ").arg(i).repeated(i % 7 == 0 ? 30 : 1));
         QObject* view = item("logView");
@@ -370,7 +341,8 @@ class AgentWindowTests : public QObject {
                                  kDeadline);
         QQuickItem* last = logLine(view, lastRow);
         const QFont font = last->property("font").value<QFont>();
-        QCOMPARE(qRound(font.pointSizeF() * m_app->window()->screen()->logicalDotsPerInchY() / 72 * 10), 125);
+        QCOMPARE(qRound(font.pointSizeF() * m_world.app->window()->screen()->logicalDotsPerInchY() / 72 * 10),
+                 125);
         QQuickItem* wrapped = logLine(view, lastRow - 4); // "line 56 line 56 …"
         QVERIFY(wrapped != nullptr && wrapped->property("lineCount").toInt() > 1);
         QVERIFY2(wrapsBetweenWords(wrapped), qPrintable(wrapped->property("text").toString()));
@@ -414,29 +386,30 @@ class AgentWindowTests : public QObject {
         QCOMPARE(AgentWindowPlacement::fitted({100, 50, 2000, 300}, screen, {468, 400}),
                  QRect(0, 50, 800, 400));
         launchApp();
-        m_app->window()->setGeometry(40, 30, 600, 500);
+        m_world.app->window()->setGeometry(40, 30, 600, 500);
         QTRY_COMPARE_WITH_TIMEOUT(QSettings().value(AgentWindowPlacement::kGeometryKey).toRect(),
                                   QRect(40, 30, 600, 500), kDeadline);
         closeApp();
         launchApp();
-        QCOMPARE(m_app->window()->geometry(), QRect(40, 30, 600, 500));
+        QCOMPARE(m_world.app->window()->geometry(), QRect(40, 30, 600, 500));
     }
 
     void theLogShowsTheLatest220Lines() {
         QVERIFY(runtime().write(
             "i=1; while [ $i -le 221 ]; do echo \"line $i\"; i=$((i+1)); done\nexec sleep 60\n"));
         launchApp();
-        QTRY_COMPARE_WITH_TIMEOUT(m_keeper->log().lines().value(219), QStringLiteral("line 221"), kDeadline);
+        QTRY_COMPARE_WITH_TIMEOUT(m_world.keeper->log().lines().value(219), QStringLiteral("line 221"),
+                                  kDeadline);
         QObject* log = item("logView");
         QTRY_COMPARE_WITH_TIMEOUT(log->property("count").toInt(), 220, kDeadline);
-        QCOMPARE(m_keeper->log().lines().first(), QStringLiteral("line 2"));
+        QCOMPARE(m_world.keeper->log().lines().first(), QStringLiteral("line 2"));
     }
 
     void theSamePageIsNotLoadedTwice() {
         const QString page = writePage("page.html");
         QVERIFY(runtime().write(FakeRuntime::banner(page) + "exec sleep 60\n"));
         launchApp();
-        QTRY_VERIFY_WITH_TIMEOUT(m_app->window()->findChild<QObject*>("pairPagePreview") != nullptr,
+        QTRY_VERIFY_WITH_TIMEOUT(m_world.app->window()->findChild<QObject*>("pairPagePreview") != nullptr,
                                  kDeadline);
         QObject* preview = item("pairPagePreview");
         QTRY_VERIFY_WITH_TIMEOUT(preview->property("loaded").toBool(), kDeadline);
@@ -458,8 +431,8 @@ class AgentWindowTests : public QObject {
         // A page taller than its preview, which could scroll by itself.
         QVERIFY(runtime().write(FakeRuntime::banner(writePage("page.html", 3000)) + "exec sleep 60\n"));
         launchApp();
-        m_app->window()->resize(1180, 860);
-        QTRY_VERIFY_WITH_TIMEOUT(m_app->window()->findChild<QObject*>("pairPagePreview") != nullptr,
+        m_world.app->window()->resize(1180, 860);
+        QTRY_VERIFY_WITH_TIMEOUT(m_world.app->window()->findChild<QObject*>("pairPagePreview") != nullptr,
                                  kDeadline);
         QTRY_VERIFY_WITH_TIMEOUT(item("pairPagePreview")->property("loaded").toBool(), kDeadline);
         QObject* page = item("pairPageWeb");
@@ -488,14 +461,14 @@ class AgentWindowTests : public QObject {
                  qPrintable(missing));
         QStringList shown = textsShown();
         // Every validation message, then a runtime whose page could not be written.
-        m_keeper->settings().setField("machineName", " ");
+        m_world.keeper->settings().setField("machineName", " ");
         QTRY_VERIFY_WITH_TIMEOUT(visible("validationWarning"), kDeadline);
         shown << textsShown();
-        m_keeper->settings().setField("workingDirectory", path("nowhere"));
+        m_world.keeper->settings().setField("workingDirectory", path("nowhere"));
         QTRY_COMPARE_WITH_TIMEOUT(validationText(), platformTexts().workspaceMissing, kDeadline);
         shown << textsShown();
-        m_keeper->settings().setField("workingDirectory", path("work"));
-        m_keeper->settings().setField("machineName", "Studio");
+        m_world.keeper->settings().setField("workingDirectory", path("work"));
+        m_world.keeper->settings().setField("machineName", "Studio");
         QVERIFY(runtime().write("echo 'Pair Page: unavailable'\nexec sleep 60\n"));
         supervisor().start();
         QTRY_COMPARE_WITH_TIMEOUT(
@@ -524,7 +497,7 @@ class AgentWindowTests : public QObject {
             launchApp(std::make_unique<AgentKeychainStore>(QString::fromLatin1(AgentKeeper::kSecretService)));
             QTRY_COMPARE_WITH_TIMEOUT(badge(), QStringLiteral("Running"), kDeadline);
             QCOMPARE(runtime().launchFile("launch", launch).mid(4, 2),
-                     (QStringList{"--token", m_keeper->token().token()}));
+                     (QStringList{"--token", m_world.keeper->token().token()}));
             QTRY_VERIFY_WITH_TIMEOUT(tokenHelp().startsWith(sessionOnly), kDeadline);
             const QString note = tokenHelp();
             // Which store, what to install, and a way to ask again.
@@ -537,7 +510,7 @@ class AgentWindowTests : public QObject {
                 QStringLiteral("Try again"));
             // With the Secret Service's own words for why.
             QVERIFY2(note.startsWith(sessionOnly + readFailure) && note.contains("D-Bus"), qPrintable(note));
-            QVERIFY(m_keeper->log().lines().contains("token: " + note.mid(sessionOnly.size())));
+            QVERIFY(m_world.keeper->log().lines().contains("token: " + note.mid(sessionOnly.size())));
             supervisor().stop();
             QTRY_COMPARE_WITH_TIMEOUT(badge(), QStringLiteral("Stopped"), kDeadline);
             closeApp();
