@@ -58,9 +58,10 @@ struct KeyRepeats : QObject {
     int seen = 0;
     bool released = false;
     bool eventFilter(QObject*, QEvent* event) override {
-        const auto* key = static_cast<QKeyEvent*>(event);
-        if (event->type() == QEvent::KeyPress && key->isAutoRepeat()) ++seen;
-        if (event->type() == QEvent::KeyRelease && !key->isAutoRepeat()) released = true;
+        if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease) return false;
+        const bool repeated = static_cast<QKeyEvent*>(event)->isAutoRepeat();
+        if (event->type() == QEvent::KeyPress && repeated) ++seen;
+        if (event->type() == QEvent::KeyRelease && !repeated) released = true;
         return false;
     }
 };

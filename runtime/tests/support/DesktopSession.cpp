@@ -33,7 +33,11 @@ std::string readDisplayNumber(FileDescriptor& output, steady_clock::time_point d
 } // namespace
 
 DesktopSession::DesktopSession(const DesktopOptions& options) {
-    std::vector<std::string> arguments{"-displayfd",
+    // -noreset: an X server resets when its last client leaves, and the captures under test
+    // connect and leave many times a second; a reset drops what the desktop shows and refuses
+    // clients that connect meanwhile.
+    std::vector<std::string> arguments{"-noreset",
+                                       "-displayfd",
                                        "1",
                                        "-nolisten",
                                        "tcp",

@@ -408,8 +408,7 @@ TEST(LinuxSurfaceTest, CapturesKeepTheirColoursAtEveryTrueColourDepth) {
     for (const unsigned depth : {24u, 16u}) {
         DesktopSession desktop({.width = 1000, .height = 500, .depth = depth, .windowManager = false});
         ASSERT_FALSE(desktop.display().empty());
-        // Drawn as the root window's background, which stays when `display` has ended: no window
-        // that must first be mapped and painted.
+        // Drawn as the root window's background, which stays when `display` has ended.
         ASSERT_TRUE(desktop.start("/usr/bin/display", {"-window", "root", "-size", "400x300", "xc:#FF8000"}));
         TemporaryFolder home;
         const SurfaceContext context = contextWith(home, desktop.environment());
