@@ -1,8 +1,16 @@
 #include "AgentProcessEnd.h"
 
+#include <QProcess>
 #include <csignal>
 
 namespace kestro::companion {
+
+void endWithin(QProcess& process, int graceMilliseconds) {
+    process.terminate();
+    if (process.waitForFinished(graceMilliseconds)) return;
+    process.kill();
+    process.waitForFinished(graceMilliseconds);
+}
 
 QString signalName(int signal) {
     // The POSIX signals; their numbers differ between systems, their names do not.

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+class QProcess;
+
 namespace kestro::companion {
 
 struct AgentProcessEnd {
@@ -18,6 +20,11 @@ QString signalName(int signal);
 // "The bridge stopped unexpectedly with exit code 1." or "… by signal 9 (SIGKILL).", then the
 // runtime's last error line, when it wrote one: what it said is usually why.
 QString unexpectedEndMessage(const AgentProcessEnd& end);
+
+// Ends `process` while its owner is going away: asked to end, killed if it has not within
+// `graceMilliseconds`, and waited for a bounded while more (a process stuck in the kernel may
+// outlive the wait).
+void endWithin(QProcess& process, int graceMilliseconds);
 
 // What to do next, and the launch setting (its JSON key) to change for it; no field when the
 // step is not a setting's.

@@ -21,11 +21,7 @@ AgentRuntimeProcess::~AgentRuntimeProcess() {
     if (!m_process) return;
     // Nothing the process reports from here on may reach this half-destroyed object.
     m_process->disconnect(this);
-    m_process->terminate();
-    if (!m_process->waitForFinished(kEndGraceMilliseconds)) {
-        m_process->kill();
-        m_process->waitForFinished(-1);
-    }
+    endWithin(*m_process, kEndGraceMilliseconds);
 }
 
 bool AgentRuntimeProcess::start(const Launch& launch) {

@@ -37,11 +37,7 @@ AgentWindowProcess::AgentWindowProcess(QString program, QString channelPath, QPr
 AgentWindowProcess::~AgentWindowProcess() {
     if (!m_process) return;
     m_process->disconnect(this);
-    m_process->terminate();
-    if (!m_process->waitForFinished(kEndMilliseconds)) {
-        m_process->kill();
-        m_process->waitForFinished(-1);
-    }
+    endWithin(*m_process, kEndMilliseconds);
 }
 
 void AgentWindowProcess::start() {
