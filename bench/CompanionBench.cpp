@@ -90,7 +90,8 @@ qint64 firstDecodableGrab(const X11Desktop& x11, pid_t keeper, const QString& pi
         // A picture format that takes no compressing.
         if (!x11.grab(shown).save(picture, "PPM")) continue;
         QProcess zbar;
-        zbar.start(QStringLiteral("zbarimg"), {"--raw", "-q", "--nodbus", picture});
+        zbar.start(QStringLiteral("zbarimg"),
+                   {"--raw", "-q", "--nodbus", "-Sdisable", "-Sqrcode.enable", picture});
         zbar.waitForFinished(20000);
         if (zbar.readAllStandardOutput().startsWith("kestro://pair")) return grabbed;
     }

@@ -95,7 +95,8 @@ QString decodedQR(const X11Desktop& x11, xcb_window_t window, const QString& pic
         QTest::qWait(100);
         if (!x11.grab(window).save(picture)) continue;
         QProcess zbar;
-        zbar.start(QStringLiteral("zbarimg"), {"--raw", "-q", "--nodbus", picture});
+        zbar.start(QStringLiteral("zbarimg"),
+                   {"--raw", "-q", "--nodbus", "-Sdisable", "-Sqrcode.enable", picture});
         zbar.waitForFinished(20000);
         decoded = QString::fromUtf8(zbar.readAllStandardOutput()).trimmed();
     }

@@ -27,7 +27,7 @@ namespace {
 QString decoded(const QImage& picture, const QString& path) {
     if (!picture.save(path)) return {};
     QProcess zbar;
-    zbar.start("zbarimg", {"--raw", "-q", "--nodbus", path});
+    zbar.start("zbarimg", {"--raw", "-q", "--nodbus", "-Sdisable", "-Sqrcode.enable", path});
     zbar.waitForFinished(20000);
     return QString::fromUtf8(zbar.readAllStandardOutput()).trimmed();
 }

@@ -18,7 +18,8 @@ namespace {
 
 std::string decodedQR(const std::string& pngPath) {
     std::string text =
-        runProcess({.executable = "/usr/bin/zbarimg", .arguments = {"--raw", "-q", "--nodbus", pngPath}})
+        runProcess({.executable = "/usr/bin/zbarimg",
+                    .arguments = {"--raw", "-q", "--nodbus", "-Sdisable", "-Sqrcode.enable", pngPath}})
             .standardOutput;
     if (!text.empty() && text.back() == '\n') text.pop_back();
     return text;

@@ -52,8 +52,10 @@ std::string decodedQRModules(const QRModules& modules, const std::string& folder
                 for (const bool dark : row)
                     image << std::string(kPixelsPerModule, dark ? '\0' : '\xff');
     }
+    // QR codes only: a run of modules may otherwise also read as a one-dimensional barcode.
     std::string text =
-        runProcess({.executable = "/usr/bin/zbarimg", .arguments = {"--raw", "-q", "--nodbus", path}})
+        runProcess({.executable = "/usr/bin/zbarimg",
+                    .arguments = {"--raw", "-q", "--nodbus", "-Sdisable", "-Sqrcode.enable", path}})
             .standardOutput;
     if (!text.empty() && text.back() == '\n') text.pop_back();
     return text;

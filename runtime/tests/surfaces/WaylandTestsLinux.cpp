@@ -291,7 +291,8 @@ TEST(ScreenshotPortalTest, APictureARefusalSilenceAndAPlantedLinkEachGetTheirAns
     EXPECT_EQ(image->width, 900);
     const std::string capture = files.write("capture.jpg", base64Decoded(shown.imageBase64.value_or("")));
     const auto decoded =
-        runProcess({.executable = "/usr/bin/zbarimg", .arguments = {"--raw", "-q", "--nodbus", capture}});
+        runProcess({.executable = "/usr/bin/zbarimg",
+                    .arguments = {"--raw", "-q", "--nodbus", "-Sdisable", "-Sqrcode.enable", capture}});
     EXPECT_EQ(trimmed(decoded.standardOutput), text);
     EXPECT_TRUE(std::filesystem::is_empty(bus.pictureFolder())) << "the portal's picture was left behind";
 
